@@ -1,0 +1,75 @@
+#include "cli/terminal_ui.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace quorvane::cli {
+
+TerminalUi::TerminalUi(std::string caption, bool assume_yes, bool quiet)
+    : caption_(caption),
+      window_caption_(std::move(caption)),
+      assume_yes_(assume_yes),
+      quiet_(quiet),
+      progress_shown_(!quiet && ::isatty(STDERR_FILENO)) {}
+
+std::string TerminalUi::Text(const std::string& field) {
+  const auto it = texts_.find(field);
+  return it == texts_.end() ? std::string() : it->second;
+}
+
+bool TerminalUi::Checked(const std::string& field) {
+  const auto it = checks_.find(field);
+  return it != checks_.end() && it->second;
+}
+
+int TerminalUi::Selected(const std::string& field) {
+  const auto it = selections_.find(field);
+  return it == selections_.end() ? -1 : it->second;
+}
+
+Answer TerminalUi::Message(const std::string& text, Icon icon, Buttons buttons,
+                           const std::string&) {
+  EndProgressLine();
+  if (buttons == Buttons::YesNo) return AskUser(text);
+  if (icon == Icon::Information && quiet_) return Answer::Ok;
+  std::cerr << text << std::endl;
+  return Answer::Ok;
+}
+
+Answer TerminalUi::AskUser(const std::string& question) {
+  if (assume_yes_) {
+    if (!quiet_) std::cerr << question << " 是" << std::endl;
+    return Answer::Yes;
+  }
+  if (!::isatty(STDIN_FILENO)) {
+    std::cerr << question << " 否（需要确认时请加 --yes）" << std::endl;
+    return Answer::No;
+  }
+  std::cerr << question << " [y/N] " << std::flush;
+  std::string reply;
+  if (!std::getline(std::cin, reply)) return Answer::No;
+  return (reply == "y" || reply == "Y" || reply == "yes" || reply == "是") ? Answer::Yes
+                                                                           : Answer::No;
+}
+
+void TerminalUi::SetCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  if (!progress_shown_) return;
+  if (caption == window_caption_) {
+    EndProgressLine();
+    return;
+  }
+  std::cerr << '\r' << caption << "\x1b[K" << std::flush;
+  progress_line_open_ = true;
+}
+
+void TerminalUi::EndProgressLine() {
+  if (!progress_line_open_) return;
+  std::cerr << "\r\x1b[K" << std::flush;
+  progress_line_open_ = false;
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "common/task_ui.h"
+
+namespace quorvane::cli {
+
+/// The UI port over the command line: fields come from the options, messages go to
+/// standard error, and questions are answered by --yes, by the user at a terminal, or No.
+class TerminalUi final : public TaskUi {
+ public:
+  TerminalUi(std::string caption, bool assume_yes, bool quiet);
+
+  void SetText(const std::string& field, std::string text) { texts_[field] = std::move(text); }
+  void SetChecked(const std::string& field, bool checked) { checks_[field] = checked; }
+  void SetSelected(const std::string& field, int index) { selections_[field] = index; }
+
+  std::string Text(const std::string& field) override;
+  bool Checked(const std::string& field) override;
+  int Selected(const std::string& field) override;
+  Answer Message(const std::string& text, Icon icon, Buttons buttons,
+                 const std::string& title) override;
+  void Focus(const std::string&) override {}
+  void SetBusy(bool) override {}
+  std::string Caption() override { return caption_; }
+  void SetCaption(const std::string& caption) override;
+
+ private:
+  Answer AskUser(const std::string& question);
+  void EndProgressLine();
+
+  std::string caption_;
+  const std::string window_caption_;
+  const bool assume_yes_;
+  const bool quiet_;
+  const bool progress_shown_;
+  bool progress_line_open_ = false;
+  std::map<std::string, std::string> texts_;
+  std::map<std::string, bool> checks_;
+  std::map<std::string, int> selections_;
+};
+
+}  // namespace quorvane::cli

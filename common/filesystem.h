@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+/// A file opened for reading, from its first byte. Closed when destroyed.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  /// Reads up to `size` bytes; fewer only at the end of the file. Returns the count, or -1 with `err`.
+  virtual long long Read(char* buffer, size_t size, std::string* err) = 0;
+};
+
+/// A file opened for writing from its first byte. Closed, without a report, when destroyed.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  /// Writes all of `data` or fails.
+  virtual bool Write(const char* data, size_t size, std::string* err) = 0;
+  /// Appends everything from `source`'s current position to its end, in large blocks.
+  virtual bool AppendFrom(ReadableFile& source, std::string* err);
+  /// Flushes and closes; a failure here means bytes may not have reached the disk.
+  virtual bool Close(std::string* err) = 0;
+};
+
+/// Everything the tasks do to the disk goes through this interface, so that tests can
+/// replace it and make any chosen operation fail (a full disk, a refused open, a file that
+/// vanished) to prove that a failure is reported and loses nothing.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  /// True when `path` names a folder (a link to one counts).
+  virtual bool FolderExists(const std::string& path) = 0;
+  /// True when `path` names a file that is not a folder.
+  virtual bool FileExists(const std::string& path) = 0;
+  /// Creates the one folder `path`; its parent exists.
+  virtual bool CreateFolder(const std::string& path, std::string* err) = 0;
+  /// Creates an empty file at `path`, emptying one that is there.
+  virtual bool CreateTextFile(const std::string& path, std::string* err) = 0;
+  /// The names of the normal files in `folder` that match the wildcard `pattern`, in the
+  /// directory's own order. Normal: a regular file or a link to one whose name does not
+  /// begin with "."; folders, sockets, pipes, devices and broken links never appear.
+  virtual bool MatchFiles(const std::string& folder, const std::string& pattern,
+                          std::vector<std::string>* names, std::string* err) = 0;
+  /// The names of the real subfolders of `folder`, hidden ones included; a link to a folder
+  /// is not a subfolder, so a walk over them can never loop.
+  virtual bool SubFolders(const std::string& folder, std::vector<std::string>* names,
+                          std::string* err) = 0;
+  /// True when both paths reach the same file on disk, whatever their texts.
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+  virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) = 0;
+  /// Opens `path` for writing, creating it or cutting it to nothing.
+  virtual std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) = 0;
+  /// The system's temporary-files folder, as the system gives it.
+  virtual bool TempFolder(std::string* path, std::string* err) = 0;
+};
+
+/// The file system of the machine the program runs on.
+FileSystem& SystemFileSystem();
+
+/// A description in the user's language of failing `action` on `path`: the action, the path
+/// and the system's reason, for example 无法打开文件“/srv/a.txt”：没有那个文件或目录.
+std::string DescribeFailure(const std::string& action, const std::string& path, int error_number);
+
+}  // namespace quorvane

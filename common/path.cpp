@@ -1,0 +1,45 @@
+#include "common/path.h"
+
+namespace quorvane::path {
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+bool EndsWithSeparator(std::string_view path) {
+  return !path.empty() && IsSeparator(path.back());
+}
+
+std::string WithSeparator(std::string path) {
+  if (!EndsWithSeparator(path)) path.push_back(kSeparator);
+  return path;
+}
+
+static std::string_view::size_type LastSeparator(std::string_view path) {
+  for (auto i = path.size(); i > 0; --i)
+    if (IsSeparator(path[i - 1])) return i - 1;
+  return std::string_view::npos;
+}
+
+std::string FolderPart(std::string_view path) {
+  const auto at = LastSeparator(path);
+  return at == std::string_view::npos ? std::string() : std::string(path.substr(0, at + 1));
+}
+
+std::string NamePart(std::string_view path) {
+  const auto at = LastSeparator(path);
+  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n\f\v");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n\f\v");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace quorvane::path

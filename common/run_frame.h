@@ -1,0 +1,68 @@
+#pragma once
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "common/task_ui.h"
+
+namespace quorvane {
+
+/// How a run ended: the command-line front end turns it into its exit status.
+enum class RunOutcome { Completed, Refused, Failed };
+
+/// "正在合并文件..." + 33%: the progress text and the whole percentage of done / total,
+/// the fraction taken in single precision and rounded to the nearest whole number.
+std::string ProgressCaption(const std::string& text, long long done, long long total);
+
+/// The frame every task run shares: refusals, questions, the busy pointer, the saved and
+/// restored caption, the completion message and the general error report. Whatever way a
+/// run leaves, the frame gives back the default pointer and the saved caption.
+class RunFrame {
+ public:
+  explicit RunFrame(TaskUi& ui) : ui_(ui) {}
+  ~RunFrame();
+  RunFrame(const RunFrame&) = delete;
+  RunFrame& operator=(const RunFrame&) = delete;
+
+  TaskUi& ui() { return ui_; }
+
+  /// A refused field: the warning, then the focus into `focus_field` (none when empty).
+  RunOutcome Refuse(const std::string& message, const std::string& focus_field = {});
+  /// A question with Yes and No; true only for Yes.
+  bool Ask(const std::string& question);
+  /// The hourglass pointer, and the caption saved for the end of the run.
+  void Begin();
+  /// Shows the progress caption for `done` of `total`.
+  void Progress(const std::string& text, long long done, long long total);
+  /// A warning after Begin(): the pointer goes back to the default before the box shows.
+  RunOutcome Stop(const std::string& message);
+  /// The default pointer, "操作完成！", then the saved caption once the box is closed.
+  RunOutcome Complete();
+  /// The general error report: the default pointer, the saved caption, then
+  /// "系统错误：" + `description` with the error icon.
+  RunOutcome Fail(const std::string& description);
+
+  /// Runs `body` (which returns a RunOutcome); anything it throws ends in the error report,
+  /// so no failure escapes the run.
+  template <typename Body>
+  RunOutcome Guard(Body&& body) {
+    try {
+      return body();
+    } catch (const std::bad_alloc&) {
+      return Fail("内存不足");
+    } catch (const std::exception& e) {
+      return Fail(e.what());
+    }
+  }
+
+ private:
+  void RestoreCaption();
+
+  TaskUi& ui_;
+  bool busy_ = false;
+  bool caption_changed_ = false;
+  std::string saved_caption_;
+};
+
+}  // namespace quorvane

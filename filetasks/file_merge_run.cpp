@@ -1,0 +1,210 @@
+#include "filetasks/file_merge_run.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "common/functions.h"
+#include "common/path.h"
+
+namespace quorvane {
+namespace {
+
+constexpr const char* kProgressText = "正在合并文件...";
+constexpr size_t kBlockSize = 1 << 20;
+
+// Collects small writes into large ones. The first failure is kept and later writes are
+// dropped, so a caller checks ok() once per block instead of after every line.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(WritableFile& file) : file_(file) { buffer_.reserve(kBlockSize); }
+
+  void Put(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (buffer_.size() >= kBlockSize) Flush();
+  }
+
+  bool Flush() {
+    if (ok() && !buffer_.empty()) file_.Write(buffer_.data(), buffer_.size(), &error_);
+    buffer_.clear();
+    return ok();
+  }
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+ private:
+  WritableFile& file_;
+  std::string buffer_;
+  std::string error_;
+};
+
+// Copies every line of `in` to `out` unchanged, each followed by CR LF. CR LF and LF both
+// end a line; a CR that no LF follows is part of the line. A last line without an ending
+// still gets CR LF, so the next source starts on a line of its own.
+bool CopyLines(ReadableFile& in, BufferedWriter& out, bool skip_bom, std::string* err) {
+  std::vector<char> block(kBlockSize);
+  bool line_open = false;  // bytes of an unfinished line are written or held
+  bool held_cr = false;    // the last block ended in CR; the next byte decides what it was
+  bool at_start = true;
+  for (;;) {
+    const long long got = in.Read(block.data(), block.size(), err);
+    if (got < 0) return false;
+    if (got == 0) break;
+    std::string_view data(block.data(), static_cast<size_t>(got));
+    if (at_start && skip_bom && data.starts_with("\xEF\xBB\xBF")) data.remove_prefix(3);
+    at_start = false;
+    while (!data.empty()) {
+      if (held_cr) {
+        held_cr = false;
+        if (data.front() == '\n') {
+          out.Put("\r\n");
+          line_open = false;
+          data.remove_prefix(1);
+          continue;
+        }
+        out.Put("\r");
+      }
+      const auto lf = data.find('\n');
+      if (lf == std::string_view::npos) {
+        held_cr = data.back() == '\r';
+        out.Put(held_cr ? data.substr(0, data.size() - 1) : data);
+        line_open = true;
+        break;
+      }
+      std::string_view line = data.substr(0, lf);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      out.Put(line);
+      out.Put("\r\n");
+      line_open = false;
+      data.remove_prefix(lf + 1);
+    }
+    if (!out.ok()) break;
+  }
+  if (held_cr) out.Put("\r");
+  if (line_open) out.Put("\r\n");
+  if (!out.Flush()) {
+    *err = out.error();
+    return false;
+  }
+  return true;
+}
+
+class FileMerge {
+ public:
+  FileMerge(FileSystem& fs, RunFrame& frame) : fs_(fs), frame_(frame), ui_(frame.ui()) {}
+
+  RunOutcome Run() {
+    const std::string source_text = ui_.Text("txtSourcePath");
+    if (path::Trimmed(source_text).empty())
+      return frame_.Refuse("请输入源文件所在目录！", "txtSourcePath");
+    if (!fs_.FolderExists(source_text))
+      return frame_.Refuse("源文件目录不存在！", "txtSourcePath");
+    destination_ = ui_.Text("txtDestinationPath");
+    if (path::Trimmed(destination_).empty())
+      return frame_.Refuse("请输入目标文件完整的路径！", "txtDestinationPath");
+    const int mode = ui_.Selected("cboType");
+    if (mode == static_cast<int>(MergeMode::Word) || mode == static_cast<int>(MergeMode::Excel))
+      return frame_.Refuse(std::string(mode == 2 ? "Word文档方式" : "Excel文件方式") +
+                               "在本版本中尚不可用，没有合并任何文件。",
+                           "cboType");
+    if (!fs_.FileExists(destination_)) {
+      if (!frame_.Ask("目标文件不存在！是否创建？")) {
+        ui_.Focus("txtDestinationPath");
+        return RunOutcome::Refused;
+      }
+      if (auto failure = CreateDestination()) return frame_.Fail(*failure);
+    }
+
+    frame_.Begin();
+    const std::string folder = path::WithSeparator(source_text);
+    NameList names = GetFileList(fs_, ui_, folder + ui_.Text("txtSourceName"));
+    if (!names) return frame_.Fail("无法取得源文件列表");
+    std::vector<std::string> sources = SourcesOtherThanDestination(folder, *names);
+    if (sources.empty())
+      return frame_.Stop("没有符合条件的文件存在，请重新设置文件类型和源文件名！");
+    if (sources.size() == 1)
+      return frame_.Stop("只有一个文件（" + path::NamePart(sources[0]) + "）符合条件，不需要合并！");
+
+    std::string err;
+    const bool merged = mode == static_cast<int>(MergeMode::Text)     ? MergeText(sources, &err)
+                        : mode == static_cast<int>(MergeMode::Binary) ? MergeBinary(sources, &err)
+                                                                      : true;
+    if (!merged) return frame_.Fail(err);
+    return frame_.Complete();
+  }
+
+ private:
+  // Makes the missing destination an empty file, creating its folders first. The folder
+  // routine reports its own failure; the file creation then names the path that failed.
+  std::optional<std::string> CreateDestination() {
+    std::string folder = path::FolderPart(destination_);
+    if (!folder.empty() && !fs_.FolderExists(folder)) CreatePath(fs_, ui_, folder);
+    std::string err;
+    if (!fs_.CreateTextFile(destination_, &err)) return err;
+    return std::nullopt;
+  }
+
+  // The full paths of the listed files. The destination is left out of the list so a run
+  // never reads what it writes; files are compared on disk, not by their path texts.
+  std::vector<std::string> SourcesOtherThanDestination(const std::string& folder,
+                                                       const std::vector<std::string>& names) {
+    std::vector<std::string> sources;
+    sources.reserve(names.size());
+    for (const auto& name : names) {
+      std::string source = folder + name;
+      if (!fs_.SameFile(source, destination_)) sources.push_back(std::move(source));
+    }
+    return sources;
+  }
+
+  bool MergeText(const std::vector<std::string>& sources, std::string* err) {
+    frame_.Progress(kProgressText, 0, static_cast<long long>(sources.size()));
+    auto out = fs_.OpenWrite(destination_, err);
+    if (!out) return false;
+    BufferedWriter writer(*out);
+    for (size_t i = 0; i < sources.size(); ++i) {
+      auto in = fs_.OpenRead(sources[i], err);
+      // A UTF-8 mark opens the first source only; later ones would put it mid-file.
+      if (!in || !CopyLines(*in, writer, i > 0, err)) {
+        writer.Flush();  // what was merged before the failure stays on disk
+        return false;
+      }
+      frame_.Progress(kProgressText, static_cast<long long>(i + 1),
+                      static_cast<long long>(sources.size()));
+    }
+    return out->Close(err);
+  }
+
+  bool MergeBinary(const std::vector<std::string>& sources, std::string* err) {
+    frame_.Progress(kProgressText, 0, static_cast<long long>(sources.size()));
+    auto out = fs_.OpenWrite(destination_, err);
+    if (!out) return false;
+    for (size_t i = 0; i < sources.size(); ++i) {
+      auto in = fs_.OpenRead(sources[i], err);
+      if (!in || !out->AppendFrom(*in, err)) return false;
+      frame_.Progress(kProgressText, static_cast<long long>(i + 1),
+                      static_cast<long long>(sources.size()));
+    }
+    return out->Close(err);
+  }
+
+  FileSystem& fs_;
+  RunFrame& frame_;
+  TaskUi& ui_;
+  std::string destination_;
+};
+
+}  // namespace
+
+const char* MergeModePattern(int mode) {
+  static constexpr const char* kPatterns[] = {"*.txt", "*.bin", "*.doc", "*.xls"};
+  return mode >= 0 && mode < 4 ? kPatterns[mode] : nullptr;
+}
+
+RunOutcome RunFileMerge(FileSystem& fs, TaskUi& ui) {
+  RunFrame frame(ui);
+  return frame.Guard([&] { return FileMerge(fs, frame).Run(); });
+}
+
+}  // namespace quorvane

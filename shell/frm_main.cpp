@@ -1,0 +1,171 @@
+#include "shell/frm_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStyle>
+#include <QToolBar>
+
+#include "filetasks/frm_file_merge.h"
+#include "shell/application.h"
+#include "shell/run_host.h"
+#include "shell/services.h"
+
+namespace quorvane::gui {
+namespace {
+
+struct Tool {
+  const char* name;
+  const char* menu_caption;
+  const char* toolbar_text;  // null: not on the toolbar
+  QStyle::StandardPixmap icon;
+};
+
+constexpr Tool kFileTools[] = {
+    {"miFileBuild", "批建立文件(&B)", "批建立文件", QStyle::SP_FileIcon},
+    {"miFileRename", "批重命名文件(&R)", "批重命名文件", QStyle::SP_FileDialogDetailedView},
+    {"miFileMerge", "批合并文件(&M)", "批合并文件", QStyle::SP_FileDialogContentsView},
+    {"miExit", "退出(&E)", "退出", QStyle::SP_DialogCloseButton},
+};
+constexpr Tool kFolderTools[] = {
+    {"miFolderBuild", "批建立目录(&B)", "批建立目录", QStyle::SP_FileDialogNewFolder},
+    {"miFolderRename", "批重命名目录(&R)", "批重命名目录", QStyle::SP_DirLinkIcon},
+    {"miFolderMerge", "批合并目录(&M)", "批合并目录", QStyle::SP_DirOpenIcon},
+};
+constexpr Tool kHelpTools[] = {
+    {"miHelp", "帮助文件(&H)", "帮助文件", QStyle::SP_DialogHelpButton},
+    {"miAbout", "关于(&A)...", nullptr, QStyle::SP_MessageBoxInformation},
+};
+
+// The toolbar's order, with separators (null) between the groups.
+constexpr const char* kToolbar[] = {"miFileBuild",   "miFileRename",   "miFileMerge", nullptr,
+                                    "miFolderBuild", "miFolderRename", "miFolderMerge", nullptr,
+                                    "miHelp",        nullptr,          "miExit"};
+
+constexpr const char* kTaskTools[] = {"miFileBuild",   "miFileRename",   "miFileMerge",
+                                      "miFolderBuild", "miFolderRename", "miFolderMerge"};
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)) {
+  setObjectName("frmMain");
+  setWindowTitle(QString::fromUtf8("Quorvane文件批处理系统"));
+  setWindowIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
+  mdi_->setObjectName("mdi");
+  setCentralWidget(mdi_);
+
+  // Each task window that exists is made here; a command without one stands disabled.
+  factories_["miFileMerge"] = [] { return new frmFileMerge(); };
+
+  BuildTools();
+  resize(Px(9045), Px(6690) + menuBar()->sizeHint().height() +
+                       findChild<QToolBar*>("barTool")->sizeHint().height());
+  if (const QScreen* screen = QApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmMain::BuildTools() {
+  menuBar()->setObjectName("mnuMain");
+  auto* toolbar = addToolBar(QString::fromUtf8("Band5"));
+  toolbar->setObjectName("barTool");
+  toolbar->setIconSize(QSize(16, 16));
+  toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+
+  const auto add_menu = [this](const char* name, const char* caption, const auto& tools) {
+    auto* menu = menuBar()->addMenu(QString::fromUtf8(caption));
+    menu->setObjectName(name);
+    for (const Tool& tool : tools) {
+      auto* action = new QAction(style()->standardIcon(tool.icon),
+                                 QString::fromUtf8(tool.menu_caption), this);
+      action->setObjectName(tool.name);
+      action->setIconText(QString::fromUtf8(tool.toolbar_text ? tool.toolbar_text : tool.menu_caption));
+      action->setToolTip(action->iconText());
+      const bool is_task = std::find(std::begin(kTaskTools), std::end(kTaskTools),
+                                     std::string_view(tool.name)) != std::end(kTaskTools);
+      action->setEnabled(!is_task || factories_.count(tool.name) > 0);
+      connect(action, &QAction::triggered, this, &frmMain::OnToolClick);
+      menu->addAction(action);
+    }
+  };
+  add_menu("mnuFile", "文件(&F)", kFileTools);
+  add_menu("mnuFolder", "目录(&O)", kFolderTools);
+  add_menu("mnuHelp", "帮助(&H)", kHelpTools);
+
+  for (const char* name : kToolbar) {
+    if (name)
+      toolbar->addAction(findChild<QAction*>(name));
+    else
+      toolbar->addSeparator();
+  }
+}
+
+void frmMain::OnToolClick() {
+  if (const auto* action = qobject_cast<QAction*>(sender())) Dispatch(action->objectName());
+}
+
+void frmMain::Dispatch(const QString& tool) {
+  for (const char* task : kTaskTools)
+    if (tool == QLatin1String(task)) return OpenTask(tool);
+  if (tool == QLatin1String("miHelp")) return OpenHelp();
+  if (tool == QLatin1String("miAbout")) return services().showAbout(this);
+  if (tool == QLatin1String("miExit")) return Exit();
+}
+
+QMdiSubWindow* frmMain::TaskWindow(const QString& tool) const {
+  const auto it = open_.find(tool);
+  return it == open_.end() ? nullptr : it->second.data();
+}
+
+void frmMain::OpenTask(const QString& tool) {
+  if (QMdiSubWindow* open = TaskWindow(tool)) {
+    open->show();
+    open->widget()->show();
+    mdi_->setActiveSubWindow(open);
+    return;
+  }
+  const auto factory = factories_.find(tool);
+  if (factory == factories_.end()) return;
+  QWidget* form = factory->second();
+  auto* frame = mdi_->addSubWindow(
+      form, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  frame->setAttribute(Qt::WA_DeleteOnClose);
+  frame->setWindowIcon(windowIcon());
+  open_[tool] = frame;
+  frame->show();
+  mdi_->setActiveSubWindow(frame);
+  form->setFocus();
+}
+
+void frmMain::OpenHelp() {
+  services().openPage(QCoreApplication::applicationDirPath() + "/help.htm");
+}
+
+bool frmMain::RefuseWhileRunning() {
+  if (RunHost::ActiveRuns() == 0) return false;
+  ShowMessage(this, QString::fromUtf8("批处理正在进行，请等它完成后再退出。"), Icon::Warning);
+  return true;
+}
+
+void frmMain::Exit() {
+  if (ShowMessage(this, QString::fromUtf8("您是否确定退出本系统？"), Icon::Question,
+                  Buttons::YesNo) != Answer::Yes)
+    return;
+  if (RefuseWhileRunning()) return;
+  QCoreApplication::quit();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  if (RefuseWhileRunning()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+}  // namespace quorvane::gui

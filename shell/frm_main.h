@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <map>
+
+class QMdiArea;
+class QMdiSubWindow;
+
+namespace quorvane::gui {
+
+/// The main window: the task windows open inside its MDI area; every menu entry and
+/// toolbar button reaches Dispatch with the tool's name.
+class frmMain final : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit frmMain(QWidget* parent = nullptr);
+
+  /// Acts on a tool name; names that are no command (the menu titles) do nothing.
+  void Dispatch(const QString& tool);
+  /// The open window of a task command, or null.
+  QMdiSubWindow* TaskWindow(const QString& tool) const;
+  QMdiArea* mdi() const { return mdi_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  using Factory = std::function<QWidget*()>;
+
+  void BuildTools();
+  void OnToolClick();
+  void OpenTask(const QString& tool);
+  void OpenHelp();
+  void Exit();
+  bool RefuseWhileRunning();
+
+  QMdiArea* mdi_;
+  std::map<QString, Factory> factories_;
+  std::map<QString, QPointer<QMdiSubWindow>> open_;
+};
+
+}  // namespace quorvane::gui

@@ -1,0 +1,15 @@
+// quorvane: the desktop program.
+#include <QApplication>
+
+#include "common/utf8_locale.h"
+#include "shell/application.h"
+#include "shell/frm_main.h"
+
+int main(int argc, char** argv) {
+  quorvane::UseUtf8CharacterHandling();
+  QApplication app(argc, argv);
+  quorvane::gui::SetUpApplication(app);
+  quorvane::gui::frmMain main_window;
+  main_window.show();
+  return app.exec();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "common/run_frame.h"
+#include "shell/widget_ui.h"
+
+namespace quorvane::gui {
+
+/// Runs a task window's run on a worker thread, so that its caption shows the progress and
+/// the main window keeps repainting, while the window's own controls take no input until
+/// the run ends. Message boxes stay on the user-interface thread.
+class RunHost final : public QObject {
+  Q_OBJECT
+ public:
+  using Run = std::function<RunOutcome(TaskUi&)>;
+
+  explicit RunHost(QWidget* form);
+  ~RunHost() override;
+
+  /// Starts `run` unless one is going on already.
+  void Start(Run run);
+  bool running() const { return thread_ != nullptr; }
+
+  /// The number of runs going on in the whole program.
+  static int ActiveRuns();
+
+ signals:
+  void finished(quorvane::RunOutcome outcome);
+
+ private:
+  void OnThreadFinished();
+
+  QWidget* form_;
+  QThread* thread_ = nullptr;
+  std::unique_ptr<WidgetUi> ui_;
+  RunOutcome outcome_ = RunOutcome::Failed;
+  std::vector<QPointer<QWidget>> disabled_;
+};
+
+}  // namespace quorvane::gui

@@ -1,0 +1,87 @@
+#include "shell/widget_ui.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "shell/services.h"
+
+namespace quorvane::gui {
+
+std::string WidgetUi::Text(const std::string& field) {
+  return OnUiThread([&] {
+    const auto* box = form_->findChild<QLineEdit*>(QString::fromStdString(field));
+    return box ? box->text().toStdString() : std::string();
+  });
+}
+
+bool WidgetUi::Checked(const std::string& field) {
+  return OnUiThread([&] {
+    const auto* box = form_->findChild<QCheckBox*>(QString::fromStdString(field));
+    return box && box->isChecked();
+  });
+}
+
+int WidgetUi::Selected(const std::string& field) {
+  return OnUiThread([&] {
+    const auto* list = form_->findChild<QComboBox*>(QString::fromStdString(field));
+    return list ? list->currentIndex() : -1;
+  });
+}
+
+Answer WidgetUi::Message(const std::string& text, Icon icon, Buttons buttons,
+                         const std::string& title) {
+  // The box belongs to the main window: the task window's controls are disabled while
+  // its run goes on, and a box must never inherit that.
+  return OnUiThread([&] {
+    return ShowMessage(form_->window(), QString::fromStdString(text), icon, buttons,
+                       QString::fromStdString(title));
+  });
+}
+
+void WidgetUi::Focus(const std::string& field) {
+  if (defer_focus_) {
+    pending_focus_ = field;
+    return;
+  }
+  OnUiThread([&] {
+    if (auto* control = form_->findChild<QWidget*>(QString::fromStdString(field)))
+      control->setFocus(Qt::OtherFocusReason);
+  });
+}
+
+void WidgetUi::ApplyPendingFocus() {
+  defer_focus_ = false;
+  if (pending_focus_.empty()) return;
+  const std::string field = std::exchange(pending_focus_, std::string());
+  Focus(field);
+}
+
+void WidgetUi::SetBusy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  PostToUiThread([busy] {
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  });
+}
+
+std::string WidgetUi::Caption() {
+  return OnUiThread([&] { return form_->windowTitle().toStdString(); });
+}
+
+void WidgetUi::SetCaption(const std::string& caption) {
+  // Thousands of sources give at most a hundred distinct percentages: only changes travel.
+  if (caption == last_caption_) return;
+  last_caption_ = caption;
+  QPointer<QWidget> form = form_;
+  const QString title = QString::fromStdString(caption);
+  PostToUiThread([form, title] {
+    if (form) form->setWindowTitle(title);
+  });
+}
+
+}  // namespace quorvane::gui

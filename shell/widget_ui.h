@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <QThread>
+#include <QMetaObject>
+
+#include <string>
+#include <type_traits>
+
+#include "common/task_ui.h"
+
+namespace quorvane::gui {
+
+/// The UI port over a task window's controls, found by their object names. A run may call
+/// it from a worker thread: every call is carried out on the window's own thread, and the
+/// worker waits for the answer where there is one.
+class WidgetUi final : public TaskUi {
+ public:
+  explicit WidgetUi(QWidget* form) : form_(form) {}
+
+  std::string Text(const std::string& field) override;
+  bool Checked(const std::string& field) override;
+  int Selected(const std::string& field) override;
+  Answer Message(const std::string& text, Icon icon, Buttons buttons,
+                 const std::string& title) override;
+  void Focus(const std::string& field) override;
+  void SetBusy(bool busy) override;
+  std::string Caption() override;
+  void SetCaption(const std::string& caption) override;
+
+  /// While set, focus moves wait for ApplyPendingFocus (a disabled control takes no focus).
+  void SetDeferFocus(bool defer) { defer_focus_ = defer; }
+  void ApplyPendingFocus();
+
+ private:
+  template <typename F>
+  auto OnUiThread(F f) -> std::invoke_result_t<F> {
+    if (QThread::currentThread() == form_->thread()) return f();
+    if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
+      QMetaObject::invokeMethod(form_, f, Qt::BlockingQueuedConnection);
+    } else {
+      std::invoke_result_t<F> result{};
+      QMetaObject::invokeMethod(form_, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+      return result;
+    }
+  }
+  // Posts without waiting; Qt keeps posted calls in order with the waiting ones.
+  template <typename F>
+  void PostToUiThread(F f) {
+    if (QThread::currentThread() == form_->thread()) return f();
+    QMetaObject::invokeMethod(form_, f, Qt::QueuedConnection);
+  }
+
+  QPointer<QWidget> form_;
+  bool defer_focus_ = false;
+  std::string pending_focus_;
+  bool busy_ = false;
+  std::string last_caption_;
+};
+
+}  // namespace quorvane::gui

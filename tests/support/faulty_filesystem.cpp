@@ -1,0 +1,135 @@
+#include "support/faulty_filesystem.h"
+
+namespace quorvane::testing {
+namespace {
+
+using Op = FaultyFileSystem::Op;
+
+class FaultyReadable final : public ReadableFile {
+ public:
+  FaultyReadable(FaultyFileSystem& owner, std::unique_ptr<ReadableFile> real, std::string path)
+      : owner_(owner), real_(std::move(real)), path_(std::move(path)) {
+    owner_.Opened();
+  }
+  ~FaultyReadable() override { owner_.Closed(); }
+
+  long long Read(char* buffer, size_t size, std::string* err) override {
+    if (const auto* rule = owner_.Find(Op::Read, path_)) {
+      if (passed_ >= rule->after_bytes) {
+        *err = DescribeFailure("无法读取文件", path_, rule->error_number);
+        return -1;
+      }
+      size = std::min<size_t>(size, static_cast<size_t>(rule->after_bytes - passed_));
+    }
+    const long long got = real_->Read(buffer, size, err);
+    if (got > 0) passed_ += got;
+    return got;
+  }
+
+ private:
+  FaultyFileSystem& owner_;
+  std::unique_ptr<ReadableFile> real_;
+  std::string path_;
+  long long passed_ = 0;
+};
+
+// Appends through Read and Write (the base class's block copy), so faults on either side
+// are met exactly as a real copy would meet them.
+class FaultyWritable final : public WritableFile {
+ public:
+  FaultyWritable(FaultyFileSystem& owner, std::unique_ptr<WritableFile> real, std::string path)
+      : owner_(owner), real_(std::move(real)), path_(std::move(path)) {
+    owner_.Opened();
+  }
+  ~FaultyWritable() override { owner_.Closed(); }
+
+  bool Write(const char* data, size_t size, std::string* err) override {
+    if (const auto* rule = owner_.Find(Op::Write, path_)) {
+      const long long room = std::max(0LL, rule->after_bytes - passed_);
+      if (static_cast<long long>(size) > room) {
+        if (room > 0) real_->Write(data, static_cast<size_t>(room), err);
+        passed_ += room;
+        *err = DescribeFailure("无法写入文件", path_, rule->error_number);
+        return false;
+      }
+    }
+    passed_ += static_cast<long long>(size);
+    return real_->Write(data, size, err);
+  }
+
+  bool Close(std::string* err) override {
+    if (const auto* rule = owner_.Find(Op::Close, path_)) {
+      real_->Close(err);
+      *err = DescribeFailure("无法写入文件", path_, rule->error_number);
+      return false;
+    }
+    return real_->Close(err);
+  }
+
+ private:
+  FaultyFileSystem& owner_;
+  std::unique_ptr<WritableFile> real_;
+  std::string path_;
+  long long passed_ = 0;
+};
+
+}  // namespace
+
+void FaultyFileSystem::FailWhen(Op op, std::string path_part, int error_number,
+                                long long after_bytes) {
+  rules_.push_back({op, std::move(path_part), error_number, after_bytes});
+}
+
+const FaultyFileSystem::Rule* FaultyFileSystem::Find(Op op, const std::string& path) const {
+  for (const auto& rule : rules_)
+    if (rule.op == op && path.find(rule.path_part) != std::string::npos) return &rule;
+  return nullptr;
+}
+
+bool FaultyFileSystem::Refuse(Op op, const std::string& what, const std::string& path,
+                              std::string* err) const {
+  const Rule* rule = Find(op, path);
+  if (!rule) return false;
+  *err = DescribeFailure(what, path, rule->error_number);
+  return true;
+}
+
+bool FaultyFileSystem::CreateFolder(const std::string& path, std::string* err) {
+  return !Refuse(Op::CreateFolder, "无法创建目录", path, err) && real_.CreateFolder(path, err);
+}
+
+bool FaultyFileSystem::CreateTextFile(const std::string& path, std::string* err) {
+  return !Refuse(Op::CreateTextFile, "无法创建文件", path, err) &&
+         real_.CreateTextFile(path, err);
+}
+
+bool FaultyFileSystem::MatchFiles(const std::string& folder, const std::string& pattern,
+                                  std::vector<std::string>* names, std::string* err) {
+  return !Refuse(Op::MatchFiles, "无法读取目录", folder, err) &&
+         real_.MatchFiles(folder, pattern, names, err);
+}
+
+bool FaultyFileSystem::SubFolders(const std::string& folder, std::vector<std::string>* names,
+                                  std::string* err) {
+  return !Refuse(Op::SubFolders, "无法读取目录", folder, err) &&
+         real_.SubFolders(folder, names, err);
+}
+
+std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path,
+                                                         std::string* err) {
+  opened_for_reading_.push_back(path);
+  if (Refuse(Op::OpenRead, "无法打开文件", path, err)) return nullptr;
+  auto real = real_.OpenRead(path, err);
+  if (!real) return nullptr;
+  return std::make_unique<FaultyReadable>(*this, std::move(real), path);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::OpenWrite(const std::string& path,
+                                                          std::string* err) {
+  if (Refuse(Op::OpenWrite, "无法打开文件", path, err)) return nullptr;
+  auto real = real_.OpenWrite(path, err);
+  if (!real) return nullptr;
+  return std::make_unique<FaultyWritable>(*this, std::move(real), path);
+}
+
+}  // namespace quorvane::testing

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/filesystem.h"
+
+namespace quorvane::testing {
+
+/// The real file system with failures injected where a test asks: an operation on a path
+/// that contains a given text fails with a given system error, at once or after some bytes
+/// have gone through. It counts the files it has open, so a test can prove that a failed
+/// run closed everything.
+class FaultyFileSystem final : public FileSystem {
+ public:
+  enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
+                  Read, Write, Close };
+
+  explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
+
+  /// `op` on a path containing `path_part` fails with `error_number`; Read and Write fail
+  /// once `after_bytes` bytes have passed.
+  void FailWhen(Op op, std::string path_part, int error_number, long long after_bytes = 0);
+
+  int open_files() const { return open_files_; }
+  /// Paths that were opened for reading, in order.
+  const std::vector<std::string>& opened_for_reading() const { return opened_for_reading_; }
+
+  bool FolderExists(const std::string& path) override { return real_.FolderExists(path); }
+  bool FileExists(const std::string& path) override { return real_.FileExists(path); }
+  bool CreateFolder(const std::string& path, std::string* err) override;
+  bool CreateTextFile(const std::string& path, std::string* err) override;
+  bool MatchFiles(const std::string& folder, const std::string& pattern,
+                  std::vector<std::string>* names, std::string* err) override;
+  bool SubFolders(const std::string& folder, std::vector<std::string>* names,
+                  std::string* err) override;
+  bool SameFile(const std::string& a, const std::string& b) override {
+    return real_.SameFile(a, b);
+  }
+  std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override;
+  std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override;
+  bool TempFolder(std::string* path, std::string* err) override {
+    return real_.TempFolder(path, err);
+  }
+
+  struct Rule {
+    Op op;
+    std::string path_part;
+    int error_number;
+    long long after_bytes;
+  };
+  /// The rule for `op` on `path`, or null.
+  const Rule* Find(Op op, const std::string& path) const;
+  void Opened() { ++open_files_; }
+  void Closed() { --open_files_; }
+
+ private:
+  bool Refuse(Op op, const std::string& what, const std::string& path, std::string* err) const;
+
+  FileSystem& real_;
+  std::vector<Rule> rules_;
+  int open_files_ = 0;
+  std::vector<std::string> opened_for_reading_;
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,43 @@
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvane::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "quorvane-test-XXXXXX").native();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::Write(const std::string& relative, const std::string& bytes) const {
+  const fs::path full = fs::path(path_) / relative;
+  fs::create_directories(full.parent_path());
+  std::ofstream(full, std::ios::binary) << bytes;
+  return full.native();
+}
+
+void TempDir::MakeFolder(const std::string& relative) const {
+  fs::create_directories(fs::path(path_) / relative);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+}  // namespace quorvane::testing

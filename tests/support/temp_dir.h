@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace quorvane::testing {
+
+/// A fresh folder under the system's temporary folder, removed with everything in it when
+/// the test ends.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  /// The folder, without a final separator.
+  const std::string& path() const { return path_; }
+  /// path() + "/" + relative.
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+  /// Writes `bytes` to `relative`, creating its folders.
+  std::string Write(const std::string& relative, const std::string& bytes) const;
+  void MakeFolder(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+/// The whole content of a file ("<missing>" when it cannot be read).
+std::string ReadAll(const std::string& path);
+
+}  // namespace quorvane::testing
