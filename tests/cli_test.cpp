@@ -1,1 +1,102 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "support/temp_dir.h"
+
+namespace quorvane {
+namespace {
+
+using testing::ReadAll;
+using testing::TempDir;
+
+struct Result {
+  int status;
+  std::string err;
+  std::string out;
+};
+
+std::string Quoted(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Runs quorvane-batch as a script would, in the test folder, with no terminal on
+  // standard input.
+  Result Batch(const std::vector<std::string>& args) {
+    std::string command = "cd " + Quoted(dir.path()) + " && " + Quoted(QUORVANE_BATCH);
+    for (const auto& a : args) command += " " + Quoted(a);
+    command += " </dev/null >" + Quoted(dir / "stdout") + " 2>" + Quoted(dir / "stderr");
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir / "stderr"), ReadAll(dir / "stdout")};
+  }
+
+  TempDir dir;
+};
+
+TEST_F(CliTest, MergesWithTheModesDefaultPattern) {
+  dir.Write("src/2.bin", "BB");
+  dir.Write("src/10.bin", "CC");
+  dir.Write("src/1.bin", "AA");
+  dir.Write("src/skip.txt", "no");
+  const Result r = Batch({"merge-files", dir / "src", dir / "out/all.bin", "--mode", "binary",
+                          "--yes"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadAll(dir / "out/all.bin"), "AABBCC");
+  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 是\n操作完成！\n");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, ExitStatusesTellCompletedRefusedAndFailed) {
+  dir.Write("src/a.txt", "a");
+  dir.Write("src/b.txt", "b");
+  // A question in a script is answered No.
+  Result r = Batch({"merge-files", dir / "src", dir / "all.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("目标文件不存在！是否创建？"), std::string::npos);
+  EXPECT_EQ(ReadAll(dir / "all.txt"), "<missing>");
+
+  r = Batch({"merge-files", dir / "nowhere", dir / "all.txt", "--yes"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "源文件目录不存在！\n");
+
+  r = Batch({"merge-files", dir / "src", dir / "all.txt", "--mode", "word", "--yes"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadAll(dir / "all.txt"), "<missing>");
+
+  dir.MakeFolder("a folder");
+  r = Batch({"merge-files", dir / "src", dir / "a folder", "--yes"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 是\n系统错误：无法创建文件“" + dir.path() +
+                       "/a folder”：是一个目录\n");
+
+  r = Batch({"merge-files", dir / "src", dir / "all.txt", "--quiet", "--yes"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadAll(dir / "all.txt"), "a\r\nb\r\n");
+}
+
+TEST_F(CliTest, OptionsAndOddNames) {
+  dir.Write("-src/x1.dat", "1\n");
+  dir.Write("-src/x2.dat", "2\n");
+  dir.Write("-src/y.txt", "y\n");
+  // Relative paths are taken from the working folder; "--" lets a name begin with a dash.
+  const Result r = Batch({"merge-files", "--pattern", "x?.dat", "--yes", "--quiet", "--",
+                          "-src", "-out.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadAll(dir / "-out.txt"), "1\r\n2\r\n");
+
+  EXPECT_EQ(Batch({"merge-files", dir.path()}).status, 1);  // a missing argument
+  EXPECT_EQ(Batch({"merge-files", "a", "b", "--mode", "zip"}).status, 1);
+  const Result help = Batch({"merge-files", "--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--pattern", "--mode", "--yes", "--quiet", "SOURCE_DIR", "DESTINATION"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+}  // namespace
+}  // namespace quorvane

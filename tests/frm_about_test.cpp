@@ -14,6 +14,9 @@
 #include "shell/sysinfo.h"
 #include "support/temp_dir.h"
 
+// Failures show the text, not its UTF-16 code units.
+static void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
+
 namespace quorvane {
 namespace {
 
@@ -159,7 +162,7 @@ namespace {
 
 using quorvane::testing::TempDir;
 
-class FrmAboutTest : public ::testing::Test {
+class frmAboutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_path_ = qgetenv("PATH");
@@ -208,7 +211,7 @@ class FrmAboutTest : public ::testing::Test {
   QByteArray saved_path_;
 };
 
-TEST_F(FrmAboutTest, OpensShortWithTheContactTextOutOfSight) {
+TEST_F(frmAboutTest, OpensShortWithTheContactTextOutOfSight) {
   EXPECT_EQ(about_->windowTitle(), QString::fromUtf8("关于Quorvane"));
   EXPECT_EQ(about_->size(), QSize(299, 143));
   EXPECT_EQ(about_->minimumSize(), about_->maximumSize());
@@ -217,7 +220,7 @@ TEST_F(FrmAboutTest, OpensShortWithTheContactTextOutOfSight) {
   EXPECT_TRUE(InSight("Frame1"));
 }
 
-TEST_F(FrmAboutTest, ContactButtonTogglesTheContactText) {
+TEST_F(frmAboutTest, ContactButtonTogglesTheContactText) {
   Click("cmdContact");
   EXPECT_EQ(about_->height(), 246);
   EXPECT_EQ(about_->width(), 299);
@@ -229,7 +232,7 @@ TEST_F(FrmAboutTest, ContactButtonTogglesTheContactText) {
   EXPECT_FALSE(InSight("Text1"));
 }
 
-TEST_F(FrmAboutTest, ShowsProductVersionDateNoticeAndContact) {
+TEST_F(frmAboutTest, ShowsProductVersionDateNoticeAndContact) {
   EXPECT_EQ(Text("Label1"), QString::fromUtf8("Quorvane文件批处理系统"));
   EXPECT_EQ(Text("Label2"), QString::fromUtf8("版本：1.0.0"));
   EXPECT_EQ(Text("Label3"), QString::fromUtf8("2003年9月"));
@@ -244,7 +247,7 @@ TEST_F(FrmAboutTest, ShowsProductVersionDateNoticeAndContact) {
   EXPECT_TRUE(lines.contains(QString::fromUtf8("电子邮件：support@quorvane.example")));
 }
 
-TEST_F(FrmAboutTest, TabOrderRunsThroughTheButtonsThenTheContactText) {
+TEST_F(frmAboutTest, TabOrderRunsThroughTheButtonsThenTheContactText) {
   std::vector<QString> order;
   QWidget* widget = about_->findChild<QWidget*>("cmdOK");
   for (int i = 0; i < 4; ++i, widget = widget->nextInFocusChain()) {
@@ -254,13 +257,13 @@ TEST_F(FrmAboutTest, TabOrderRunsThroughTheButtonsThenTheContactText) {
   EXPECT_EQ(order, (std::vector<QString>{"cmdOK", "cmdSysInfo", "cmdContact", "Text1"}));
 }
 
-TEST_F(FrmAboutTest, OkClosesTheBox) {
+TEST_F(frmAboutTest, OkClosesTheBox) {
   Click("cmdOK");
   EXPECT_FALSE(about_->isVisible());
   EXPECT_EQ(about_->result(), QDialog::Accepted);
 }
 
-TEST_F(FrmAboutTest, SysInfoWithoutAProgramShowsTheMessage) {
+TEST_F(frmAboutTest, SysInfoWithoutAProgramShowsTheMessage) {
   TempDir empty;
   qputenv("PATH", QByteArray::fromStdString(empty.path()));
   Click("cmdSysInfo");
@@ -271,7 +274,7 @@ TEST_F(FrmAboutTest, SysInfoWithoutAProgramShowsTheMessage) {
   EXPECT_EQ(messages_[0].title, "Quorvane");
 }
 
-TEST_F(FrmAboutTest, SysInfoStartsTheProgramFoundOnThePath) {
+TEST_F(frmAboutTest, SysInfoStartsTheProgramFoundOnThePath) {
   TempDir bin;
   const std::string program = MakeExecutable(bin, "kinfocenter");
   qputenv("PATH", QByteArray::fromStdString("/nonexistent-quorvane:" + bin.path()));
@@ -280,7 +283,7 @@ TEST_F(FrmAboutTest, SysInfoStartsTheProgramFoundOnThePath) {
   EXPECT_TRUE(messages_.empty());
 }
 
-TEST_F(FrmAboutTest, SysInfoThatFailsToStartShowsTheMessage) {
+TEST_F(frmAboutTest, SysInfoThatFailsToStartShowsTheMessage) {
   TempDir bin;
   MakeExecutable(bin, "hardinfo");
   qputenv("PATH", QByteArray::fromStdString(bin.path()));

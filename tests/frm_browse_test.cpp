@@ -18,12 +18,15 @@
 #include "shell/services.h"
 #include "support/temp_dir.h"
 
+// Failures show the text, not its UTF-16 code units.
+static void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
+
 namespace quorvane::gui {
 namespace {
 
 using quorvane::testing::TempDir;
 
-class FrmBrowseTest : public ::testing::Test {
+class frmBrowseTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dialog_ = std::make_unique<frmBrowse>(nullptr);
@@ -60,7 +63,11 @@ class FrmBrowseTest : public ::testing::Test {
   void DoubleClick(const QString& text) {
     QListWidgetItem* item = Entry(text);
     ASSERT_NE(item, nullptr) << text.toStdString();
-    QTest::mouseDClick(Dir()->viewport(), Qt::LeftButton, {}, CentreOf(item));
+    // A real double click: the first click presses on the entry, the second is the double one.
+    const QPoint at = CentreOf(item);
+    QTest::mouseClick(Dir()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(Dir()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(Dir()->viewport(), Qt::LeftButton, {}, at);
   }
 
   void Click(const char* button) { QTest::mouseClick(Button(button), Qt::LeftButton); }
@@ -68,14 +75,14 @@ class FrmBrowseTest : public ::testing::Test {
   std::unique_ptr<frmBrowse> dialog_;
 };
 
-TEST_F(FrmBrowseTest, OkAtOnceReturnsTheProgramFolder) {
+TEST_F(frmBrowseTest, OkAtOnceReturnsTheProgramFolder) {
   EXPECT_EQ(dialog_->CurrentFolder(), QCoreApplication::applicationDirPath());
   Click("cmdOK");
   EXPECT_EQ(dialog_->sPath, QCoreApplication::applicationDirPath());
   EXPECT_EQ(dialog_->result(), QDialog::Accepted);
 }
 
-TEST_F(FrmBrowseTest, CancelAndRejectReturnNothing) {
+TEST_F(frmBrowseTest, CancelAndRejectReturnNothing) {
   dialog_->sPath = "/stale";
   Click("cmdCancel");
   EXPECT_EQ(dialog_->sPath, "");
@@ -88,7 +95,7 @@ TEST_F(FrmBrowseTest, CancelAndRejectReturnNothing) {
   EXPECT_EQ(dialog_->sPath, "");
 }
 
-TEST_F(FrmBrowseTest, ButtonsIgnoreEnterAndTheDialogIsFixed) {
+TEST_F(frmBrowseTest, ButtonsIgnoreEnterAndTheDialogIsFixed) {
   for (const char* name : {"cmdOK", "cmdCancel"}) {
     EXPECT_FALSE(Button(name)->autoDefault()) << name;
     EXPECT_FALSE(Button(name)->isDefault()) << name;
@@ -98,7 +105,7 @@ TEST_F(FrmBrowseTest, ButtonsIgnoreEnterAndTheDialogIsFixed) {
   EXPECT_EQ(dialog_->size(), QSize(246, 281));
 }
 
-TEST_F(FrmBrowseTest, DoubleClickOpensAFolderAndOkReturnsItWithoutFinalSeparator) {
+TEST_F(frmBrowseTest, DoubleClickOpensAFolderAndOkReturnsItWithoutFinalSeparator) {
   TempDir temp;
   temp.MakeFolder("picked");
   dialog_->OpenFolder(QString::fromStdString(temp.path()));
@@ -108,7 +115,7 @@ TEST_F(FrmBrowseTest, DoubleClickOpensAFolderAndOkReturnsItWithoutFinalSeparator
   EXPECT_EQ(dialog_->sPath, QString::fromStdString(temp / "picked"));
 }
 
-TEST_F(FrmBrowseTest, ListShowsTheChainThenSubfoldersInNaturalOrder) {
+TEST_F(frmBrowseTest, ListShowsTheChainThenSubfoldersInNaturalOrder) {
   TempDir temp;
   for (const char* name : {"a10", "a2", ".hidden", "B1"}) temp.MakeFolder(name);
   temp.Write("file.txt", "not a folder");
@@ -123,14 +130,14 @@ TEST_F(FrmBrowseTest, ListShowsTheChainThenSubfoldersInNaturalOrder) {
             QString::fromStdString(temp.path()).section('/', -1));
 }
 
-TEST_F(FrmBrowseTest, DoubleClickOnTheRootReturnsTheRootWithItsSeparator) {
+TEST_F(frmBrowseTest, DoubleClickOnTheRootReturnsTheRootWithItsSeparator) {
   DoubleClick("/");
   EXPECT_EQ(dialog_->CurrentFolder(), "/");
   Click("cmdOK");
   EXPECT_EQ(dialog_->sPath, "/");
 }
 
-TEST_F(FrmBrowseTest, DoubleClickOnAnAncestorOpensIt) {
+TEST_F(frmBrowseTest, DoubleClickOnAnAncestorOpensIt) {
   TempDir temp;
   temp.MakeFolder("outer/inner");
   dialog_->OpenFolder(QString::fromStdString(temp / "outer/inner"));
@@ -139,7 +146,7 @@ TEST_F(FrmBrowseTest, DoubleClickOnAnAncestorOpensIt) {
   EXPECT_NE(Entry("inner"), nullptr);
 }
 
-TEST_F(FrmBrowseTest, HighlightedFolderIsNotReturned) {
+TEST_F(frmBrowseTest, HighlightedFolderIsNotReturned) {
   TempDir temp;
   temp.MakeFolder("only-highlighted");
   dialog_->OpenFolder(QString::fromStdString(temp.path()));
@@ -151,7 +158,7 @@ TEST_F(FrmBrowseTest, HighlightedFolderIsNotReturned) {
   EXPECT_EQ(dialog_->sPath, QString::fromStdString(temp.path()));
 }
 
-TEST_F(FrmBrowseTest, EnterOpensTheHighlightedFolderWithoutClosing) {
+TEST_F(frmBrowseTest, EnterOpensTheHighlightedFolderWithoutClosing) {
   TempDir temp;
   temp.MakeFolder("by-key");
   dialog_->OpenFolder(QString::fromStdString(temp.path()));
@@ -163,7 +170,7 @@ TEST_F(FrmBrowseTest, EnterOpensTheHighlightedFolderWithoutClosing) {
   EXPECT_EQ(dialog_->sPath, "");
 }
 
-TEST_F(FrmBrowseTest, ChoosingADriveOpensItsRoot) {
+TEST_F(frmBrowseTest, ChoosingADriveOpensItsRoot) {
   TempDir temp;
   temp.MakeFolder("deep");
   dialog_->OpenFolder(QString::fromStdString(temp / "deep"));
@@ -180,7 +187,7 @@ TEST_F(FrmBrowseTest, ChoosingADriveOpensItsRoot) {
   EXPECT_EQ(dialog_->sPath, "/");
 }
 
-TEST_F(FrmBrowseTest, DriveListStartsAtTheProgramVolumeWithoutDuplicates) {
+TEST_F(frmBrowseTest, DriveListStartsAtTheProgramVolumeWithoutDuplicates) {
   QStringList drives;
   for (int i = 0; i < Drives()->count(); ++i) drives << Drives()->itemText(i);
   EXPECT_EQ(drives.removeDuplicates(), 0);
@@ -189,7 +196,7 @@ TEST_F(FrmBrowseTest, DriveListStartsAtTheProgramVolumeWithoutDuplicates) {
             QStorageInfo(QCoreApplication::applicationDirPath()).rootPath());
 }
 
-TEST_F(FrmBrowseTest, UnreadableFolderLeavesTheDialogUsable) {
+TEST_F(frmBrowseTest, UnreadableFolderLeavesTheDialogUsable) {
   TempDir temp;
   temp.MakeFolder("locked/secret");
   const std::string locked = temp / "locked";
@@ -214,7 +221,7 @@ TEST_F(FrmBrowseTest, UnreadableFolderLeavesTheDialogUsable) {
   ::chmod(locked.c_str(), 0700);
 }
 
-TEST_F(FrmBrowseTest, BrowseForFolderReturnsTheChoiceMadeInTheModalBox) {
+TEST_F(frmBrowseTest, BrowseForFolderReturnsTheChoiceMadeInTheModalBox) {
   TempDir temp;
   QString seen_caption;
   // Should the box not be found, this still ends the modal loop so the test cannot hang.
