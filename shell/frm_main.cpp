@@ -74,7 +74,9 @@ void frmMain::BuildTools() {
   auto* toolbar = addToolBar(QString::fromUtf8("Band5"));
   toolbar->setObjectName("barTool");
   toolbar->setIconSize(QSize(16, 16));
-  toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  // Tight buttons so that all eight commands fit the window's opening width.
+  toolbar->setStyleSheet("QToolButton { padding: 1px 0px; margin: 0px; }");
 
   const auto add_menu = [this](const char* name, const char* caption, const auto& tools) {
     auto* menu = menuBar()->addMenu(QString::fromUtf8(caption));
