@@ -1,10 +1,18 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvane {
+
+/// What makes a file itself on disk, whatever the path texts that reach it.
+struct FileIdentity {
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 /// A file opened for reading, from its first byte. Closed when destroyed.
 class ReadableFile {
@@ -12,6 +20,8 @@ class ReadableFile {
   virtual ~ReadableFile() = default;
   /// Reads up to `size` bytes; fewer only at the end of the file. Returns the count, or -1 with `err`.
   virtual long long Read(char* buffer, size_t size, std::string* err) = 0;
+  /// The file that was opened; std::nullopt when the system cannot tell.
+  virtual std::optional<FileIdentity> Identity() = 0;
 };
 
 /// A file opened for writing from its first byte. Closed, without a report, when destroyed.
@@ -50,8 +60,8 @@ class FileSystem {
   /// is not a subfolder, so a walk over them can never loop.
   virtual bool SubFolders(const std::string& folder, std::vector<std::string>* names,
                           std::string* err) = 0;
-  /// True when both paths reach the same file on disk, whatever their texts.
-  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+  /// The file that `path` reaches (through links); std::nullopt when none does.
+  virtual std::optional<FileIdentity> Identify(const std::string& path) = 0;
   virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) = 0;
   /// Opens `path` for writing, creating it or cutting it to nothing.
   virtual std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) = 0;

@@ -15,6 +15,10 @@ namespace {
 
 const char* OrDot(const std::string& folder) { return folder.empty() ? "." : folder.c_str(); }
 
+FileIdentity IdentityOf(const struct stat& st) {
+  return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+}
+
 class PosixReadableFile final : public ReadableFile {
  public:
   PosixReadableFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -33,6 +37,12 @@ class PosixReadableFile final : public ReadableFile {
       total += static_cast<size_t>(got);
     }
     return static_cast<long long>(total);
+  }
+
+  std::optional<FileIdentity> Identity() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return std::nullopt;
+    return IdentityOf(st);
   }
 
   int fd() const { return fd_; }
@@ -176,10 +186,10 @@ class PosixFileSystem final : public FileSystem {
     });
   }
 
-  bool SameFile(const std::string& a, const std::string& b) override {
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  std::optional<FileIdentity> Identify(const std::string& path) override {
+    struct stat st;
+    if (::stat(OrDot(path), &st) != 0) return std::nullopt;
+    return IdentityOf(st);
   }
 
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override {

@@ -146,16 +146,26 @@ class FileMerge {
   }
 
   // The full paths of the listed files. The destination is left out of the list so a run
-  // never reads what it writes; files are compared on disk, not by their path texts.
+  // never reads what it writes: when it lies in the source folder (whatever the path texts
+  // say), its own name goes. A link or second name that reaches it is caught as each source
+  // is opened (IsDestination), which costs no extra lookup per file.
   std::vector<std::string> SourcesOtherThanDestination(const std::string& folder,
                                                        const std::vector<std::string>& names) {
+    destination_identity_ = fs_.Identify(destination_);
+    const auto source_folder = fs_.Identify(folder);
+    const bool same_folder =
+        destination_identity_ && source_folder &&
+        fs_.Identify(path::FolderPart(destination_)) == source_folder;
+    const std::string destination_name = path::NamePart(destination_);
     std::vector<std::string> sources;
     sources.reserve(names.size());
-    for (const auto& name : names) {
-      std::string source = folder + name;
-      if (!fs_.SameFile(source, destination_)) sources.push_back(std::move(source));
-    }
+    for (const auto& name : names)
+      if (!same_folder || name != destination_name) sources.push_back(folder + name);
     return sources;
+  }
+
+  bool IsDestination(ReadableFile& source) {
+    return destination_identity_ && source.Identity() == destination_identity_;
   }
 
   bool MergeText(const std::vector<std::string>& sources, std::string* err) {
@@ -166,7 +176,7 @@ class FileMerge {
     for (size_t i = 0; i < sources.size(); ++i) {
       auto in = fs_.OpenRead(sources[i], err);
       // A UTF-8 mark opens the first source only; later ones would put it mid-file.
-      if (!in || !CopyLines(*in, writer, i > 0, err)) {
+      if (!in || (!IsDestination(*in) && !CopyLines(*in, writer, i > 0, err))) {
         writer.Flush();  // what was merged before the failure stays on disk
         return false;
       }
@@ -182,7 +192,7 @@ class FileMerge {
     if (!out) return false;
     for (size_t i = 0; i < sources.size(); ++i) {
       auto in = fs_.OpenRead(sources[i], err);
-      if (!in || !out->AppendFrom(*in, err)) return false;
+      if (!in || (!IsDestination(*in) && !out->AppendFrom(*in, err))) return false;
       frame_.Progress(kProgressText, static_cast<long long>(i + 1),
                       static_cast<long long>(sources.size()));
     }
@@ -193,6 +203,7 @@ class FileMerge {
   RunFrame& frame_;
   TaskUi& ui_;
   std::string destination_;
+  std::optional<FileIdentity> destination_identity_;
 };
 
 }  // namespace

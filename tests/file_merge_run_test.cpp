@@ -186,8 +186,15 @@ TEST_F(FileMergeRunTest, TheDestinationIsNeverOneOfItsSources) {
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_EQ(Destination(), "a\r\nb\r\n");
 
+  // A second name for the destination is met when it is opened, and never read.
+  ::symlink((dir / "src/merged.txt").c_str(), (dir / "src/link.txt").c_str());
+  ::link((dir / "src/merged.txt").c_str(), (dir / "src/hard.txt").c_str());
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(Destination(), "a\r\nb\r\n");
+
   ui.events.clear();
-  ::unlink((dir / "src/b.txt").c_str());
+  for (const char* name : {"src/b.txt", "src/link.txt", "src/hard.txt"})
+    ::unlink((dir / name).c_str());
   EXPECT_EQ(Run(), RunOutcome::Refused);
   EXPECT_EQ(ui.Messages().back(),
             Msg("只有一个文件（a.txt）符合条件，不需要合并！", Icon::Warning));

@@ -26,6 +26,8 @@ class FaultyReadable final : public ReadableFile {
     return got;
   }
 
+  std::optional<FileIdentity> Identity() override { return real_->Identity(); }
+
  private:
   FaultyFileSystem& owner_;
   std::unique_ptr<ReadableFile> real_;

@@ -34,8 +34,8 @@ class FaultyFileSystem final : public FileSystem {
                   std::vector<std::string>* names, std::string* err) override;
   bool SubFolders(const std::string& folder, std::vector<std::string>* names,
                   std::string* err) override;
-  bool SameFile(const std::string& a, const std::string& b) override {
-    return real_.SameFile(a, b);
+  std::optional<FileIdentity> Identify(const std::string& path) override {
+    return real_.Identify(path);
   }
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override;
   std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override;
