@@ -117,10 +117,12 @@ class FileMerge {
     }
 
     frame_.Begin();
-    const std::string folder = path::WithSeparator(source_text);
-    NameList names = GetFileList(fs_, ui_, folder + ui_.Text("txtSourceName"));
+    // A pattern may name a subfolder (scans/*.bin): the names are joined to the folder they
+    // were listed in, never to another folder where the same names may mean other files.
+    const std::string pattern = path::WithSeparator(source_text) + ui_.Text("txtSourceName");
+    NameList names = GetFileList(fs_, ui_, pattern);
     if (!names) return frame_.Fail("无法取得源文件列表");
-    std::vector<std::string> sources = SourcesOtherThanDestination(folder, *names);
+    std::vector<std::string> sources = SourcesOtherThanDestination(path::FolderPart(pattern), *names);
     if (sources.empty())
       return frame_.Stop("没有符合条件的文件存在，请重新设置文件类型和源文件名！");
     if (sources.size() == 1)

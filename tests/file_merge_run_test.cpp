@@ -139,6 +139,9 @@ TEST_F(FileMergeRunTest, TextModeKeepsEveryLineByteForByte) {
   dir.Write("src/05 bom.txt", "\xEF\xBB\xBF第五\n");
   dir.Write("src/06 gbk\xd6\xd0.txt", "\xd6\xd0\xce\xc4\r\nlone\rcr\r");
   dir.Write("src/07 blank lines.txt", "\n\r\n");
+  std::string longest = "08";  // a 255-byte name, the most a Linux file system allows
+  for (int i = 0; i < 83; ++i) longest += "长";
+  dir.Write("src/" + longest + ".txt", "255");
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_EQ(Destination(),
             "one,two\r\n  \"x, y\"\r\n"
@@ -146,7 +149,8 @@ TEST_F(FileMergeRunTest, TextModeKeepsEveryLineByteForByte) {
             "no final end\r\n"
             "第五\r\n"
             "\xd6\xd0\xce\xc4\r\nlone\rcr\r\r\n"
-            "\r\n\r\n");
+            "\r\n\r\n"
+            "255\r\n");
 }
 
 TEST_F(FileMergeRunTest, TextModeKeepsTheFirstSourcesMarkAndHandlesLinesAcrossBlocks) {
@@ -172,7 +176,7 @@ TEST_F(FileMergeRunTest, BinaryModeAppendsExactBytesAndCutsAnOlderDestination) {
   dir.Write("src/1.bin", "abc");
   dir.Write("src/2.bin", "");
   dir.Write("src/3.bin", std::string("\0\r\n\xff\x1a", 5));
-  dir.Write("src/4.bin", big);
+  dir.Write("src/4 大文件 \xb4\xf3.bin", big);  // a Chinese and a non-UTF-8 name
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_TRUE(SameBytes(Destination(), "abc" + std::string("\0\r\n\xff\x1a", 5) + big));
   EXPECT_EQ(ui.Captions().back(), "批合并文件");
@@ -198,6 +202,16 @@ TEST_F(FileMergeRunTest, TheDestinationIsNeverOneOfItsSources) {
   EXPECT_EQ(Run(), RunOutcome::Refused);
   EXPECT_EQ(ui.Messages().back(),
             Msg("只有一个文件（a.txt）符合条件，不需要合并！", Icon::Warning));
+}
+
+TEST_F(FileMergeRunTest, APatternWithAFolderReadsTheFilesItListed) {
+  dir.Write("out/all.txt", "");
+  dir.Write("src/a.txt", "outer a\n");
+  dir.Write("src/sub/a.txt", "inner a\n");
+  dir.Write("src/sub/b.txt", "inner b\n");
+  ui.texts["txtSourceName"] = "sub/*.txt";
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(Destination(), "inner a\r\ninner b\r\n");
 }
 
 struct FaultCase {
