@@ -8,36 +8,10 @@
 #include <QPushButton>
 
 #include "filetasks/file_merge_run.h"
-#include "shell/application.h"
+#include "shell/controls.h"
 #include "shell/services.h"
 
 namespace quorvane::gui {
-namespace {
-
-template <typename Control>
-Control* Place(QWidget* form, const char* name, int left, int top, int width, int height) {
-  auto* control = new Control(form);
-  control->setObjectName(name);
-  control->setGeometry(Px(left), Px(top), Px(width), Px(height));
-  return control;
-}
-
-QLabel* PlaceLabel(QWidget* form, const char* name, const char* text, int left, int top,
-                   int width, int height) {
-  auto* label = Place<QLabel>(form, name, left, top, width, height);
-  label->setText(QString::fromUtf8(text));
-  return label;
-}
-
-QPushButton* PlaceButton(QWidget* form, const char* name, const char* text, int left, int top) {
-  auto* button = Place<QPushButton>(form, name, left, top, 1000, 300);
-  button->setText(QString::fromUtf8(text));
-  button->setAutoDefault(false);
-  return button;
-}
-
-}  // namespace
-
 frmFileMerge::frmFileMerge(QWidget* parent, FileSystem& fs)
     : QWidget(parent), fs_(fs), host_(new RunHost(this)) {
   setObjectName("frmFileMerge");

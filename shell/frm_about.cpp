@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 #include <cstdlib>
 
-#include "shell/application.h"
+#include "shell/controls.h"
 #include "shell/services.h"
 #include "shell/sysinfo.h"
 
@@ -33,22 +33,6 @@ constexpr const char* kContact =
     "通信地址：北京市海淀区中关村大街1号\n"
     "邮政编码：100080";
 
-QLabel* PlaceLabel(QWidget* form, const char* name, const char* text, int left, int top,
-                   int width, int height) {
-  auto* label = new QLabel(QString::fromUtf8(text), form);
-  label->setObjectName(name);
-  label->setGeometry(Px(left), Px(top), Px(width), Px(height));
-  return label;
-}
-
-QPushButton* PlaceButton(QWidget* form, const char* name, const char* text, int top) {
-  auto* button = new QPushButton(QString::fromUtf8(text), form);
-  button->setObjectName(name);
-  button->setGeometry(Px(3120), Px(top), Px(1245), Px(300));
-  button->setAutoDefault(false);
-  return button;
-}
-
 }  // namespace
 
 frmAbout::frmAbout(QWidget* parent)
@@ -58,9 +42,9 @@ frmAbout::frmAbout(QWidget* parent)
   setWindowTitle(QString::fromUtf8("关于Quorvane"));
   setFixedSize(Px(kClientWidth), Px(kShortHeight));
 
-  auto* ok = PlaceButton(this, "cmdOK", "确定(&O)", 960);
+  auto* ok = PlaceButton(this, "cmdOK", "确定(&O)", 3120, 960, 1245);
   ok->setDefault(true);
-  auto* sys_info = PlaceButton(this, "cmdSysInfo", "系统信息(&S)", 1320);
+  auto* sys_info = PlaceButton(this, "cmdSysInfo", "系统信息(&S)", 3120, 1320, 1245);
 
   auto* picture = PlaceLabel(this, "Picture1", "", 120, 120, 550, 550);
   picture->setAlignment(Qt::AlignCenter);
@@ -84,7 +68,7 @@ frmAbout::frmAbout(QWidget* parent)
   frame_layout->setContentsMargins(Px(90), Px(90), Px(90), Px(60));
   frame_layout->addWidget(notice);
 
-  auto* contact = PlaceButton(this, "cmdContact", "联系信息(&C)", 1680);
+  auto* contact = PlaceButton(this, "cmdContact", "联系信息(&C)", 3120, 1680, 1245);
 
   auto* text = new QPlainTextEdit(QString::fromUtf8(kContact), this);
   text->setObjectName("Text1");

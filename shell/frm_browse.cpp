@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "common/natural_order.h"
-#include "shell/application.h"
+#include "shell/controls.h"
 
 namespace quorvane::gui {
 namespace {
@@ -76,14 +76,6 @@ QStringList SubfoldersInNaturalOrder(const QString& folder) {
   return names;
 }
 
-QPushButton* PlaceButton(QWidget* form, const char* name, const char* text, int left, int top) {
-  auto* button = new QPushButton(QString::fromUtf8(text), form);
-  button->setObjectName(name);
-  button->setGeometry(Px(left), Px(top), Px(1000), Px(300));
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
-}
 
 }  // namespace
 
