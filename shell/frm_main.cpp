@@ -155,11 +155,10 @@ bool frmMain::RefuseWhileRunning() {
 }
 
 void frmMain::Exit() {
-  if (ShowMessage(this, QString::fromUtf8("您是否确定退出本系统？"), Icon::Question,
-                  Buttons::YesNo) != Answer::Yes)
-    return;
   if (RefuseWhileRunning()) return;
-  QCoreApplication::quit();
+  if (ShowMessage(this, QString::fromUtf8("您是否确定退出本系统？"), Icon::Question,
+                  Buttons::YesNo) == Answer::Yes)
+    QCoreApplication::quit();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

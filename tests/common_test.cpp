@@ -13,7 +13,6 @@ namespace quorvane {
 namespace {
 
 using testing::CaptionTo;
-using testing::FocusOn;
 using testing::Msg;
 using testing::Pointer;
 using testing::RecordingUi;
@@ -68,19 +67,6 @@ TEST(ProgressCaptionTest, WholePercentages) {
   EXPECT_EQ(ProgressCaption("x", 1, 200000), "x0%");
 }
 
-TEST(RunFrameTest, CompletionRestoresPointerThenCaptionAfterTheBox) {
-  RecordingUi ui("批合并文件");
-  {
-    RunFrame frame(ui);
-    frame.Begin();
-    frame.Progress("p", 1, 2);
-    EXPECT_EQ(frame.Complete(), RunOutcome::Completed);
-  }
-  EXPECT_EQ(ui.events, (std::vector<testing::UiEvent>{
-                           Pointer(true), CaptionTo("p50%"), Pointer(false),
-                           Msg("操作完成！", Icon::Information), CaptionTo("批合并文件")}));
-}
-
 TEST(RunFrameTest, ErrorReportAndThrownFailuresLeaveTheWindowAsItWas) {
   RecordingUi ui("批合并文件");
   RunFrame frame(ui);
@@ -93,16 +79,6 @@ TEST(RunFrameTest, ErrorReportAndThrownFailuresLeaveTheWindowAsItWas) {
   EXPECT_EQ(ui.events, (std::vector<testing::UiEvent>{
                            Pointer(true), CaptionTo("p0%"), Pointer(false),
                            CaptionTo("批合并文件"), Msg("系统错误：boom", Icon::Error)}));
-}
-
-TEST(RunFrameTest, RefusalShowsTheWarningThenMovesTheFocus) {
-  RecordingUi ui;
-  RunFrame frame(ui);
-  EXPECT_EQ(frame.Refuse("请输入整数！", "txtFrom"), RunOutcome::Refused);
-  EXPECT_EQ(frame.Refuse("递增量只能是整数！"), RunOutcome::Refused);
-  EXPECT_EQ(ui.events, (std::vector<testing::UiEvent>{Msg("请输入整数！", Icon::Warning),
-                                                      FocusOn("txtFrom"),
-                                                      Msg("递增量只能是整数！", Icon::Warning)}));
 }
 
 }  // namespace
