@@ -76,7 +76,6 @@ QStringList SubfoldersInNaturalOrder(const QString& folder) {
   return names;
 }
 
-
 }  // namespace
 
 frmBrowse::frmBrowse(QWidget* parent)
