@@ -129,10 +129,9 @@ class FileMerge {
       return frame_.Stop("只有一个文件（" + path::NamePart(sources[0]) + "）符合条件，不需要合并！");
 
     std::string err;
-    const bool merged = mode == static_cast<int>(MergeMode::Text)     ? MergeText(sources, &err)
-                        : mode == static_cast<int>(MergeMode::Binary) ? MergeBinary(sources, &err)
-                                                                      : true;
-    if (!merged) return frame_.Fail(err);
+    const bool as_text = mode == static_cast<int>(MergeMode::Text);
+    if ((as_text || mode == static_cast<int>(MergeMode::Binary)) && !Merge(sources, as_text, &err))
+      return frame_.Fail(err);
     return frame_.Complete();
   }
 
@@ -170,33 +169,25 @@ class FileMerge {
     return destination_identity_ && source.Identity() == destination_identity_;
   }
 
-  bool MergeText(const std::vector<std::string>& sources, std::string* err) {
-    frame_.Progress(kProgressText, 0, static_cast<long long>(sources.size()));
+  // Writes the sources one after another into the destination, showing the progress after
+  // each: line by line in text mode, as raw bytes otherwise.
+  bool Merge(const std::vector<std::string>& sources, bool as_text, std::string* err) {
+    const auto total = static_cast<long long>(sources.size());
+    frame_.Progress(kProgressText, 0, total);
     auto out = fs_.OpenWrite(destination_, err);
     if (!out) return false;
     BufferedWriter writer(*out);
     for (size_t i = 0; i < sources.size(); ++i) {
       auto in = fs_.OpenRead(sources[i], err);
       // A UTF-8 mark opens the first source only; later ones would put it mid-file.
-      if (!in || (!IsDestination(*in) && !CopyLines(*in, writer, i > 0, err))) {
+      const bool copied = in && (IsDestination(*in) ||
+                                 (as_text ? CopyLines(*in, writer, i > 0, err)
+                                          : out->AppendFrom(*in, err)));
+      if (!copied) {
         writer.Flush();  // what was merged before the failure stays on disk
         return false;
       }
-      frame_.Progress(kProgressText, static_cast<long long>(i + 1),
-                      static_cast<long long>(sources.size()));
-    }
-    return out->Close(err);
-  }
-
-  bool MergeBinary(const std::vector<std::string>& sources, std::string* err) {
-    frame_.Progress(kProgressText, 0, static_cast<long long>(sources.size()));
-    auto out = fs_.OpenWrite(destination_, err);
-    if (!out) return false;
-    for (size_t i = 0; i < sources.size(); ++i) {
-      auto in = fs_.OpenRead(sources[i], err);
-      if (!in || (!IsDestination(*in) && !out->AppendFrom(*in, err))) return false;
-      frame_.Progress(kProgressText, static_cast<long long>(i + 1),
-                      static_cast<long long>(sources.size()));
+      frame_.Progress(kProgressText, static_cast<long long>(i + 1), total);
     }
     return out->Close(err);
   }

@@ -10,6 +10,11 @@
 /// Controls placed as the windows are drawn: by object name, at positions in twips.
 namespace quorvane::gui {
 
+/// A fixed dialog border: a title bar with only the close button.
+inline constexpr Qt::WindowFlags kFixedDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint |
+                                                     Qt::WindowTitleHint |
+                                                     Qt::WindowCloseButtonHint;
+
 /// A new control of `form` named `name`, at left, top, width and height in twips.
 template <typename Control>
 Control* Place(QWidget* form, const char* name, int left, int top, int width, int height) {

@@ -36,8 +36,7 @@ constexpr const char* kContact =
 }  // namespace
 
 frmAbout::frmAbout(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::CustomizeWindowHint) {
+    : QDialog(parent, kFixedDialogFlags) {
   setObjectName("frmAbout");
   setWindowTitle(QString::fromUtf8("关于Quorvane"));
   setFixedSize(Px(kClientWidth), Px(kShortHeight));

@@ -79,8 +79,7 @@ QStringList SubfoldersInNaturalOrder(const QString& folder) {
 }  // namespace
 
 frmBrowse::frmBrowse(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::CustomizeWindowHint) {
+    : QDialog(parent, kFixedDialogFlags) {
   setObjectName("frmBrowse");
   setWindowTitle(QString::fromUtf8("选择路径"));
   setFixedSize(Px(3690), Px(4215));
