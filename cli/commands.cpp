@@ -41,9 +41,11 @@ std::function<int()> DefineMergeFiles(CLI::App& app) {
   app.add_option("DESTINATION", options->destination,
                  "the merged file (full path); it is never read as one of the sources")
       ->required();
-  app.add_option("--pattern", options->pattern,
-                 "wildcard name of the files to merge (* any run, ? one character); default "
-                 "by mode: text *.txt, binary *.bin, word *.doc, excel *.xls");
+  CLI::Option* pattern = app.add_option(
+      "--pattern", options->pattern,
+      "wildcard name of the files to merge (* any run, ? one character; a final .* also "
+      "takes names without a dot); default by mode: text *.txt, binary *.bin, word *.doc, "
+      "excel *.xls; an empty pattern matches nothing");
   app.add_option("--mode", options->mode,
                  "text: every line copied unchanged and ended with CR LF; binary: the bytes "
                  "appended exactly; word, excel: not available in this version")
@@ -53,12 +55,12 @@ std::function<int()> DefineMergeFiles(CLI::App& app) {
                "answer Yes to questions (create a missing destination); without it a "
                "terminal is asked and a script gets No");
   app.add_flag("--quiet", options->quiet, "no progress and no completion message");
-  return [options] {
+  return [options, pattern] {
     const int mode = kModes.at(options->mode);
     TerminalUi ui("批合并文件", options->yes, options->quiet);
     ui.SetText("txtSourcePath", options->source);
     ui.SetText("txtDestinationPath", options->destination);
-    ui.SetText("txtSourceName", options->pattern.empty() ? MergeModePattern(mode) : options->pattern);
+    ui.SetText("txtSourceName", pattern->count() > 0 ? options->pattern : MergeModePattern(mode));
     ui.SetSelected("cboType", mode);
     return ExitStatusOf(RunFileMerge(SystemFileSystem(), ui));
   };

@@ -1,17 +1,23 @@
 #include "common/filesystem.h"
 
+#include <fnmatch.h>
+
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace quorvane {
 
 bool WritableFile::AppendFrom(ReadableFile& source, std::string* err) {
-  std::vector<char> block(1 << 20);
+  // One block per thread for every append: a fresh megabyte per source would cost more than
+  // copying a small file.
+  constexpr size_t kBlock = 1 << 20;
+  thread_local std::unique_ptr<char[]> block(new char[kBlock]);
   for (;;) {
-    const long long got = source.Read(block.data(), block.size(), err);
+    const long long got = source.Read(block.get(), kBlock, err);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!Write(block.data(), static_cast<size_t>(got), err)) return false;
+    if (!Write(block.get(), static_cast<size_t>(got), err)) return false;
   }
 }
 
@@ -42,6 +48,20 @@ const char* Reason(int error_number) {
 std::string DescribeFailure(const std::string& action, const std::string& path, int error_number) {
   const char* reason = Reason(error_number);
   return action + "“" + path + "”：" + (reason ? reason : std::strerror(error_number));
+}
+
+}  // namespace quorvane
+
+namespace quorvane {
+
+std::string DescribeNotRegular(const std::string& action, const std::string& path) {
+  return action + "“" + path + "”：不是普通文件";
+}
+
+bool WildcardMatch(const std::string& pattern, const char* name) {
+  if (::fnmatch(pattern.c_str(), name, 0) == 0) return true;
+  return pattern.ends_with(".*") &&
+         ::fnmatch(pattern.substr(0, pattern.size() - 2).c_str(), name, 0) == 0;
 }
 
 }  // namespace quorvane

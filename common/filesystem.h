@@ -14,6 +14,9 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+/// What a path names, links followed.
+enum class PathKind { Missing, File, Folder, Other };
+
 /// A file opened for reading, from its first byte. Closed when destroyed.
 class ReadableFile {
  public:
@@ -47,6 +50,9 @@ class FileSystem {
   virtual bool FolderExists(const std::string& path) = 0;
   /// True when `path` names a file that is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
+  /// What `path` names: nothing, a regular file, a folder, or something else (a pipe, a
+  /// socket, a device).
+  virtual PathKind Kind(const std::string& path) = 0;
   /// Creates the one folder `path`; its parent exists.
   virtual bool CreateFolder(const std::string& path, std::string* err) = 0;
   /// Creates an empty file at `path`, emptying one that is there.
@@ -62,8 +68,12 @@ class FileSystem {
                           std::string* err) = 0;
   /// The file that `path` reaches (through links); std::nullopt when none does.
   virtual std::optional<FileIdentity> Identify(const std::string& path) = 0;
+  /// Opens the regular file `path` for reading. Anything else at that path (a pipe, a
+  /// device, a socket, also one swapped in after the file was listed) is refused at once:
+  /// an open never waits for a writer and never reads without end.
   virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) = 0;
-  /// Opens `path` for writing, creating it or cutting it to nothing.
+  /// Opens `path` for writing, creating it or cutting it to nothing; anything there that is
+  /// not a regular file is refused without waiting.
   virtual std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
@@ -75,5 +85,13 @@ FileSystem& SystemFileSystem();
 /// A description in the user's language of failing `action` on `path`: the action, the path
 /// and the system's reason, for example 无法打开文件“/srv/a.txt”：没有那个文件或目录.
 std::string DescribeFailure(const std::string& action, const std::string& path, int error_number);
+
+/// The description for `action` on `path` when the path names no regular file.
+std::string DescribeNotRegular(const std::string& action, const std::string& path);
+
+/// True when the file name `name` matches the wildcard `pattern`: "*" any run of characters,
+/// "?" one character, "[abc]" as in the shell. A pattern ending in ".*" also matches names
+/// without that dot part, so "*.*" is every name and "photo.*" matches "photo".
+bool WildcardMatch(const std::string& pattern, const char* name);
 
 }  // namespace quorvane

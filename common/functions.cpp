@@ -40,6 +40,9 @@ NameList GetFileList(FileSystem& fs, TaskUi& ui, const std::string& pattern) {
   std::string folder = path::FolderPart(pattern);
   const std::string name_pattern = path::NamePart(pattern);
   std::vector<std::string> names;
+  // A pattern may name a subfolder (scans/*.txt); a subfolder that is not there holds no
+  // matching file, which is an empty match and not a failure.
+  if (!folder.empty() && !fs.FolderExists(folder)) return names;
   std::string err;
   if (!fs.MatchFiles(folder, name_pattern, &names, &err)) {
     ReportFailure(ui, err);

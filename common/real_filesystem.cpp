@@ -1,7 +1,6 @@
 // The machine's own file system, over POSIX calls so that names stay byte strings.
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +142,25 @@ bool ForEachEntry(const std::string& folder, std::string* err, Take take) {
   return true;
 }
 
+// Opens `path` without waiting (a pipe with no writer would block an open for ever) and then
+// asks the open descriptor itself what it is, so that nothing swapped in between a listing
+// and the open is taken for a file. Regular files ignore O_NONBLOCK, so it is kept.
+int OpenRegular(const std::string& path, int flags, std::string* err) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *err = errno == ENXIO ? DescribeNotRegular("无法打开文件", path)
+                          : DescribeFailure("无法打开文件", path, errno);
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *err = DescribeNotRegular("无法打开文件", path);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 class PosixFileSystem final : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override {
@@ -153,6 +171,13 @@ class PosixFileSystem final : public FileSystem {
   bool FileExists(const std::string& path) override {
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  }
+
+  PathKind Kind(const std::string& path) override {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+    if (S_ISREG(st.st_mode)) return PathKind::File;
+    return S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::Other;
   }
 
   bool CreateFolder(const std::string& path, std::string* err) override {
@@ -173,7 +198,7 @@ class PosixFileSystem final : public FileSystem {
   bool MatchFiles(const std::string& folder, const std::string& pattern,
                   std::vector<std::string>* names, std::string* err) override {
     return ForEachEntry(folder, err, [&](const char* name, unsigned char type) {
-      if (name[0] != '.' && ::fnmatch(pattern.c_str(), name, 0) == 0 &&
+      if (name[0] != '.' && WildcardMatch(pattern, name) &&
           IsRegular(folder, name, type))
         names->emplace_back(name);
     });
@@ -193,19 +218,18 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      *err = DescribeFailure("无法打开文件", path, errno);
-      return nullptr;
-    }
+    const int fd = OpenRegular(path, O_RDONLY, err);
+    if (fd < 0) return nullptr;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixReadableFile>(fd, path);
   }
 
   std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      *err = DescribeFailure("无法打开文件", path, errno);
+    const int fd = OpenRegular(path, O_WRONLY | O_CREAT, err);
+    if (fd < 0) return nullptr;
+    if (::ftruncate(fd, 0) != 0) {
+      *err = DescribeFailure("无法写入文件", path, errno);
+      ::close(fd);
       return nullptr;
     }
     return std::make_unique<PosixWritableFile>(fd, path);

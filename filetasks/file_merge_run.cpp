@@ -42,8 +42,8 @@ class BufferedWriter {
 // Copies every line of `in` to `out` unchanged, each followed by CR LF. CR LF and LF both
 // end a line; a CR that no LF follows is part of the line. A last line without an ending
 // still gets CR LF, so the next source starts on a line of its own.
-bool CopyLines(ReadableFile& in, BufferedWriter& out, bool skip_bom, std::string* err) {
-  std::vector<char> block(kBlockSize);
+bool CopyLines(ReadableFile& in, std::vector<char>& block, BufferedWriter& out, bool skip_bom,
+               std::string* err) {
   bool line_open = false;  // bytes of an unfinished line are written or held
   bool held_cr = false;    // the last block ended in CR; the next byte decides what it was
   bool at_start = true;
@@ -103,12 +103,24 @@ class FileMerge {
     destination_ = ui_.Text("txtDestinationPath");
     if (path::Trimmed(destination_).empty())
       return frame_.Refuse("请输入目标文件完整的路径！", "txtDestinationPath");
+    // Only a regular file can take the merge: a folder, a pipe or a device is refused before
+    // anything is asked or created, and so is a path that names no file at its end.
+    if (path::EndsWithSeparator(destination_))
+      return frame_.Refuse("目标文件路径“" + destination_ + "”没有文件名，请输入目标文件完整的路径！",
+                           "txtDestinationPath");
+    const PathKind destination_kind = fs_.Kind(destination_);
+    if (destination_kind == PathKind::Folder)
+      return frame_.Refuse("“" + destination_ + "”是一个目录，请输入目标文件完整的路径！",
+                           "txtDestinationPath");
+    if (destination_kind == PathKind::Other)
+      return frame_.Refuse("“" + destination_ + "”不是普通文件，不能作为目标文件！",
+                           "txtDestinationPath");
     const int mode = ui_.Selected("cboType");
     if (mode == static_cast<int>(MergeMode::Word) || mode == static_cast<int>(MergeMode::Excel))
       return frame_.Refuse(std::string(mode == 2 ? "Word文档方式" : "Excel文件方式") +
                                "在本版本中尚不可用，没有合并任何文件。",
                            "cboType");
-    if (!fs_.FileExists(destination_)) {
+    if (destination_kind == PathKind::Missing) {
       if (!frame_.Ask("目标文件不存在！是否创建？")) {
         ui_.Focus("txtDestinationPath");
         return RunOutcome::Refused;
@@ -122,15 +134,16 @@ class FileMerge {
     const std::string pattern = path::WithSeparator(source_text) + ui_.Text("txtSourceName");
     NameList names = GetFileList(fs_, ui_, pattern);
     if (!names) return frame_.Fail("无法取得源文件列表");
-    std::vector<std::string> sources = SourcesOtherThanDestination(path::FolderPart(pattern), *names);
-    if (sources.empty())
+    folder_ = path::FolderPart(pattern);
+    LeaveOutDestination(*names);
+    if (names->empty())
       return frame_.Stop("没有符合条件的文件存在，请重新设置文件类型和源文件名！");
-    if (sources.size() == 1)
-      return frame_.Stop("只有一个文件（" + path::NamePart(sources[0]) + "）符合条件，不需要合并！");
+    if (names->size() == 1)
+      return frame_.Stop("只有一个文件（" + names->front() + "）符合条件，不需要合并！");
 
     std::string err;
     const bool as_text = mode == static_cast<int>(MergeMode::Text);
-    if ((as_text || mode == static_cast<int>(MergeMode::Binary)) && !Merge(sources, as_text, &err))
+    if ((as_text || mode == static_cast<int>(MergeMode::Binary)) && !Merge(*names, as_text, &err))
       return frame_.Fail(err);
     return frame_.Complete();
   }
@@ -146,23 +159,18 @@ class FileMerge {
     return std::nullopt;
   }
 
-  // The full paths of the listed files. The destination is left out of the list so a run
-  // never reads what it writes: when it lies in the source folder (whatever the path texts
-  // say), its own name goes. A link or second name that reaches it is caught as each source
-  // is opened (IsDestination), which costs no extra lookup per file.
-  std::vector<std::string> SourcesOtherThanDestination(const std::string& folder,
-                                                       const std::vector<std::string>& names) {
+  // The destination is left out of the list so a run never reads what it writes: when it
+  // lies in the source folder (whatever the path texts say), its own name goes. A link or
+  // second name that reaches it is caught as each source is opened (IsDestination), which
+  // costs no extra lookup per file. The one list of names is all the run keeps: a source's
+  // full path is put together as it is opened.
+  void LeaveOutDestination(std::vector<std::string>& names) {
     destination_identity_ = fs_.Identify(destination_);
-    const auto source_folder = fs_.Identify(folder);
-    const bool same_folder =
-        destination_identity_ && source_folder &&
-        fs_.Identify(path::FolderPart(destination_)) == source_folder;
-    const std::string destination_name = path::NamePart(destination_);
-    std::vector<std::string> sources;
-    sources.reserve(names.size());
-    for (const auto& name : names)
-      if (!same_folder || name != destination_name) sources.push_back(folder + name);
-    return sources;
+    const auto source_folder = fs_.Identify(folder_);
+    const bool same_folder = destination_identity_ && source_folder &&
+                             fs_.Identify(path::FolderPart(destination_)) == source_folder;
+    if (!same_folder) return;
+    std::erase(names, path::NamePart(destination_));
   }
 
   bool IsDestination(ReadableFile& source) {
@@ -171,17 +179,20 @@ class FileMerge {
 
   // Writes the sources one after another into the destination, showing the progress after
   // each: line by line in text mode, as raw bytes otherwise.
-  bool Merge(const std::vector<std::string>& sources, bool as_text, std::string* err) {
-    const auto total = static_cast<long long>(sources.size());
+  bool Merge(const std::vector<std::string>& names, bool as_text, std::string* err) {
+    const auto total = static_cast<long long>(names.size());
     frame_.Progress(kProgressText, 0, total);
     auto out = fs_.OpenWrite(destination_, err);
     if (!out) return false;
     BufferedWriter writer(*out);
-    for (size_t i = 0; i < sources.size(); ++i) {
-      auto in = fs_.OpenRead(sources[i], err);
+    std::vector<char> block(as_text ? kBlockSize : 0);  // one read buffer for the whole run
+    std::string source;
+    for (size_t i = 0; i < names.size(); ++i) {
+      source.assign(folder_).append(names[i]);
+      auto in = fs_.OpenRead(source, err);
       // A UTF-8 mark opens the first source only; later ones would put it mid-file.
       const bool copied = in && (IsDestination(*in) ||
-                                 (as_text ? CopyLines(*in, writer, i > 0, err)
+                                 (as_text ? CopyLines(*in, block, writer, i > 0, err)
                                           : out->AppendFrom(*in, err)));
       if (!copied) {
         writer.Flush();  // what was merged before the failure stays on disk
@@ -196,6 +207,7 @@ class FileMerge {
   RunFrame& frame_;
   TaskUi& ui_;
   std::string destination_;
+  std::string folder_;
   std::optional<FileIdentity> destination_identity_;
 };
 

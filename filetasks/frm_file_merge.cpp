@@ -9,6 +9,7 @@
 
 #include "filetasks/file_merge_run.h"
 #include "shell/controls.h"
+#include "shell/path_text.h"
 #include "shell/services.h"
 
 namespace quorvane::gui {
@@ -53,7 +54,7 @@ frmFileMerge::frmFileMerge(QWidget* parent, FileSystem& fs)
 
   type->setCurrentIndex(0);
   OnTypeClick(0);
-  source_name->setFocus();
+  SetInitialFocus(this, "txtSourceName");
 }
 
 void frmFileMerge::OnTypeClick(int index) {
@@ -62,8 +63,8 @@ void frmFileMerge::OnTypeClick(int index) {
 }
 
 void frmFileMerge::OnBrowseSource() {
-  const QString folder = services().pickFolder(this);
-  if (!folder.isEmpty()) findChild<QLineEdit*>("txtSourcePath")->setText(folder);
+  const std::string folder = services().pickFolder(this);
+  if (!folder.empty()) SetPathText(findChild<QLineEdit*>("txtSourcePath"), folder);
 }
 
 void frmFileMerge::OnBrowseDestination() {

@@ -5,15 +5,27 @@
 #include <QString>
 #include <QWidget>
 
-#include "shell/application.h"
 
 /// Controls placed as the windows are drawn: by object name, at positions in twips.
 namespace quorvane::gui {
+
+/// Converts twips (1440 to the inch) to logical pixels: 15 twips a pixel.
+constexpr int Px(int twips) { return twips / 15; }
 
 /// A fixed dialog border: a title bar with only the close button.
 inline constexpr Qt::WindowFlags kFixedDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint |
                                                      Qt::WindowTitleHint |
                                                      Qt::WindowCloseButtonHint;
+
+/// Names the field that takes the focus when `form` opens.
+inline void SetInitialFocus(QWidget* form, const char* field) {
+  form->setProperty("initialFocus", QString::fromUtf8(field));
+}
+
+/// The field named by SetInitialFocus, or null.
+inline QWidget* InitialFocus(QWidget* form) {
+  return form->findChild<QWidget*>(form->property("initialFocus").toString());
+}
 
 /// A new control of `form` named `name`, at left, top, width and height in twips.
 template <typename Control>

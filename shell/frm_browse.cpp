@@ -1,9 +1,10 @@
 #include "shell/frm_browse.h"
 
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 
 #include "common/natural_order.h"
 #include "shell/controls.h"
+#include "shell/path_text.h"
 
 namespace quorvane::gui {
 namespace {
@@ -48,52 +50,68 @@ class IndentDelegate final : public QStyledItemDelegate {
   }
 };
 
-bool IsRoot(const QString& folder) { return QDir(folder).isRoot(); }
-
-// Works on the text alone, so the chain of a folder that has vanished still shows.
-QString ParentOf(const QString& folder) {
-  const qsizetype slash = folder.lastIndexOf('/');
-  if (IsRoot(folder) || slash < 0) return QString();
-  QString parent = folder.left(slash);
-  if (parent.isEmpty() || parent.endsWith(':')) parent += '/';
-  return parent;
+QByteArray Bytes(const std::string& text) {
+  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString ChildOf(const QString& folder, const QString& name) {
-  return folder.endsWith('/') ? folder + name : folder + '/' + name;
+std::string FromBytes(const QVariant& value) { return value.toByteArray().toStdString(); }
+
+// An absolute path without ".", ".." or doubled separators, worked out on the bytes alone,
+// so that a folder which has vanished (or was never decodable) still has its chain.
+std::string CleanAbsolute(const std::string& folder) {
+  std::string whole = folder;
+  if (whole.empty() || whole[0] != '/') {
+    char here[4096];
+    whole = std::string(::getcwd(here, sizeof here) ? here : "/") + "/" + whole;
+  }
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= whole.size()) {
+    const size_t slash = std::min(whole.find('/', start), whole.size());
+    const std::string part = whole.substr(start, slash - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = slash + 1;
+  }
+  std::string clean;
+  for (const auto& part : parts) clean += "/" + part;
+  return clean.empty() ? "/" : clean;
 }
 
-QString DisplayName(const QString& folder) {
-  return IsRoot(folder) ? QDir::toNativeSeparators(folder) : QFileInfo(folder).fileName();
+std::string ParentOf(const std::string& folder) {
+  if (folder == "/") return {};
+  const size_t slash = folder.rfind('/');
+  return slash == 0 ? "/" : folder.substr(0, slash);
 }
 
-QStringList SubfoldersInNaturalOrder(const QString& folder) {
-  QStringList names =
-      QDir(folder).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
-  std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-    return NaturalLess(a.toUtf8().toStdString(), b.toUtf8().toStdString());
-  });
-  return names;
+std::string ChildOf(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+std::string LastName(const std::string& folder) {
+  return folder == "/" ? folder : folder.substr(folder.rfind('/') + 1);
+}
+
+bool IsWithin(const std::string& folder, const std::string& root) {
+  return root == "/" || folder == root ||
+         (folder.size() > root.size() && folder.starts_with(root) && folder[root.size()] == '/');
 }
 
 }  // namespace
 
-frmBrowse::frmBrowse(QWidget* parent)
-    : QDialog(parent, kFixedDialogFlags) {
+frmBrowse::frmBrowse(QWidget* parent, FileSystem& fs)
+    : QDialog(parent, kFixedDialogFlags), fs_(fs) {
   setObjectName("frmBrowse");
   setWindowTitle(QString::fromUtf8("选择路径"));
   setFixedSize(Px(3690), Px(4215));
 
-  drv_ = new QComboBox(this);
-  drv_->setObjectName("drv");
-  drv_->setGeometry(Px(120), Px(120), Px(3495), Px(300));
-
-  dir_ = new QListWidget(this);
-  dir_->setObjectName("Dir");
-  dir_->setGeometry(Px(120), Px(480), Px(3495), Px(3240));
+  drv_ = Place<QComboBox>(this, "drv", 120, 120, 3495, 300);
+  dir_ = Place<QListWidget>(this, "Dir", 120, 480, 3495, 3240);
   dir_->setItemDelegate(new IndentDelegate(dir_));
   dir_->installEventFilter(this);
-
   auto* ok = PlaceButton(this, "cmdOK", "确定(&O)", 720, 3840);
   auto* cancel = PlaceButton(this, "cmdCancel", "取消(&C)", 1920, 3840);
 
@@ -102,24 +120,21 @@ frmBrowse::frmBrowse(QWidget* parent)
   setTabOrder(ok, cancel);
 
   FillDrives();
-  OpenFolder(QCoreApplication::applicationDirPath());
+  OpenFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 
-  // currentIndexChanged follows a new volume however it was chosen; activated also takes the
-  // user back to the root when the volume chosen is the one already shown.
+  // Only a change of volume switches folders; choosing the volume already shown keeps the
+  // folder the user is in.
   connect(drv_, &QComboBox::currentIndexChanged, this, &frmBrowse::OnDriveChange);
-  connect(drv_, &QComboBox::activated, this, &frmBrowse::OnDriveChange);
   connect(dir_, &QListWidget::itemDoubleClicked, this, &frmBrowse::OnDirDoubleClick);
   connect(ok, &QPushButton::clicked, this, &frmBrowse::OnOK);
   connect(cancel, &QPushButton::clicked, this, &frmBrowse::reject);
 }
 
-void frmBrowse::OpenFolder(const QString& folder) {
-  current_ = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+void frmBrowse::OpenFolder(const std::string& folder) {
+  current_ = CleanAbsolute(folder);
   ShowDriveOf(current_);
   FillDirectoryList();
 }
-
-QString frmBrowse::CurrentFolder() const { return current_; }
 
 void frmBrowse::reject() {
   sPath.clear();
@@ -141,76 +156,74 @@ bool frmBrowse::eventFilter(QObject* watched, QEvent* event) {
 
 void frmBrowse::OnDriveChange(int index) {
   if (index < 0) return;
-  const QString root = drv_->itemData(index).toString();
-  if (root != current_) OpenFolder(root);
+  OpenFolder(FromBytes(drv_->itemData(index)));
 }
 
 void frmBrowse::OnDirDoubleClick(QListWidgetItem* item) {
-  if (item) OpenFolder(item->data(kPathRole).toString());
+  if (item) OpenFolder(FromBytes(item->data(kPathRole)));
 }
 
 void frmBrowse::OnOK() {
-  sPath = QDir::toNativeSeparators(current_);
+  sPath = current_;
   accept();
 }
 
 void frmBrowse::FillDrives() {
-  QStringList roots;
   for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-    const QString root = volume.rootPath();
+    const std::string root = QFile::encodeName(volume.rootPath()).toStdString();
     // Container bind mounts can put single files in the mount table; they hold no folders.
-    if (volume.isValid() && volume.isReady() && QFileInfo(root).isDir() && !roots.contains(root))
-      roots.append(root);
+    if (volume.isValid() && volume.isReady() && fs_.FolderExists(root) &&
+        std::find(roots_.begin(), roots_.end(), root) == roots_.end())
+      roots_.push_back(root);
   }
-  std::sort(roots.begin(), roots.end(), [](const QString& a, const QString& b) {
-    return NaturalLess(a.toUtf8().toStdString(), b.toUtf8().toStdString());
-  });
+  if (std::find(roots_.begin(), roots_.end(), "/") == roots_.end()) roots_.push_back("/");
+  std::sort(roots_.begin(), roots_.end(), NaturalLess);
   const QSignalBlocker quiet(drv_);
   const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
-  for (const QString& root : roots) drv_->addItem(icon, QDir::toNativeSeparators(root), root);
+  for (const auto& root : roots_) drv_->addItem(icon, DisplayPath(root), Bytes(root));
 }
 
-void frmBrowse::ShowDriveOf(const QString& folder) {
-  const QString root = QStorageInfo(folder).rootPath();
-  if (root.isEmpty()) return;
+void frmBrowse::ShowDriveOf(const std::string& folder) {
+  // The volume is the deepest mount point that holds the folder.
+  int best = -1;
+  for (int i = 0; i < static_cast<int>(roots_.size()); ++i)
+    if (IsWithin(folder, roots_[i]) && (best < 0 || roots_[i].size() > roots_[best].size()))
+      best = i;
   const QSignalBlocker quiet(drv_);
-  int index = drv_->findData(root);
-  if (index < 0) {
-    drv_->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), QDir::toNativeSeparators(root),
-                  root);
-    index = drv_->count() - 1;
-  }
-  drv_->setCurrentIndex(index);
+  drv_->setCurrentIndex(best);
 }
 
 void frmBrowse::FillDirectoryList() {
-  QStringList chain;
-  for (QString folder = current_; !folder.isEmpty(); folder = ParentOf(folder))
-    chain.prepend(folder);
+  std::vector<std::string> chain;
+  for (std::string folder = current_; !folder.empty(); folder = ParentOf(folder))
+    chain.insert(chain.begin(), folder);
 
   dir_->clear();
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
-  const auto add = [this](const QIcon& icon, const QString& text, const QString& path,
-                          int level) {
-    auto* item = new QListWidgetItem(icon, text, dir_);
-    item->setData(kPathRole, path);
+  const auto add = [this](const QIcon& icon, const std::string& path, int level) {
+    auto* item = new QListWidgetItem(icon, DisplayPath(LastName(path)), dir_);
+    item->setData(kPathRole, Bytes(path));
     item->setData(kLevelRole, level);
-    item->setToolTip(QDir::toNativeSeparators(path));
+    item->setToolTip(DisplayPath(path));
     return item;
   };
 
   int level = 0;
   QListWidgetItem* opened = nullptr;
-  for (const QString& folder : chain) opened = add(open, DisplayName(folder), folder, level++);
-  for (const QString& name : SubfoldersInNaturalOrder(current_))
-    add(closed, name, ChildOf(current_, name), level);
-
+  for (const auto& folder : chain) opened = add(open, folder, level++);
+  // A folder that cannot be read (or has vanished) shows no subfolders; the dialog stays usable.
+  std::vector<std::string> names;
+  std::string err;
+  if (fs_.SubFolders(current_, &names, &err)) {
+    std::sort(names.begin(), names.end(), NaturalLess);
+    for (const auto& name : names) add(closed, ChildOf(current_, name), level);
+  }
   dir_->setCurrentItem(opened);
   dir_->scrollToItem(opened);
 }
 
-QString BrowseForFolder(QWidget* parent) {
+std::string BrowseForFolder(QWidget* parent) {
   frmBrowse dialog(parent);
   dialog.exec();
   return dialog.sPath;

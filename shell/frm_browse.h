@@ -1,30 +1,33 @@
 #pragma once
 
 #include <QDialog>
-#include <QString>
+#include <string>
+#include <vector>
+
+#include "common/filesystem.h"
 
 class QComboBox;
 class QListWidget;
 class QListWidgetItem;
-class QPushButton;
 
 namespace quorvane::gui {
 
 /// The folder picker: a drive list above a directory list. It opens at the program's
 /// folder; "确定(&O)" hands back the folder opened last in sPath, "取消(&C)" and the close
-/// box an empty sPath.
+/// box an empty sPath. Folders are listed and handed back as byte strings, so a folder whose
+/// name is not UTF-8 can be seen (with replacement characters) and picked.
 class frmBrowse final : public QDialog {
   Q_OBJECT
  public:
-  explicit frmBrowse(QWidget* parent);
+  explicit frmBrowse(QWidget* parent, FileSystem& fs = SystemFileSystem());
 
   /// The chosen folder: a root keeps its separator ("/"), any other folder has none.
-  QString sPath;
+  std::string sPath;
 
   /// Opens `folder` in the directory list, as a double click on it does.
-  void OpenFolder(const QString& folder);
+  void OpenFolder(const std::string& folder);
   /// The folder the directory list has open.
-  QString CurrentFolder() const;
+  const std::string& CurrentFolder() const { return current_; }
 
  protected:
   void reject() override;
@@ -36,16 +39,18 @@ class frmBrowse final : public QDialog {
   void OnOK();
 
   void FillDrives();
-  /// Shows in the drive list the volume that holds `folder`, adding it when it is missing.
-  void ShowDriveOf(const QString& folder);
+  /// Shows in the drive list the volume that holds `folder`.
+  void ShowDriveOf(const std::string& folder);
   void FillDirectoryList();
 
+  FileSystem& fs_;
   QComboBox* drv_;
   QListWidget* dir_;
-  QString current_;
+  std::vector<std::string> roots_;
+  std::string current_;
 };
 
 /// Shows frmBrowse modally and returns its sPath.
-QString BrowseForFolder(QWidget* parent);
+std::string BrowseForFolder(QWidget* parent);
 
 }  // namespace quorvane::gui

@@ -1,10 +1,10 @@
 #include "shell/run_host.h"
 
-#include <atomic>
-
 namespace quorvane::gui {
-namespace {
-std::atomic<int> active_runs{0};
+
+RunTracker& RunTracker::instance() {
+  static RunTracker tracker;
+  return tracker;
 }
 
 RunHost::RunHost(QWidget* form) : QObject(form), form_(form) {}
@@ -13,8 +13,6 @@ RunHost::~RunHost() {
   // Windows refuse to close while their run goes on; this only guards a forced teardown.
   if (thread_) thread_->wait();
 }
-
-int RunHost::ActiveRuns() { return active_runs.load(); }
 
 void RunHost::Start(Run run) {
   if (thread_) return;
@@ -27,14 +25,15 @@ void RunHost::Start(Run run) {
   ui_->SetDeferFocus(true);
   thread_ = QThread::create([this, run = std::move(run)] { outcome_ = run(*ui_); });
   connect(thread_, &QThread::finished, this, &RunHost::OnThreadFinished);
-  ++active_runs;
+  ++RunTracker::instance().active_;
   thread_->start();
 }
 
 void RunHost::OnThreadFinished() {
   thread_->deleteLater();
   thread_ = nullptr;
-  --active_runs;
+  RunTracker& tracker = RunTracker::instance();
+  if (--tracker.active_ == 0) emit tracker.idle();
   for (auto& control : disabled_)
     if (control) control->setEnabled(true);
   disabled_.clear();

@@ -14,6 +14,25 @@
 
 namespace quorvane::gui {
 
+/// Counts the runs going on in the whole program and tells when a run speaks to the user
+/// and when the last run has ended, so that a notice about a run never outlives it.
+class RunTracker final : public QObject {
+  Q_OBJECT
+ public:
+  static RunTracker& instance();
+  int active() const { return active_; }
+
+ signals:
+  /// A run is about to show a message.
+  void runSpeaks();
+  /// No run goes on any more.
+  void idle();
+
+ private:
+  friend class RunHost;
+  int active_ = 0;
+};
+
 /// Runs a task window's run on a worker thread, so that its caption shows the progress and
 /// the main window keeps repainting, while the window's own controls take no input until
 /// the run ends. Message boxes stay on the user-interface thread.
@@ -28,9 +47,6 @@ class RunHost final : public QObject {
   /// Starts `run` unless one is going on already.
   void Start(Run run);
   bool running() const { return thread_ != nullptr; }
-
-  /// The number of runs going on in the whole program.
-  static int ActiveRuns();
 
  signals:
   void finished(quorvane::RunOutcome outcome);

@@ -4,9 +4,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
-#include "shell/frm_about.h"
 #include "shell/frm_browse.h"
 
 namespace quorvane::gui {
@@ -14,15 +14,17 @@ namespace {
 
 Answer RealMessage(QWidget* parent, const QString& text, Icon icon, Buttons buttons,
                    const QString& title) {
-  static constexpr QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning,
-                                                 QMessageBox::Question, QMessageBox::Critical};
-  QMessageBox box(kIcons[static_cast<int>(icon)], title, text,
-                  buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No
-                                            : QMessageBox::Ok,
-                  parent);
-  const int chosen = box.exec();
+  const auto box = MakeMessageBox(parent, text, icon, buttons, title);
+  const int chosen = box->exec();
   if (buttons == Buttons::Ok) return Answer::Ok;
   return chosen == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
+// The desktop's page opener is only asked when the machine has one; without it the caller
+// shows the page itself instead of a request that goes nowhere.
+bool RealOpenPage(const QString& path) {
+  if (QStandardPaths::findExecutable("xdg-open").isEmpty()) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 QString RealSaveFile(QWidget* parent) {
@@ -36,13 +38,7 @@ Services Defaults() {
   s.message = RealMessage;
   s.pickFolder = BrowseForFolder;
   s.pickSaveFile = RealSaveFile;
-  s.openPage = [](const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-  };
-  s.showAbout = [](QWidget* parent) {
-    frmAbout about(parent);
-    about.exec();
-  };
+  s.openPage = RealOpenPage;
   s.startDetached = [](const QString& program) { return QProcess::startDetached(program, {}); };
   return s;
 }
@@ -55,6 +51,20 @@ Services& services() {
 }
 
 void ResetServices() { services() = Defaults(); }
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text, Icon icon,
+                                            Buttons buttons, const QString& title) {
+  static constexpr QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning,
+                                                 QMessageBox::Question, QMessageBox::Critical};
+  auto box = std::make_unique<QMessageBox>(
+      kIcons[static_cast<int>(icon)], title, text,
+      buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
+  // A short text makes a narrow box, and the window manager then cuts the title to "Q...".
+  // The text is given room for the whole title plus the title bar's buttons.
+  const int title_width = box->fontMetrics().horizontalAdvance(title) + 120;
+  box->setStyleSheet(QString("QLabel#qt_msgbox_label { min-width: %1px; }").arg(title_width));
+  return box;
+}
 
 Answer ShowMessage(QWidget* parent, const QString& text, Icon icon, Buttons buttons,
                    const QString& title) {

@@ -2,9 +2,12 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "common/task_ui.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace quorvane::gui {
@@ -16,13 +19,14 @@ struct Services {
   std::function<Answer(QWidget* parent, const QString& text, Icon icon, Buttons buttons,
                        const QString& title)>
       message;
-  /// The folder picker: the chosen folder, or empty when cancelled.
-  std::function<QString(QWidget* parent)> pickFolder;
+  /// The folder picker: the chosen folder as bytes, or empty when cancelled.
+  std::function<std::string(QWidget* parent)> pickFolder;
   /// The save dialog (asks before an existing file is chosen): a path, or empty.
   std::function<QString(QWidget* parent)> pickSaveFile;
-  /// Opens a local page with the desktop's program for it.
+  /// Hands a local page to the desktop's program for it; false when there is no such program
+  /// or it could not be started.
   std::function<bool(const QString& path)> openPage;
-  /// Shows the About box modally.
+  /// Shows the About box modally; unset, the main window shows its own.
   std::function<void(QWidget* parent)> showAbout;
   /// Starts a program detached from this one; false when it could not be started.
   std::function<bool(const QString& program)> startDetached;
@@ -31,6 +35,10 @@ struct Services {
 /// The services in force; tests assign their own members and restore them with ResetServices.
 Services& services();
 void ResetServices();
+
+/// A message box with the icon, buttons and title, wide enough to show its whole title.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text, Icon icon,
+                                            Buttons buttons, const QString& title);
 
 /// Shows a message through services().message with the application title.
 Answer ShowMessage(QWidget* parent, const QString& text, Icon icon, Buttons buttons = Buttons::Ok,

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "shell/path_text.h"
+#include "shell/run_host.h"
 #include "shell/services.h"
 
 namespace quorvane::gui {
@@ -12,7 +14,7 @@ namespace quorvane::gui {
 std::string WidgetUi::Text(const std::string& field) {
   return OnUiThread([&] {
     const auto* box = form_->findChild<QLineEdit*>(QString::fromStdString(field));
-    return box ? box->text().toStdString() : std::string();
+    return box ? PathText(box) : std::string();
   });
 }
 
@@ -35,6 +37,7 @@ Answer WidgetUi::Message(const std::string& text, Icon icon, Buttons buttons,
   // The box belongs to the main window: the task window's controls are disabled while
   // its run goes on, and a box must never inherit that.
   return OnUiThread([&] {
+    emit RunTracker::instance().runSpeaks();
     return ShowMessage(form_->window(), QString::fromStdString(text), icon, buttons,
                        QString::fromStdString(title));
   });

@@ -70,9 +70,15 @@ TEST_F(CliTest, ExitStatusesTellCompletedRefusedAndFailed) {
 
   dir.MakeFolder("a folder");
   r = Batch({"merge-files", dir / "src", dir / "a folder", "--yes"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 是\n系统错误：无法创建文件“" + dir.path() +
-                       "/a folder”：是一个目录\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "“" + dir.path() + "/a folder”是一个目录，请输入目标文件完整的路径！\n");
+
+  r = Batch({"merge-files", dir / "src", dir / "all.txt", "--pattern", "", "--yes"});
+  EXPECT_EQ(r.status, 1);  // an empty pattern matches nothing, as the empty box does
+  EXPECT_EQ(ReadAll(dir / "all.txt"), "");
+
+  r = Batch({"merge-files", dir / "src", dir / "none/*.txt", "--pattern", "nosub/*.txt"});
+  EXPECT_EQ(r.status, 1);
 
   r = Batch({"merge-files", dir / "src", dir / "all.txt", "--quiet", "--yes"});
   EXPECT_EQ(r.status, 0);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,6 +74,17 @@ TEST_F(FileMergeRunTest, RefusalsInCheckOrder) {
        {Msg("源文件目录不存在！", Icon::Warning), FocusOn("txtSourcePath")}},
       {"blank destination", [](auto& t) { t.ui.texts["txtDestinationPath"] = " "; },
        {Msg("请输入目标文件完整的路径！", Icon::Warning), FocusOn("txtDestinationPath")}},
+      {"destination without a file name",
+       [](auto& t) { t.ui.texts["txtDestinationPath"] = t.dir / "out/"; },
+       {Msg("目标文件路径“" + dir / "out/" + "”没有文件名，请输入目标文件完整的路径！",
+            Icon::Warning),
+        FocusOn("txtDestinationPath")}},
+      {"destination is a folder", [](auto& t) { t.ui.texts["txtDestinationPath"] = t.dir / "src"; },
+       {Msg("“" + dir / "src" + "”是一个目录，请输入目标文件完整的路径！", Icon::Warning),
+        FocusOn("txtDestinationPath")}},
+      {"destination is a pipe", [](auto& t) { t.ui.texts["txtDestinationPath"] = t.dir / "pipe"; },
+       {Msg("“" + dir / "pipe" + "”不是普通文件，不能作为目标文件！", Icon::Warning),
+        FocusOn("txtDestinationPath")}},
       {"missing destination, answered No", [](auto&) {},
        {kCreate, FocusOn("txtDestinationPath")}},
       {"word mode", [](auto& t) { t.ui.selections["cboType"] = 2; },
@@ -82,6 +94,7 @@ TEST_F(FileMergeRunTest, RefusalsInCheckOrder) {
        {Msg("Excel文件方式在本版本中尚不可用，没有合并任何文件。", Icon::Warning),
         FocusOn("cboType")}},
   };
+  ::mkfifo((dir / "pipe").c_str(), 0600);
   for (const auto& c : cases) {
     FileMergeRunTest& t = *this;
     t.ui.events.clear();
@@ -179,6 +192,7 @@ TEST_F(FileMergeRunTest, BinaryModeAppendsExactBytesAndCutsAnOlderDestination) {
   dir.Write("src/4 大文件 \xb4\xf3.bin", big);  // a Chinese and a non-UTF-8 name
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_TRUE(SameBytes(Destination(), "abc" + std::string("\0\r\n\xff\x1a", 5) + big));
+  EXPECT_EQ(faulty.kernel_appends(), 4);  // the production copy, not the test's block copy
   EXPECT_EQ(ui.Captions().back(), "批合并文件");
 }
 
@@ -202,6 +216,50 @@ TEST_F(FileMergeRunTest, TheDestinationIsNeverOneOfItsSources) {
   EXPECT_EQ(Run(), RunOutcome::Refused);
   EXPECT_EQ(ui.Messages().back(),
             Msg("只有一个文件（a.txt）符合条件，不需要合并！", Icon::Warning));
+}
+
+TEST_F(FileMergeRunTest, EmptyMatchesAndPatternsEndingInDotStar) {
+  dir.Write("out/all.txt", "");
+  for (const char* pattern : {"nosub/*.txt", ""}) {  // a missing subfolder, an empty box
+    ui.events.clear();
+    ui.texts["txtSourceName"] = pattern;
+    EXPECT_EQ(Run(), RunOutcome::Refused) << pattern;
+    EXPECT_EQ(ui.Messages(), (Events{Msg("没有符合条件的文件存在，请重新设置文件类型和源文件名！",
+                                         Icon::Warning)}))
+        << pattern;
+  }
+  for (const char* name : {"README", "photo", "photo.jpg", "x.y.z", ".hidden"})
+    dir.Write(std::string("src/") + name, std::string(name, 1) + "\n");
+  ui.texts["txtSourceName"] = "*.*";  // every normal file, names without a dot too
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(Destination(), "p\r\np\r\nR\r\nx\r\n");
+  ui.texts["txtSourceName"] = "photo.*";
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(Destination(), "p\r\np\r\n");
+}
+
+TEST_F(FileMergeRunTest, ASourceSwappedAfterTheListingIsRefusedNotFollowed) {
+  dir.Write("out/all.txt", "");
+  dir.Write("src/1.txt", "1\n");
+  const std::string second = dir / "src/2.txt";
+  const std::vector<std::function<void()>> swaps = {
+      [&] { ::mkfifo(second.c_str(), 0600); },          // an open would wait for a writer
+      [&] { ::symlink("/dev/zero", second.c_str()); },  // a read would never end
+  };
+  for (const auto& swap : swaps) {
+    dir.Write("src/2.txt", "2\n");
+    faulty.before_open = [&](const std::string& path) {
+      if (path != second) return;
+      ::unlink(second.c_str());
+      swap();
+    };
+    ui.events.clear();
+    EXPECT_EQ(Run(), RunOutcome::Failed);
+    EXPECT_EQ(ui.Messages(),
+              (Events{Msg("系统错误：无法打开文件“" + second + "”：不是普通文件", Icon::Error)}));
+    EXPECT_EQ(Destination(), "1\r\n");
+    ::unlink(second.c_str());
+  }
 }
 
 TEST_F(FileMergeRunTest, APatternWithAFolderReadsTheFilesItListed) {
@@ -259,7 +317,9 @@ TEST_F(FileMergeRunTest, FaultsAreReportedWithThePathAndCloseEverything) {
       EXPECT_EQ(fs.open_files(), 0) << c.name;
       EXPECT_EQ(run_ui.Captions().back(), "批合并文件") << c.name;
       EXPECT_EQ(run_ui.events[run_ui.events.size() - 3], Pointer(false)) << c.name;
-      if (mode == 0) EXPECT_EQ(Destination(), c.expected_content) << c.name;
+      if (mode == 0) {
+        EXPECT_EQ(Destination(), c.expected_content) << c.name;
+      }
     }
   }
 }

@@ -1,4 +1,4 @@
-#include "shell/frm_about.h"
+#include "app/frm_about.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "gui_support.h"
-#include "shell/sysinfo.h"
+#include "app/sysinfo.h"
 #include "support/temp_dir.h"
 
 namespace quorvane {

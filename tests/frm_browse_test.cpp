@@ -46,7 +46,7 @@ TEST_F(frmBrowseTest, OpensAtTheProgramFolderAndCancelReturnsNothing) {
   EXPECT_EQ(dialog_.findChild<QComboBox*>("drv")->currentText(),
             QStorageInfo(QCoreApplication::applicationDirPath()).rootPath());
   Click("cmdOK");
-  EXPECT_EQ(dialog_.sPath, QCoreApplication::applicationDirPath());
+  EXPECT_EQ(dialog_.sPath, QCoreApplication::applicationDirPath().toStdString());
   Click("cmdCancel");
   EXPECT_EQ(dialog_.sPath, "");
   dialog_.sPath = "/stale";
@@ -55,36 +55,48 @@ TEST_F(frmBrowseTest, OpensAtTheProgramFolderAndCancelReturnsNothing) {
   EXPECT_EQ(dialog_.sPath, "");
 }
 
-TEST_F(frmBrowseTest, DoubleClicksOpenFoldersAndOkReturnsTheOpenedOne) {
+TEST_F(frmBrowseTest, DoubleClicksOpenFoldersAndOkReturnsTheOpenedOneAsBytes) {
   TempDir temp;
-  for (const char* name : {"a10", "a2", ".hidden", "B1/inner"}) temp.MakeFolder(name);
+  const std::string gbk = "ÕÕÆ¬";  // 照片 in GBK: not UTF-8
+  for (const std::string& name : {std::string("a10"), std::string("a2"), std::string(".hidden"),
+                                  std::string("B1/inner"), gbk})
+    temp.MakeFolder(name);
   temp.Write("file.txt", "not a folder");
   dialog_.show();
-  dialog_.OpenFolder(QString::fromStdString(temp.path()));
+  dialog_.OpenFolder(temp.path() + "/./B1/..");
+  EXPECT_EQ(dialog_.CurrentFolder(), temp.path());
   EXPECT_EQ(Entries().first(), "/");
-  EXPECT_EQ(Entries().mid(Entries().size() - 4), (QStringList{".hidden", "a2", "a10", "B1"}));
+  EXPECT_EQ(Entries().mid(Entries().size() - 5),
+            (QStringList{".hidden", "a2", "a10", "B1", QString::fromUtf8(gbk.c_str())}));
 
   DoubleClick("B1");
-  EXPECT_EQ(dialog_.CurrentFolder(), QString::fromStdString(temp / "B1"));
+  EXPECT_EQ(dialog_.CurrentFolder(), temp / "B1");
   Dir()->setCurrentRow(Dir()->count() - 1);  // "inner" highlighted, not opened
   Click("cmdOK");
-  EXPECT_EQ(dialog_.sPath, QString::fromStdString(temp / "B1"));  // no final separator
+  EXPECT_EQ(dialog_.sPath, temp / "B1");  // no final separator
+
+  dialog_.OpenFolder(temp.path());
+  DoubleClick(QString::fromUtf8(gbk.c_str()));  // shown with replacement characters
+  Click("cmdOK");
+  EXPECT_EQ(dialog_.sPath, temp / gbk);  // handed back as the real bytes
 
   DoubleClick("/");
   Click("cmdOK");
   EXPECT_EQ(dialog_.sPath, "/");  // a root keeps its separator
 }
 
-TEST_F(frmBrowseTest, ADriveOpensItsRootAndAVanishedFolderKeepsTheDialogUsable) {
+TEST_F(frmBrowseTest, OnlyAnotherDriveSwitchesFoldersAndAVanishedFolderKeepsTheDialogUsable) {
   TempDir temp;
-  dialog_.OpenFolder(QString::fromStdString(temp / "vanished"));
+  dialog_.OpenFolder(temp / "vanished");
   EXPECT_EQ(Entries().last(), "vanished");
   auto* drives = dialog_.findChild<QComboBox*>("drv");
-  const int root = drives->findText("/");
-  ASSERT_GE(root, 0);
-  drives->setCurrentIndex(root);
-  emit drives->activated(root);
-  EXPECT_EQ(dialog_.CurrentFolder(), "/");
+  ASSERT_GE(drives->currentIndex(), 0);
+  emit drives->activated(drives->currentIndex());  // the drive already shown: stay
+  EXPECT_EQ(dialog_.CurrentFolder(), temp / "vanished");
+  if (drives->count() < 2) GTEST_SKIP() << "one volume only";
+  const int other = drives->currentIndex() == 0 ? 1 : 0;
+  drives->setCurrentIndex(other);
+  EXPECT_EQ(QString::fromStdString(dialog_.CurrentFolder()), drives->itemText(other));
   EXPECT_TRUE(services_.messages.empty());
 }
 

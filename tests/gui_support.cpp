@@ -14,7 +14,7 @@ ServiceRecorder::ServiceRecorder() {
   s.pickSaveFile = [this](QWidget*) { return file_pick; };
   s.openPage = [this](const QString& path) {
     opened_pages.push_back(path);
-    return true;
+    return page_opens;
   };
   s.showAbout = [this](QWidget*) { ++about_shown; };
   s.startDetached = [](const QString&) { return false; };

@@ -25,9 +25,11 @@ class ServiceRecorder {
 
   std::vector<ShownMessage> messages;
   Answer answer = Answer::No;
-  QString folder_pick;
+  std::string folder_pick;
   QString file_pick;
   std::vector<QString> opened_pages;
+  /// What the desktop's page opener answers.
+  bool page_opens = true;
   int about_shown = 0;
   /// Called inside each message, while the run that asked waits for the answer.
   std::function<void()> during_message;

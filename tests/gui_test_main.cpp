@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "common/utf8_locale.h"
-#include "shell/application.h"
+#include "app/application.h"
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);

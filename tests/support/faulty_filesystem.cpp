@@ -28,6 +28,9 @@ class FaultyReadable final : public ReadableFile {
 
   std::optional<FileIdentity> Identity() override { return real_->Identity(); }
 
+  ReadableFile& real() { return *real_; }
+  const std::string& path() const { return path_; }
+
  private:
   FaultyFileSystem& owner_;
   std::unique_ptr<ReadableFile> real_;
@@ -35,8 +38,9 @@ class FaultyReadable final : public ReadableFile {
   long long passed_ = 0;
 };
 
-// Appends through Read and Write (the base class's block copy), so faults on either side
-// are met exactly as a real copy would meet them.
+// With a fault set on either side, appends go through Read and Write (the base class's
+// block copy), so the fault is met exactly where a real copy would meet it. Without one,
+// the real files copy by themselves, so the production copy is what a test runs.
 class FaultyWritable final : public WritableFile {
  public:
   FaultyWritable(FaultyFileSystem& owner, std::unique_ptr<WritableFile> real, std::string path)
@@ -57,6 +61,15 @@ class FaultyWritable final : public WritableFile {
     }
     passed_ += static_cast<long long>(size);
     return real_->Write(data, size, err);
+  }
+
+  bool AppendFrom(ReadableFile& source, std::string* err) override {
+    auto* faulty = dynamic_cast<FaultyReadable*>(&source);
+    if (faulty && !owner_.Find(Op::Read, faulty->path()) && !owner_.Find(Op::Write, path_)) {
+      owner_.KernelAppend();
+      return real_->AppendFrom(faulty->real(), err);
+    }
+    return WritableFile::AppendFrom(source, err);
   }
 
   bool Close(std::string* err) override {
@@ -121,6 +134,7 @@ std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path
                                                          std::string* err) {
   opened_for_reading_.push_back(path);
   if (Refuse(Op::OpenRead, "无法打开文件", path, err)) return nullptr;
+  if (before_open) before_open(path);
   auto real = real_.OpenRead(path, err);
   if (!real) return nullptr;
   return std::make_unique<FaultyReadable>(*this, std::move(real), path);

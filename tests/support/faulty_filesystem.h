@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,9 @@ namespace quorvane::testing {
 /// The real file system with failures injected where a test asks: an operation on a path
 /// that contains a given text fails with a given system error, at once or after some bytes
 /// have gone through. It counts the files it has open, so a test can prove that a failed
-/// run closed everything.
-class FaultyFileSystem final : public FileSystem {
+/// run closed everything. A copy between two of its files goes by the real file system's
+/// own copy (the kernel's) unless a fault is set on either side.
+class FaultyFileSystem : public FileSystem {
  public:
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
                   Read, Write, Close };
@@ -22,12 +24,19 @@ class FaultyFileSystem final : public FileSystem {
   /// once `after_bytes` bytes have passed.
   void FailWhen(Op op, std::string path_part, int error_number, long long after_bytes = 0);
 
+  /// Called with the path just before each OpenRead reaches the real file system: the place
+  /// to swap a listed file for something else, as a race with another program would.
+  std::function<void(const std::string& path)> before_open;
+
   int open_files() const { return open_files_; }
+  /// Appends that went by the real file system's own copy.
+  int kernel_appends() const { return kernel_appends_; }
   /// Paths that were opened for reading, in order.
   const std::vector<std::string>& opened_for_reading() const { return opened_for_reading_; }
 
   bool FolderExists(const std::string& path) override { return real_.FolderExists(path); }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
+  PathKind Kind(const std::string& path) override { return real_.Kind(path); }
   bool CreateFolder(const std::string& path, std::string* err) override;
   bool CreateTextFile(const std::string& path, std::string* err) override;
   bool MatchFiles(const std::string& folder, const std::string& pattern,
@@ -53,6 +62,7 @@ class FaultyFileSystem final : public FileSystem {
   const Rule* Find(Op op, const std::string& path) const;
   void Opened() { ++open_files_; }
   void Closed() { --open_files_; }
+  void KernelAppend() { ++kernel_appends_; }
 
  private:
   bool Refuse(Op op, const std::string& what, const std::string& path, std::string* err) const;
@@ -60,6 +70,7 @@ class FaultyFileSystem final : public FileSystem {
   FileSystem& real_;
   std::vector<Rule> rules_;
   int open_files_ = 0;
+  int kernel_appends_ = 0;
   std::vector<std::string> opened_for_reading_;
 };
 

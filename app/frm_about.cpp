@@ -1,4 +1,4 @@
-#include "shell/frm_about.h"
+#include "app/frm_about.h"
 
 #include <QFile>
 #include <QFrame>
@@ -11,7 +11,7 @@
 
 #include "shell/controls.h"
 #include "shell/services.h"
-#include "shell/sysinfo.h"
+#include "app/sysinfo.h"
 
 namespace quorvane::gui {
 namespace {

@@ -2,8 +2,8 @@
 #include <QApplication>
 
 #include "common/utf8_locale.h"
-#include "shell/application.h"
-#include "shell/frm_main.h"
+#include "app/application.h"
+#include "app/frm_main.h"
 
 int main(int argc, char** argv) {
   quorvane::UseUtf8CharacterHandling();

@@ -1,4 +1,4 @@
-#include "shell/sysinfo.h"
+#include "app/sysinfo.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,7 +46,7 @@ bool GetKeyValue(const RegistryValue* value, std::string& key_val) {
       key_val.assign(value->data.begin(), value->data.begin() + static_cast<long>(length));
       break;
     case kRegNumber: {
-      // The digits follow whatever key_val already held, as the registry reader always did.
+      // A number is appended to what key_val already holds, so a caller can put a prefix in front.
       std::string digits = key_val;
       for (size_t i = length; i > 0; --i) {
         char pair[3];

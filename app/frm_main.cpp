@@ -1,18 +1,23 @@
-#include "shell/frm_main.h"
+#include "app/frm_main.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 
+#include "app/access_keys.h"
+#include "app/frm_about.h"
+#include "app/help_viewer.h"
 #include "filetasks/frm_file_merge.h"
-#include "shell/application.h"
+#include "shell/controls.h"
 #include "shell/run_host.h"
 #include "shell/services.h"
 
@@ -58,6 +63,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)
   setWindowIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
   mdi_->setObjectName("mdi");
   setCentralWidget(mdi_);
+  new TaskAccessKeys(mdi_);
 
   // Each task window that exists is made here; a command without one stands disabled.
   factories_["miFileMerge"] = [] { return new frmFileMerge(); };
@@ -114,7 +120,7 @@ void frmMain::Dispatch(const QString& tool) {
   for (const char* task : kTaskTools)
     if (tool == QLatin1String(task)) return OpenTask(tool);
   if (tool == QLatin1String("miHelp")) return OpenHelp();
-  if (tool == QLatin1String("miAbout")) return services().showAbout(this);
+  if (tool == QLatin1String("miAbout")) return ShowAbout();
   if (tool == QLatin1String("miExit")) return Exit();
 }
 
@@ -140,17 +146,48 @@ void frmMain::OpenTask(const QString& tool) {
   frame->setWindowIcon(windowIcon());
   open_[tool] = frame;
   frame->show();
+  // A window of fixed size keeps it inside its frame too: no corner to drag it larger.
+  if (form->minimumSize() == form->maximumSize()) {
+    frame->adjustSize();
+    frame->setFixedSize(frame->size());
+  }
   mdi_->setActiveSubWindow(frame);
-  form->setFocus();
+  if (QWidget* field = InitialFocus(form)) field->setFocus(Qt::OtherFocusReason);
 }
 
+void frmMain::ShowAbout() {
+  if (services().showAbout) return services().showAbout(this);
+  frmAbout about(this);
+  about.exec();
+}
+
+// The page goes to the desktop's program for web pages; a machine without one gets the page
+// in a window of our own, so the command always shows help.
 void frmMain::OpenHelp() {
-  services().openPage(QCoreApplication::applicationDirPath() + "/help.htm");
+  const QString page = QCoreApplication::applicationDirPath() + "/help.htm";
+  if (services().openPage(page) || !QFile::exists(page)) return;
+  if (!help_) help_ = new frmHelp(this, page);
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
 }
 
+// The notice stays only while it is true: it closes as soon as a run speaks (its
+// completion message, say) or the last run has ended.
 bool frmMain::RefuseWhileRunning() {
-  if (RunHost::ActiveRuns() == 0) return false;
-  ShowMessage(this, QString::fromUtf8("批处理正在进行，请等它完成后再退出。"), Icon::Warning);
+  RunTracker& runs = RunTracker::instance();
+  if (runs.active() == 0) return false;
+  if (!busy_notice_) {
+    busy_notice_ = MakeMessageBox(this, QString::fromUtf8("批处理正在进行，请等它完成后再退出。"),
+                                  Icon::Warning, Buttons::Ok, QString::fromUtf8(kAppTitle))
+                       .release();
+    busy_notice_->setObjectName("msgRunGoesOn");
+    busy_notice_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(&runs, &RunTracker::runSpeaks, busy_notice_, &QWidget::close);
+    connect(&runs, &RunTracker::idle, busy_notice_, &QWidget::close);
+  }
+  busy_notice_->show();
+  busy_notice_->raise();
   return true;
 }
 

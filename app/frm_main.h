@@ -9,6 +9,7 @@
 
 class QMdiArea;
 class QMdiSubWindow;
+class QMessageBox;
 
 namespace quorvane::gui {
 
@@ -35,10 +36,13 @@ class frmMain final : public QMainWindow {
   void OnToolClick();
   void OpenTask(const QString& tool);
   void OpenHelp();
+  void ShowAbout();
   void Exit();
   bool RefuseWhileRunning();
 
   QMdiArea* mdi_;
+  QPointer<QMessageBox> busy_notice_;
+  QPointer<QWidget> help_;
   std::map<QString, Factory> factories_;
   std::map<QString, QPointer<QMdiSubWindow>> open_;
 };

@@ -1,0 +1,221 @@
+// The main window and the task windows inside it, driven as a user drives them.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolBar>
+
+#include "app/frm_main.h"
+#include "gui_support.h"
+#include "shell/run_host.h"
+#include "support/temp_dir.h"
+
+namespace quorvane::gui {
+namespace {
+
+using testing::ReadAll;
+using testing::TempDir;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() {
+    main.show();
+    QApplication::setActiveWindow(&main);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
+  }
+
+  QWidget* Open(const char* tool) {
+    main.Dispatch(tool);
+    QMdiSubWindow* frame = main.TaskWindow(tool);
+    return frame ? frame->widget() : nullptr;
+  }
+  template <typename T = QWidget>
+  T* Find(const char* name) { return main.findChild<T*>(name); }
+  QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
+  QStringList Texts() {
+    QStringList texts;
+    for (const auto& m : services_.messages) texts << m.text;
+    return texts;
+  }
+  // Presses 确定 (or the key given) and waits until the window's run has ended.
+  void RunAndWait(QWidget* form, std::function<void()> press = {}) {
+    QSignalSpy finished(form->findChild<RunHost*>(), &RunHost::finished);
+    press ? press() : QTest::mouseClick(Find<QPushButton>("cmdOK"), Qt::LeftButton);
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
+  }
+
+  testing::ServiceRecorder services_;
+  frmMain main;
+};
+
+TEST_F(MainWindowTest, OneWindowPerTaskWhateverTheToolThatOpensIt) {
+  QWidget* form = Open("miFileMerge");
+  ASSERT_TRUE(form);
+  EXPECT_EQ(form->objectName(), "frmFileMerge");
+  Box("txtSourcePath")->setText("/typed");
+  QTest::mouseClick(Find<QToolBar>("barTool")->widgetForAction(Find<QAction>("miFileMerge")),
+                    Qt::LeftButton);
+  EXPECT_EQ(main.mdi()->subWindowList().size(), 1);
+  EXPECT_EQ(Box("txtSourcePath")->text(), "/typed");
+
+  for (const char* name : {"mnuFile", "mnuFolder", "MIFILEMERGE", "miFolderMerge"})
+    main.Dispatch(name);  // no command, or a task whose window is still to come
+  EXPECT_EQ(main.mdi()->subWindowList().size(), 1);
+  Find<QAction>("miExit")->trigger();  // answered No: everything stays
+  EXPECT_EQ(Texts(), QStringList{QString::fromUtf8("您是否确定退出本系统？")});
+  EXPECT_EQ(services_.messages[0].buttons, Buttons::YesNo);
+  EXPECT_TRUE(main.isVisible());
+
+  main.TaskWindow("miFileMerge")->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(main.TaskWindow("miFileMerge"));
+  Open("miFileMerge");
+  EXPECT_TRUE(Box("txtSourcePath")->text().isEmpty());  // reopened fresh
+}
+
+TEST_F(MainWindowTest, ATaskWindowOpensWithItsFocusFieldInAFixedFrame) {
+  QWidget* form = Open("miFileMerge");
+  EXPECT_EQ(QApplication::focusWidget(), Box("txtSourceName"));
+  EXPECT_EQ(form->size(), QSize(388, 170));
+  QMdiSubWindow* frame = main.TaskWindow("miFileMerge");
+  EXPECT_EQ(frame->minimumSize(), frame->maximumSize());  // no corner to drag
+  EXPECT_FALSE(frame->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+  EXPECT_EQ(Box("txtSourceName")->geometry(), QRect(96, 48, 153, 20));
+  QStringList order;
+  QWidget* w = Box("txtSourceName");
+  for (int i = 0; i < 8; ++i, w = w->nextInFocusChain()) {
+    while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
+    order << w->objectName();
+  }
+  EXPECT_EQ(order, (QStringList{"txtSourceName", "txtSourcePath", "cmdBrowseSource", "cmdOK",
+                                "cmdCancel", "txtDestinationPath", "cmdBrowseDestination",
+                                "cboType"}));
+}
+
+TEST_F(MainWindowTest, TheActiveTaskWindowsAccessKeysComeBeforeTheMenus) {
+  QWidget* form = Open("miFileMerge");
+  Box("txtSourcePath")->setText("  ");
+  RunAndWait(form, [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier); });
+  EXPECT_EQ(Texts(), QStringList{QString::fromUtf8("请输入源文件所在目录！")});
+  EXPECT_EQ(QApplication::focusWidget(), Box("txtSourcePath"));
+  EXPECT_FALSE(Find<QMenu>("mnuFolder")->isVisible());
+
+  main.TaskWindow("miFileMerge")->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  main.setFocus();
+  QTest::keyClick(&main, Qt::Key_O, Qt::AltModifier);  // no task window: the menu's key
+  EXPECT_TRUE(Find<QMenu>("mnuFolder")->isVisible());
+  Find<QMenu>("mnuFolder")->close();
+}
+
+TEST_F(MainWindowTest, HelpGoesToTheDesktopOrToAWindowOfOurOwn) {
+  Find<QAction>("miHelp")->trigger();
+  ASSERT_EQ(services_.opened_pages.size(), 1u);
+  EXPECT_EQ(services_.opened_pages[0], QCoreApplication::applicationDirPath() + "/help.htm");
+  EXPECT_FALSE(Find<QDialog>("frmHelp"));
+
+  services_.page_opens = false;  // a machine without a program for web pages
+  Find<QAction>("miHelp")->trigger();
+  auto* help = Find<QDialog>("frmHelp");
+  ASSERT_TRUE(help);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_TRUE(help->findChild<QTextBrowser*>()->toPlainText().contains(QString::fromUtf8("批合并文件")));
+  help->close();
+}
+
+TEST_F(MainWindowTest, TheExitNoticeDuringARunNeverOutlivesIt) {
+  TempDir dir;
+  dir.Write("src/1.txt", "1");
+  dir.Write("src/2.txt", "2");
+  QWidget* form = Open("miFileMerge");
+  Box("txtSourcePath")->setText(QString::fromStdString(dir / "src"));
+  Box("txtDestinationPath")->setText(QString::fromStdString(dir / "all.txt"));
+  services_.answer = Answer::Yes;
+  QPointer<QMessageBox> notice;
+  bool notice_shown = false, notice_gone = false;
+  services_.during_message = [&] {
+    if (services_.messages.size() == 1) {  // the run waits on its question
+      Find<QAction>("miExit")->trigger();
+      notice = Find<QMessageBox>("msgRunGoesOn");
+      notice_shown = notice && notice->isVisible();
+    } else {
+      notice_gone = !notice || !notice->isVisible();  // under "操作完成！"
+    }
+  };
+  RunAndWait(form);
+  EXPECT_EQ(Texts(), (QStringList{QString::fromUtf8("目标文件不存在！是否创建？"),
+                                  QString::fromUtf8("操作完成！")}));
+  EXPECT_TRUE(notice_shown);
+  EXPECT_TRUE(notice_gone);
+  EXPECT_EQ(ReadAll(dir / "all.txt"), "1\r\n2\r\n");
+}
+
+TEST(MessageBoxTest, IsWideEnoughForItsWholeTitle) {
+  const QString title = QString::fromUtf8("Quorvane");
+  const auto box = MakeMessageBox(nullptr, "OK", Icon::Information, Buttons::Ok, title);
+  EXPECT_GT(box->sizeHint().width(), box->fontMetrics().horizontalAdvance(title) + 100);
+}
+
+TEST_F(MainWindowTest, MergeWindowModesAndPickersTakeOrKeep) {
+  Open("miFileMerge");
+  auto* type = Find<QComboBox>("cboType");
+  Box("txtSourceName")->setText("*.dat");
+  emit type->activated(1);
+  EXPECT_EQ(Box("txtSourceName")->text(), "*.bin");
+  Box("txtSourceName")->setText("*.dat");
+  emit type->activated(1);  // the same entry again still rewrites
+  EXPECT_EQ(Box("txtSourceName")->text(), "*.bin");
+
+  Box("txtSourcePath")->setText("/kept");
+  Box("txtDestinationPath")->setText("/kept.txt");
+  QTest::mouseClick(Find<QPushButton>("cmdBrowseSource"), Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>("cmdBrowseDestination"), Qt::LeftButton);
+  EXPECT_EQ(Box("txtSourcePath")->text(), "/kept");  // cancelled pickers change nothing
+  EXPECT_EQ(Box("txtDestinationPath")->text(), "/kept.txt");
+  services_.file_pick = QString::fromUtf8("/输出/all.txt");
+  QTest::mouseClick(Find<QPushButton>("cmdBrowseDestination"), Qt::LeftButton);
+  EXPECT_EQ(Box("txtDestinationPath")->text(), QString::fromUtf8("/输出/all.txt"));
+}
+
+TEST_F(MainWindowTest, MergeRunsOnAWorkerOverAPickedFolderWhoseNameIsNotUtf8) {
+  TempDir dir;
+  const std::string gbk = dir / "\xd5\xd5\xc6\xac";  // 照片 in GBK
+  for (int i = 1; i <= 3; ++i) dir.Write("\xd5\xd5\xc6\xac/" + std::to_string(i) + ".txt", std::to_string(i));
+  QWidget* form = Open("miFileMerge");
+  services_.folder_pick = gbk;
+  QTest::mouseClick(Find<QPushButton>("cmdBrowseSource"), Qt::LeftButton);
+  EXPECT_TRUE(Box("txtSourcePath")->text().contains(QChar::ReplacementCharacter));
+  Box("txtDestinationPath")->setText(QString::fromStdString(dir / "out/all.txt"));
+  services_.answer = Answer::Yes;
+  bool ok_enabled = true, closed = true;
+  QString caption;
+  services_.during_message = [&] {
+    if (services_.messages.back().text != QString::fromUtf8("操作完成！")) return;
+    QCoreApplication::processEvents();  // the posted captions arrive
+    ok_enabled = Find<QPushButton>("cmdOK")->isEnabled();
+    caption = form->windowTitle();
+    closed = main.TaskWindow("miFileMerge")->close();
+  };
+  RunAndWait(form);
+  EXPECT_EQ(Texts(), (QStringList{QString::fromUtf8("目标文件不存在！是否创建？"),
+                                  QString::fromUtf8("操作完成！")}));
+  EXPECT_FALSE(ok_enabled);
+  EXPECT_FALSE(closed);  // a running merge keeps its window
+  EXPECT_EQ(caption, QString::fromUtf8("正在合并文件...100%"));
+  EXPECT_EQ(ReadAll(dir / "out/all.txt"), "1\r\n2\r\n3\r\n");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form->windowTitle(), QString::fromUtf8("批合并文件"));
+  EXPECT_TRUE(Find<QPushButton>("cmdOK")->isEnabled());
+}
+
+}  // namespace
+}  // namespace quorvane::gui
