@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/names.h"
+
 namespace quorvane {
 
 /// What makes a file itself on disk, whatever the path texts that reach it.
@@ -61,7 +63,7 @@ class FileSystem {
   /// directory's own order. Normal: a regular file or a link to one whose name does not
   /// begin with "."; folders, sockets, pipes, devices and broken links never appear.
   virtual bool MatchFiles(const std::string& folder, const std::string& pattern,
-                          std::vector<std::string>* names, std::string* err) = 0;
+                          Names* names, std::string* err) = 0;
   /// The names of the real subfolders of `folder`, hidden ones included; a link to a folder
   /// is not a subfolder, so a walk over them can never loop.
   virtual bool SubFolders(const std::string& folder, std::vector<std::string>* names,

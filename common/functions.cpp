@@ -39,7 +39,7 @@ std::string GetTempFolder(FileSystem& fs, TaskUi& ui) {
 NameList GetFileList(FileSystem& fs, TaskUi& ui, const std::string& pattern) {
   std::string folder = path::FolderPart(pattern);
   const std::string name_pattern = path::NamePart(pattern);
-  std::vector<std::string> names;
+  Names names;
   // A pattern may name a subfolder (scans/*.txt); a subfolder that is not there holds no
   // matching file, which is an empty match and not a failure.
   if (!folder.empty() && !fs.FolderExists(folder)) return names;
@@ -48,7 +48,7 @@ NameList GetFileList(FileSystem& fs, TaskUi& ui, const std::string& pattern) {
     ReportFailure(ui, err);
     return std::nullopt;
   }
-  SortNaturally(names);
+  names.SortNaturally();
   return names;
 }
 
@@ -58,18 +58,21 @@ NameList GetFolderList(FileSystem& fs, TaskUi& ui, const std::string& folder, bo
     ui.Message(DescribeFailure("找不到目录", folder, ENOENT), Icon::Error, Buttons::Ok, "系统错误");
     return std::nullopt;
   }
-  std::vector<std::string> list{path::WithSeparator(folder)};
+  Names list{path::WithSeparator(folder)};
   // The list is walked while it grows: each folder's subfolders join the end, so the
   // result comes out level by level.
   for (size_t i = 0; i < list.size(); ++i) {
     std::vector<std::string> names;
-    if (!fs.SubFolders(list[i], &names, &err)) {
+    if (!fs.SubFolders(std::string(list[i]), &names, &err)) {
       if (all_levels) continue;  // an unreadable folder adds nothing to a deep walk
       ui.Message(err, Icon::Error, Buttons::Ok, "系统错误");
       return std::nullopt;
     }
     SortNaturally(names);
-    for (auto& name : names) list.push_back(list[i] + name + path::kSeparator);
+    for (const auto& name : names) {
+      std::string child(list[i]);
+      list.push_back(child.append(name) += path::kSeparator);
+    }
     if (!all_levels) break;
   }
   return list;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/filesystem.h"
+#include "common/names.h"
 #include "common/task_ui.h"
 
 /// The routines the task runs share. Each keeps no state between calls, reports its own
@@ -13,7 +14,7 @@ namespace quorvane {
 
 /// A list of names. Empty when nothing matched; std::nullopt after a failure (already
 /// reported), which the caller must not take for an empty match.
-using NameList = std::optional<std::vector<std::string>>;
+using NameList = std::optional<Names>;
 
 /// `value` with "0" in front until it is `width` characters long; never cut. AddZero(-5, 4)
 /// is "00-5": the zeros go in front of the sign.

@@ -196,11 +196,11 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool MatchFiles(const std::string& folder, const std::string& pattern,
-                  std::vector<std::string>* names, std::string* err) override {
+                  Names* names, std::string* err) override {
     return ForEachEntry(folder, err, [&](const char* name, unsigned char type) {
       if (name[0] != '.' && WildcardMatch(pattern, name) &&
           IsRegular(folder, name, type))
-        names->emplace_back(name);
+        names->push_back(name);
     });
   }
 

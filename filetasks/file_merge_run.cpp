@@ -139,7 +139,7 @@ class FileMerge {
     if (names->empty())
       return frame_.Stop("没有符合条件的文件存在，请重新设置文件类型和源文件名！");
     if (names->size() == 1)
-      return frame_.Stop("只有一个文件（" + names->front() + "）符合条件，不需要合并！");
+      return frame_.Stop("只有一个文件（" + std::string(names->front()) + "）符合条件，不需要合并！");
 
     std::string err;
     const bool as_text = mode == static_cast<int>(MergeMode::Text);
@@ -164,13 +164,13 @@ class FileMerge {
   // second name that reaches it is caught as each source is opened (IsDestination), which
   // costs no extra lookup per file. The one list of names is all the run keeps: a source's
   // full path is put together as it is opened.
-  void LeaveOutDestination(std::vector<std::string>& names) {
+  void LeaveOutDestination(Names& names) {
     destination_identity_ = fs_.Identify(destination_);
     const auto source_folder = fs_.Identify(folder_);
     const bool same_folder = destination_identity_ && source_folder &&
                              fs_.Identify(path::FolderPart(destination_)) == source_folder;
     if (!same_folder) return;
-    std::erase(names, path::NamePart(destination_));
+    names.Remove(path::NamePart(destination_));
   }
 
   bool IsDestination(ReadableFile& source) {
@@ -179,7 +179,7 @@ class FileMerge {
 
   // Writes the sources one after another into the destination, showing the progress after
   // each: line by line in text mode, as raw bytes otherwise.
-  bool Merge(const std::vector<std::string>& names, bool as_text, std::string* err) {
+  bool Merge(const Names& names, bool as_text, std::string* err) {
     const auto total = static_cast<long long>(names.size());
     frame_.Progress(kProgressText, 0, total);
     auto out = fs_.OpenWrite(destination_, err);

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <filesystem>
+#include <random>
 
 #include "common/functions.h"
+#include "common/natural_order.h"
+#include "common/run_frame.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -15,11 +16,12 @@
 namespace quorvane {
 namespace {
 
+using testing::CaptionTo;
 using testing::FaultyFileSystem;
 using testing::Msg;
+using testing::Pointer;
 using testing::RecordingUi;
 using testing::TempDir;
-using Names = std::vector<std::string>;
 
 class FunctionsTest : public ::testing::Test {
  protected:
@@ -115,36 +117,66 @@ TEST_F(FunctionsTest, FolderListFailures) {
   EXPECT_EQ(ui.Messages().back().title, "系统错误");
 }
 
-TEST_F(FunctionsTest, CreatePathMakesEveryMissingLevel) {
+TEST_F(FunctionsTest, CreatePathMakesEveryMissingLevelAndKeepsThemAfterAFailure) {
   std::string target = dir / "x/y";
   CreatePath(fs, ui, target);
   EXPECT_EQ(target, dir / "x/y/");
   EXPECT_TRUE(fs.FolderExists(dir / "x/y"));
   CreatePath(fs, ui, target);  // already there: nothing to do, nothing to say
   EXPECT_TRUE(ui.events.empty());
-}
 
-TEST_F(FunctionsTest, CreatePathFailureKeepsWhatWasMade) {
   FaultyFileSystem faulty(fs);
   faulty.FailWhen(FaultyFileSystem::Op::CreateFolder, "/b/", ENOSPC);
-  std::string target = dir / "a/b/c";
+  target = dir / "a/b/c";
   CreatePath(faulty, ui, target);
   EXPECT_TRUE(fs.FolderExists(dir / "a"));
   EXPECT_FALSE(fs.FolderExists(dir / "a/b"));
-  EXPECT_EQ(ui.Messages(),
-            (std::vector<testing::UiEvent>{Msg(
-                "系统错误：无法创建目录“" + dir.path() + "/a/b/”：磁盘空间不足", Icon::Error)}));
+  EXPECT_EQ(ui.Messages(), (std::vector<testing::UiEvent>{Msg(
+                               "系统错误：无法创建目录“" + dir / "a/b/" + "”：磁盘空间不足",
+                               Icon::Error)}));
 }
 
-TEST_F(FunctionsTest, TempFolderHasNoLengthLimit) {
-  const std::string deep = dir.path() + "/" + std::string(200, 't');
-  dir.MakeFolder(std::string(200, 't'));
-  const char* old = ::getenv("TMPDIR");
-  const std::string saved = old ? old : "";
-  ::setenv("TMPDIR", deep.c_str(), 1);
-  const std::string folder = GetTempFolder(fs, ui);
-  old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
-  EXPECT_EQ(folder, deep + "/");
+TEST(NaturalOrderTest, OrdersAsFileManagersDo) {
+  std::vector<std::string> names = {"page10.txt", "Page2.txt", "page1.txt", "page02.txt",
+                                    "a",          "B",         "中文.txt",  "page2.txt",
+                                    "x99999999999999999999999", "x100000000000000000000000"};
+  std::shuffle(names.begin(), names.end(), std::mt19937(7));
+  std::sort(names.begin(), names.end(), NaturalLess);
+  const std::vector<std::string> expected = {
+      "a", "B", "page1.txt", "Page2.txt", "page02.txt", "page2.txt", "page10.txt",
+      "x99999999999999999999999", "x100000000000000000000000", "中文.txt"};
+  EXPECT_EQ(names, expected);
+}
+
+TEST(NaturalOrderTest, IsATotalOrder) {
+  // Names that the natural rules call equal still get one fixed order from their bytes.
+  EXPECT_NE(NaturalCompare("a1", "A01"), 0);
+  EXPECT_EQ(NaturalCompare("a1", "A01"), -NaturalCompare("A01", "a1"));
+  EXPECT_EQ(NaturalCompare("same", "same"), 0);
+  EXPECT_LT(NaturalCompare("a", "a0"), 0);
+}
+
+TEST(AddZeroTest, PadsToWidthWithoutCutting) {
+  EXPECT_EQ(AddZero(7, 3), "007");
+  EXPECT_EQ(AddZero(1234, 3), "1234");
+  EXPECT_EQ(AddZero(-5, 4), "00-5");
+  EXPECT_EQ(AddZero(5, 0), "5");
+  EXPECT_EQ(AddZero(5, -2), "5");
+  EXPECT_EQ(AddZero(0, 1), "0");
+}
+
+TEST(RunFrameTest, ErrorReportAndThrownFailuresLeaveTheWindowAsItWas) {
+  RecordingUi ui("批合并文件");
+  RunFrame frame(ui);
+  const RunOutcome outcome = frame.Guard([&]() -> RunOutcome {
+    frame.Begin();
+    frame.Progress("p", 0, 2);
+    throw std::runtime_error("boom");
+  });
+  EXPECT_EQ(outcome, RunOutcome::Failed);
+  EXPECT_EQ(ui.events, (std::vector<testing::UiEvent>{
+                           Pointer(true), CaptionTo("p0%"), Pointer(false),
+                           CaptionTo("批合并文件"), Msg("系统错误：boom", Icon::Error)}));
 }
 
 }  // namespace

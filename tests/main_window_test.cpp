@@ -35,12 +35,16 @@ class MainWindowTest : public ::testing::Test {
 
   QWidget* Open(const char* tool) {
     main.Dispatch(tool);
-    QMdiSubWindow* frame = main.TaskWindow(tool);
-    return frame ? frame->widget() : nullptr;
+    return main.TaskWindow(tool) ? main.TaskWindow(tool)->widget() : nullptr;
   }
   template <typename T = QWidget>
   T* Find(const char* name) { return main.findChild<T*>(name); }
   QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
+  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  void CloseTask(const char* tool) {
+    main.TaskWindow(tool)->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
   QStringList Texts() {
     QStringList texts;
     for (const auto& m : services_.messages) texts << m.text;
@@ -49,7 +53,7 @@ class MainWindowTest : public ::testing::Test {
   // Presses 确定 (or the key given) and waits until the window's run has ended.
   void RunAndWait(QWidget* form, std::function<void()> press = {}) {
     QSignalSpy finished(form->findChild<RunHost*>(), &RunHost::finished);
-    press ? press() : QTest::mouseClick(Find<QPushButton>("cmdOK"), Qt::LeftButton);
+    press ? press() : Click("cmdOK");
     ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
   }
 
@@ -75,8 +79,7 @@ TEST_F(MainWindowTest, OneWindowPerTaskWhateverTheToolThatOpensIt) {
   EXPECT_EQ(services_.messages[0].buttons, Buttons::YesNo);
   EXPECT_TRUE(main.isVisible());
 
-  main.TaskWindow("miFileMerge")->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  CloseTask("miFileMerge");
   EXPECT_FALSE(main.TaskWindow("miFileMerge"));
   Open("miFileMerge");
   EXPECT_TRUE(Box("txtSourcePath")->text().isEmpty());  // reopened fresh
@@ -86,10 +89,10 @@ TEST_F(MainWindowTest, ATaskWindowOpensWithItsFocusFieldInAFixedFrame) {
   QWidget* form = Open("miFileMerge");
   EXPECT_EQ(QApplication::focusWidget(), Box("txtSourceName"));
   EXPECT_EQ(form->size(), QSize(388, 170));
+  EXPECT_EQ(Box("txtSourceName")->geometry(), QRect(96, 48, 153, 20));
   QMdiSubWindow* frame = main.TaskWindow("miFileMerge");
   EXPECT_EQ(frame->minimumSize(), frame->maximumSize());  // no corner to drag
   EXPECT_FALSE(frame->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
-  EXPECT_EQ(Box("txtSourceName")->geometry(), QRect(96, 48, 153, 20));
   QStringList order;
   QWidget* w = Box("txtSourceName");
   for (int i = 0; i < 8; ++i, w = w->nextInFocusChain()) {
@@ -109,8 +112,7 @@ TEST_F(MainWindowTest, TheActiveTaskWindowsAccessKeysComeBeforeTheMenus) {
   EXPECT_EQ(QApplication::focusWidget(), Box("txtSourcePath"));
   EXPECT_FALSE(Find<QMenu>("mnuFolder")->isVisible());
 
-  main.TaskWindow("miFileMerge")->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  CloseTask("miFileMerge");
   main.setFocus();
   QTest::keyClick(&main, Qt::Key_O, Qt::AltModifier);  // no task window: the menu's key
   EXPECT_TRUE(Find<QMenu>("mnuFolder")->isVisible());
@@ -177,12 +179,11 @@ TEST_F(MainWindowTest, MergeWindowModesAndPickersTakeOrKeep) {
 
   Box("txtSourcePath")->setText("/kept");
   Box("txtDestinationPath")->setText("/kept.txt");
-  QTest::mouseClick(Find<QPushButton>("cmdBrowseSource"), Qt::LeftButton);
-  QTest::mouseClick(Find<QPushButton>("cmdBrowseDestination"), Qt::LeftButton);
-  EXPECT_EQ(Box("txtSourcePath")->text(), "/kept");  // cancelled pickers change nothing
-  EXPECT_EQ(Box("txtDestinationPath")->text(), "/kept.txt");
+  Click("cmdBrowseSource");
+  Click("cmdBrowseDestination");  // cancelled pickers change nothing
+  EXPECT_EQ(Box("txtSourcePath")->text() + Box("txtDestinationPath")->text(), "/kept/kept.txt");
   services_.file_pick = QString::fromUtf8("/输出/all.txt");
-  QTest::mouseClick(Find<QPushButton>("cmdBrowseDestination"), Qt::LeftButton);
+  Click("cmdBrowseDestination");
   EXPECT_EQ(Box("txtDestinationPath")->text(), QString::fromUtf8("/输出/all.txt"));
 }
 
@@ -192,7 +193,7 @@ TEST_F(MainWindowTest, MergeRunsOnAWorkerOverAPickedFolderWhoseNameIsNotUtf8) {
   for (int i = 1; i <= 3; ++i) dir.Write("\xd5\xd5\xc6\xac/" + std::to_string(i) + ".txt", std::to_string(i));
   QWidget* form = Open("miFileMerge");
   services_.folder_pick = gbk;
-  QTest::mouseClick(Find<QPushButton>("cmdBrowseSource"), Qt::LeftButton);
+  Click("cmdBrowseSource");
   EXPECT_TRUE(Box("txtSourcePath")->text().contains(QChar::ReplacementCharacter));
   Box("txtDestinationPath")->setText(QString::fromStdString(dir / "out/all.txt"));
   services_.answer = Answer::Yes;

@@ -5,6 +5,16 @@ namespace {
 
 using Op = FaultyFileSystem::Op;
 
+// What a fault rule lets through: `size` bytes, fewer when the rule's byte budget ends first
+// (then `failed` is set once nothing is left).
+size_t Allowed(const FaultyFileSystem::Rule* rule, long long passed, size_t size, bool* failed) {
+  *failed = false;
+  if (!rule) return size;
+  const long long room = std::max(0LL, rule->after_bytes - passed);
+  *failed = static_cast<long long>(size) > room;
+  return *failed ? static_cast<size_t>(room) : size;
+}
+
 class FaultyReadable final : public ReadableFile {
  public:
   FaultyReadable(FaultyFileSystem& owner, std::unique_ptr<ReadableFile> real, std::string path)
@@ -14,12 +24,12 @@ class FaultyReadable final : public ReadableFile {
   ~FaultyReadable() override { owner_.Closed(); }
 
   long long Read(char* buffer, size_t size, std::string* err) override {
-    if (const auto* rule = owner_.Find(Op::Read, path_)) {
-      if (passed_ >= rule->after_bytes) {
-        *err = DescribeFailure("无法读取文件", path_, rule->error_number);
-        return -1;
-      }
-      size = std::min<size_t>(size, static_cast<size_t>(rule->after_bytes - passed_));
+    const auto* rule = owner_.Find(Op::Read, path_);
+    bool failed;
+    size = Allowed(rule, passed_, size, &failed);
+    if (failed && size == 0) {
+      *err = DescribeFailure("无法读取文件", path_, rule->error_number);
+      return -1;
     }
     const long long got = real_->Read(buffer, size, err);
     if (got > 0) passed_ += got;
@@ -27,7 +37,6 @@ class FaultyReadable final : public ReadableFile {
   }
 
   std::optional<FileIdentity> Identity() override { return real_->Identity(); }
-
   ReadableFile& real() { return *real_; }
   const std::string& path() const { return path_; }
 
@@ -50,17 +59,13 @@ class FaultyWritable final : public WritableFile {
   ~FaultyWritable() override { owner_.Closed(); }
 
   bool Write(const char* data, size_t size, std::string* err) override {
-    if (const auto* rule = owner_.Find(Op::Write, path_)) {
-      const long long room = std::max(0LL, rule->after_bytes - passed_);
-      if (static_cast<long long>(size) > room) {
-        if (room > 0) real_->Write(data, static_cast<size_t>(room), err);
-        passed_ += room;
-        *err = DescribeFailure("无法写入文件", path_, rule->error_number);
-        return false;
-      }
-    }
-    passed_ += static_cast<long long>(size);
-    return real_->Write(data, size, err);
+    const auto* rule = owner_.Find(Op::Write, path_);
+    bool failed;
+    const size_t allowed = Allowed(rule, passed_, size, &failed);
+    passed_ += static_cast<long long>(allowed);
+    if (allowed > 0 && !real_->Write(data, allowed, err)) return false;
+    if (failed) *err = DescribeFailure("无法写入文件", path_, rule->error_number);
+    return !failed;
   }
 
   bool AppendFrom(ReadableFile& source, std::string* err) override {
@@ -73,12 +78,12 @@ class FaultyWritable final : public WritableFile {
   }
 
   bool Close(std::string* err) override {
+    const bool closed = real_->Close(err);
     if (const auto* rule = owner_.Find(Op::Close, path_)) {
-      real_->Close(err);
       *err = DescribeFailure("无法写入文件", path_, rule->error_number);
       return false;
     }
-    return real_->Close(err);
+    return closed;
   }
 
  private:
@@ -104,9 +109,8 @@ const FaultyFileSystem::Rule* FaultyFileSystem::Find(Op op, const std::string& p
 bool FaultyFileSystem::Refuse(Op op, const std::string& what, const std::string& path,
                               std::string* err) const {
   const Rule* rule = Find(op, path);
-  if (!rule) return false;
-  *err = DescribeFailure(what, path, rule->error_number);
-  return true;
+  if (rule) *err = DescribeFailure(what, path, rule->error_number);
+  return rule != nullptr;
 }
 
 bool FaultyFileSystem::CreateFolder(const std::string& path, std::string* err) {
@@ -119,7 +123,7 @@ bool FaultyFileSystem::CreateTextFile(const std::string& path, std::string* err)
 }
 
 bool FaultyFileSystem::MatchFiles(const std::string& folder, const std::string& pattern,
-                                  std::vector<std::string>* names, std::string* err) {
+                                  Names* names, std::string* err) {
   return !Refuse(Op::MatchFiles, "无法读取目录", folder, err) &&
          real_.MatchFiles(folder, pattern, names, err);
 }
@@ -136,16 +140,14 @@ std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path
   if (Refuse(Op::OpenRead, "无法打开文件", path, err)) return nullptr;
   if (before_open) before_open(path);
   auto real = real_.OpenRead(path, err);
-  if (!real) return nullptr;
-  return std::make_unique<FaultyReadable>(*this, std::move(real), path);
+  return real ? std::make_unique<FaultyReadable>(*this, std::move(real), path) : nullptr;
 }
 
 std::unique_ptr<WritableFile> FaultyFileSystem::OpenWrite(const std::string& path,
                                                           std::string* err) {
   if (Refuse(Op::OpenWrite, "无法打开文件", path, err)) return nullptr;
   auto real = real_.OpenWrite(path, err);
-  if (!real) return nullptr;
-  return std::make_unique<FaultyWritable>(*this, std::move(real), path);
+  return real ? std::make_unique<FaultyWritable>(*this, std::move(real), path) : nullptr;
 }
 
 }  // namespace quorvane::testing

@@ -39,8 +39,8 @@ class FaultyFileSystem : public FileSystem {
   PathKind Kind(const std::string& path) override { return real_.Kind(path); }
   bool CreateFolder(const std::string& path, std::string* err) override;
   bool CreateTextFile(const std::string& path, std::string* err) override;
-  bool MatchFiles(const std::string& folder, const std::string& pattern,
-                  std::vector<std::string>* names, std::string* err) override;
+  bool MatchFiles(const std::string& folder, const std::string& pattern, Names* names,
+                  std::string* err) override;
   bool SubFolders(const std::string& folder, std::vector<std::string>* names,
                   std::string* err) override;
   std::optional<FileIdentity> Identify(const std::string& path) override {

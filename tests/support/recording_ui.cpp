@@ -55,3 +55,9 @@ std::ostream& operator<<(std::ostream& os, const UiEvent& e) {
 }
 
 }  // namespace quorvane::testing
+
+namespace quorvane {
+void PrintTo(const Names& names, std::ostream* os) {
+  for (std::string_view name : names) *os << "\"" << name << "\" ";
+}
+}  // namespace quorvane

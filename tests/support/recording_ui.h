@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/names.h"
 #include "common/task_ui.h"
 
 namespace quorvane::testing {
@@ -58,5 +59,13 @@ class RecordingUi final : public TaskUi {
 };
 
 std::ostream& operator<<(std::ostream& os, const UiEvent& e);
+
+}  // namespace quorvane::testing
+
+namespace quorvane {
+void PrintTo(const Names& names, std::ostream* os);
+}  // namespace quorvane
+
+namespace quorvane::testing {
 
 }  // namespace quorvane::testing
