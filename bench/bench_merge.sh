@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Times `quorvane-batch merge-files` against the standard tools on the same data, in one run,
-# and prints the ratios and peak memory. Run by hand after a build:
-#   bench/bench_merge.sh [build/quorvane-batch] [work folder]
-# Data (about 1.1 GB) is made in a temporary folder on the work folder's file system and
-# removed at the end. Each command runs once to warm the page cache, then REPEAT times in
-# turn; the median wall time counts.
+# and prints paired ratios and peak memory. Run by hand after a build:
+#   bench/bench_merge.sh [build folder] [work folder]
+#   REPEAT=7 bench/bench_merge.sh        # more pairs
+#   MANY=1 bench/bench_merge.sh          # also the peak memory with 1,000,000 files (slow to make)
+# Data (about 1.2 GB) is made in a temporary folder on the work folder's file system and
+# removed at the end. The two commands of a pair run back to back, in alternating order, and
+# each pair gives one ratio; the median of the ratios counts, so a slow moment of the machine
+# weighs on both sides. The standard tools are given the same files in the same natural order
+# as quorvane (from quorvane-natural-list), also where names are not zero-padded.
 set -euo pipefail
 
-batch=$(realpath "${1:-$(dirname "$0")/../build/quorvane-batch}")
+build=$(realpath "${1:-$(dirname "$0")/../build}")
 base=${2:-${TMPDIR:-/tmp}}
-REPEAT=${REPEAT:-3}
-[ -x "$batch" ] || { echo "no quorvane-batch at $batch: build first" >&2; exit 1; }
+REPEAT=${REPEAT:-5}
+batch=$build/quorvane-batch
+list=$build/quorvane-natural-list
+[ -x "$batch" ] && [ -x "$list" ] || { echo "build first: no $batch or $list" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs GNU time: apt-get install time" >&2; exit 1; }
 
 work=$(mktemp -d "$base/quorvane-bench-XXXXXX")
@@ -18,58 +24,73 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 echo "Making data in $work ..."
-mkdir small large text
-# 20,000 small files of 16 KiB, numbered so that the shell's order is the natural order.
+mkdir small large text tiny
+# 20,000 files of 16 KiB named part1.bin ... part20000.bin (the shell's order is not theirs).
 head -c $((20000 * 16384)) /dev/urandom > small.blob
-split -a 5 -d -b 16384 small.blob small/part && rm small.blob
-for f in small/part*; do mv "$f" "$f.bin"; done
-# Four large files of 170 MB.
+split -a 5 -d -b 16384 small.blob small/x && rm small.blob
+i=0; for f in small/x*; do i=$((i + 1)); mv "$f" "small/part$i.bin"; done
 for i in 1 2 3 4; do head -c 170000000 /dev/urandom > "large/big$i.bin"; done
-# 2,000 text files of about 50 KB in LF lines.
-for i in $(seq -w 1 2000); do
-  base64 -w 76 < <(head -c 37000 /dev/urandom) > "text/chapter$i.txt"
+# 2,000 text files of about 50 KB, and 100,000 of about 1 KB, in LF lines.
+for i in $(seq 1 2000); do base64 -w 76 < <(head -c 37000 /dev/urandom) > "text/chapter$i.txt"; done
+base64 -w 76 < <(head -c $((100000 * 760)) /dev/urandom) | split -a 6 -d -l 13 - tiny/x
+i=0; for f in tiny/x*; do i=$((i + 1)); mv "$f" "tiny/note$i.txt"; done
+du -sh small large text tiny | sed 's/^/  /'
+for set in small:'*.bin' large:'*.bin' text:'*.txt' tiny:'*.txt'; do
+  "$list" "${set%%:*}" "${set#*:}" > "${set%%:*}.list"
 done
-du -sh small large text | sed 's/^/  /'
 
-# Runs "$@" and prints "seconds peak_kib" for it.
+# Runs a shell command and prints "seconds peak_kib".
 measure() {
-  /usr/bin/time -o "$work/time.out" -f '%e %M' "$@" >/dev/null 2>&1
+  /usr/bin/time -o "$work/time.out" -f '%e %M' bash -c "$1" >/dev/null 2>&1
   tail -1 "$work/time.out"
 }
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
-# compare NAME "ours" "theirs" (each a shell command string writing to its own output)
-compare() {
-  local name=$1 ours=$2 theirs=$3 our_times=() their_times=() our_mem=0 their_mem=0
+# pair NAME OURS THEIRS: REPEAT pairs in alternating order after one warm-up run each.
+pair() {
+  local name=$1 ours=$2 theirs=$3 ratios=() our_times=() their_times=() om=0 tm=0 a b am bm
   bash -c "$ours" >/dev/null 2>&1; bash -c "$theirs" >/dev/null 2>&1
-  for _ in $(seq "$REPEAT"); do
-    read -r t m < <(measure bash -c "$ours"); our_times+=("$t"); [ "$m" -gt "$our_mem" ] && our_mem=$m
-    read -r t m < <(measure bash -c "$theirs"); their_times+=("$t"); [ "$m" -gt "$their_mem" ] && their_mem=$m
+  for r in $(seq "$REPEAT"); do
+    if [ $((r % 2)) -eq 1 ]; then
+      read -r a am < <(measure "$ours"); read -r b bm < <(measure "$theirs")
+    else
+      read -r b bm < <(measure "$theirs"); read -r a am < <(measure "$ours")
+    fi
+    our_times+=("$a"); their_times+=("$b")
+    ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')")
+    [ "$am" -gt "$om" ] && om=$am; [ "$bm" -gt "$tm" ] && tm=$bm
   done
-  local a b
-  a=$(printf '%s\n' "${our_times[@]}" | median)
-  b=$(printf '%s\n' "${their_times[@]}" | median)
-  awk -v n="$name" -v a="$a" -v b="$b" -v ma="$our_mem" -v mb="$their_mem" 'BEGIN {
-    printf "%-34s quorvane %7.2f s %6.1f MB | other %7.2f s %6.1f MB | time ratio %.2f\n",
-           n, a, ma / 1024, b, mb / 1024, (b > 0 ? a / b : 0) }'
+  awk -v n="$name" -v a="$(printf '%s\n' "${our_times[@]}" | median)" \
+      -v b="$(printf '%s\n' "${their_times[@]}" | median)" \
+      -v r="$(printf '%s\n' "${ratios[@]}" | median)" -v ma="$om" -v mb="$tm" 'BEGIN {
+    printf "%-36s quorvane %6.2f s %6.1f MB | other %6.2f s %6.1f MB | ratio %.2f\n",
+           n, a, ma / 1024, b, mb / 1024, r }'
 }
 
 echo
-echo "Median of $REPEAT runs each; ratio = quorvane / other (below 1.10 is within 10%)."
-compare "binary, 20000 x 16 KiB vs cat" \
+echo "$REPEAT pairs each; ratio = median of the pairs' quorvane / other."
+pair "binary, 20000 x 16 KiB vs cat" \
   "'$batch' merge-files small out-small.bin --mode binary --yes --quiet" \
-  "cat small/*.bin > cat-small.bin"
+  "xargs -0 cat < small.list > cat-small.bin"
 cmp out-small.bin cat-small.bin
-compare "binary, 4 x 170 MB vs cat" \
+pair "binary, 4 x 170 MB vs cat" \
   "'$batch' merge-files large out-large.bin --mode binary --yes --quiet" \
-  "cat large/*.bin > cat-large.bin"
+  "xargs -0 cat < large.list > cat-large.bin"
 cmp out-large.bin cat-large.bin
-compare "text, 2000 x 50 KB vs cat" \
+pair "text, 2000 x 50 KB vs sed to CR LF" \
   "'$batch' merge-files text out-text.txt --mode text --yes --quiet" \
-  "cat text/*.txt > cat-text.txt"
-compare "text, 2000 x 50 KB vs sed to CR LF" \
-  "'$batch' merge-files text out-text.txt --mode text --yes --quiet" \
-  "sed 's/\$/\\r/' text/*.txt > sed-text.txt"
+  "xargs -0 sed 's/\$/\\r/' < text.list > sed-text.txt"
 cmp out-text.txt sed-text.txt
+pair "text, 100000 x 1 KB vs sed to CR LF" \
+  "'$batch' merge-files tiny out-tiny.txt --mode text --yes --quiet" \
+  "xargs -0 sed 's/\$/\\r/' < tiny.list > sed-tiny.txt"
+cmp out-tiny.txt sed-tiny.txt
 echo "Outputs are byte-identical to the other tools' outputs."
+
+if [ "${MANY:-0}" = 1 ]; then
+  echo
+  echo "Making 1,000,000 empty files (this takes a minute or two) ..."
+  mkdir many && (cd many && seq -f 'scan_page_%g.txt' 1 1000000 | xargs touch)
+  read -r t m < <(measure "'$batch' merge-files many out-many.txt --mode text --yes --quiet")
+  awk -v t="$t" -v m="$m" 'BEGIN { printf "1,000,000 files listed and merged: %.1f s, peak memory %.1f MB\n", t, m / 1024 }'
+fi

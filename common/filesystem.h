@@ -23,7 +23,7 @@ enum class PathKind { Missing, File, Folder, Other };
 class ReadableFile {
  public:
   virtual ~ReadableFile() = default;
-  /// Reads up to `size` bytes; fewer only at the end of the file. Returns the count, or -1 with `err`.
+  /// Reads up to `size` bytes (fewer near the end); 0 at the end, or -1 with `err`.
   virtual long long Read(char* buffer, size_t size, std::string* err) = 0;
   /// The file that was opened; std::nullopt when the system cannot tell.
   virtual std::optional<FileIdentity> Identity() = 0;

@@ -20,35 +20,30 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 class PosixReadableFile final : public ReadableFile {
  public:
-  PosixReadableFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  PosixReadableFile(int fd, std::string path, FileIdentity identity)
+      : fd_(fd), path_(std::move(path)), identity_(identity) {}
   ~PosixReadableFile() override { ::close(fd_); }
 
+  // A short read from a regular file means its end is near: the bytes go back at once
+  // rather than after one more call that finds nothing, which counts over many small files.
   long long Read(char* buffer, size_t size, std::string* err) override {
-    size_t total = 0;
-    while (total < size) {
-      const ssize_t got = ::read(fd_, buffer + total, size - total);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        *err = DescribeFailure("无法读取文件", path_, errno);
-        return -1;
-      }
-      if (got == 0) break;
-      total += static_cast<size_t>(got);
+    for (;;) {
+      const ssize_t got = ::read(fd_, buffer, size);
+      if (got >= 0) return got;
+      if (errno == EINTR) continue;
+      *err = DescribeFailure("无法读取文件", path_, errno);
+      return -1;
     }
-    return static_cast<long long>(total);
   }
 
-  std::optional<FileIdentity> Identity() override {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) return std::nullopt;
-    return IdentityOf(st);
-  }
+  std::optional<FileIdentity> Identity() override { return identity_; }
 
   int fd() const { return fd_; }
 
  private:
   int fd_;
   std::string path_;
+  FileIdentity identity_;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -145,15 +140,14 @@ bool ForEachEntry(const std::string& folder, std::string* err, Take take) {
 // Opens `path` without waiting (a pipe with no writer would block an open for ever) and then
 // asks the open descriptor itself what it is, so that nothing swapped in between a listing
 // and the open is taken for a file. Regular files ignore O_NONBLOCK, so it is kept.
-int OpenRegular(const std::string& path, int flags, std::string* err) {
+int OpenRegular(const std::string& path, int flags, std::string* err, struct stat* st) {
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) {
     *err = errno == ENXIO ? DescribeNotRegular("无法打开文件", path)
                           : DescribeFailure("无法打开文件", path, errno);
     return -1;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     *err = DescribeNotRegular("无法打开文件", path);
     ::close(fd);
     return -1;
@@ -218,14 +212,16 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override {
-    const int fd = OpenRegular(path, O_RDONLY, err);
+    struct stat st;
+    const int fd = OpenRegular(path, O_RDONLY, err, &st);
     if (fd < 0) return nullptr;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<PosixReadableFile>(fd, path);
+    if (st.st_size >= (1 << 20)) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<PosixReadableFile>(fd, path, IdentityOf(st));
   }
 
   std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
-    const int fd = OpenRegular(path, O_WRONLY | O_CREAT, err);
+    struct stat st;
+    const int fd = OpenRegular(path, O_WRONLY | O_CREAT, err, &st);
     if (fd < 0) return nullptr;
     if (::ftruncate(fd, 0) != 0) {
       *err = DescribeFailure("无法写入文件", path, errno);

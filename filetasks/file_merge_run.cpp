@@ -83,7 +83,7 @@ bool CopyLines(ReadableFile& in, std::vector<char>& block, BufferedWriter& out, 
   }
   if (held_cr) out.Put("\r");
   if (line_open) out.Put("\r\n");
-  if (!out.Flush()) {
+  if (!out.ok()) {
     *err = out.error();
     return false;
   }
@@ -199,6 +199,11 @@ class FileMerge {
         return false;
       }
       frame_.Progress(kProgressText, static_cast<long long>(i + 1), total);
+    }
+    // Small sources share the writer's large blocks; the last block goes before the close.
+    if (!writer.Flush()) {
+      *err = writer.error();
+      return false;
     }
     return out->Close(err);
   }
