@@ -259,7 +259,9 @@ TEST_F(FileMergeRunTest, FaultsAreReportedWithThePathAndCloseEverything) {
       EXPECT_EQ(fs.open_files(), 0) << c.name;
       EXPECT_EQ(run_ui.Captions().back(), "批合并文件") << c.name;
       EXPECT_EQ(run_ui.events[run_ui.events.size() - 3], Pointer(false)) << c.name;
-      if (mode == 0) EXPECT_EQ(Destination(), c.expected_content) << c.name;
+      if (mode == 0) {
+        EXPECT_EQ(Destination(), c.expected_content) << c.name;
+      }
     }
   }
 }
