@@ -167,20 +167,9 @@ std::unique_ptr<WritableFile> FaultyFileSystem::OpenTemporary(const std::string&
   return Wrap(std::move(real), *path);
 }
 
-bool FaultyFileSystem::ListEntries(const std::string& folder, std::vector<std::string>* names,
-                                   std::string* err) {
-  return !Refuse(Op::ListEntries, "无法读取目录", folder, err) &&
-         real_.ListEntries(folder, names, err);
-}
-
 bool FaultyFileSystem::Rename(const std::string& from, const std::string& to,
                               std::string* err) {
   return !Refuse(Op::Rename, "无法改名为", to, err) && real_.Rename(from, to, err);
-}
-
-bool FaultyFileSystem::CreateLink(const std::string& text, const std::string& path,
-                                  std::string* err) {
-  return !Refuse(Op::CreateLink, "无法创建链接", path, err) && real_.CreateLink(text, path, err);
 }
 
 bool FaultyFileSystem::CopyFile(const std::string& source, const std::string& target,

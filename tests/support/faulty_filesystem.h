@@ -15,7 +15,7 @@ namespace quorvane::testing {
 class FaultyFileSystem final : public FileSystem {
  public:
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
-                  Read, Write, Close, CopyFile, CopyFolder, ListEntries, Rename, CreateLink };
+                  Read, Write, Close, CopyFile, CopyFolder, Rename };
 
   explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
 
@@ -50,7 +50,9 @@ class FaultyFileSystem final : public FileSystem {
     return real_.Examine(path, entry, err);
   }
   bool ListEntries(const std::string& folder, std::vector<std::string>* names,
-                   std::string* err) override;
+                   std::string* err) override {
+    return real_.ListEntries(folder, names, err);
+  }
   std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override;
   std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
                                               std::string* err) override;
@@ -61,7 +63,9 @@ class FaultyFileSystem final : public FileSystem {
   bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
     return real_.ReadLink(path, text, err);
   }
-  bool CreateLink(const std::string& text, const std::string& path, std::string* err) override;
+  bool CreateLink(const std::string& text, const std::string& path, std::string* err) override {
+    return real_.CreateLink(text, path, err);
+  }
   bool SetPermissions(const std::string& path, unsigned permissions, std::string* err) override {
     return real_.SetPermissions(path, permissions, err);
   }
