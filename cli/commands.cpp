@@ -6,7 +6,9 @@
 
 #include "cli/terminal_ui.h"
 #include "common/filesystem.h"
+#include "filetasks/file_build_run.h"
 #include "filetasks/file_merge_run.h"
+#include "foldertasks/folder_build_run.h"
 
 namespace quorvane::cli {
 namespace {
@@ -66,10 +68,104 @@ std::function<int()> DefineMergeFiles(CLI::App& app) {
   };
 }
 
+// The options of the two create commands, one for each field of their windows. Numbers
+// stay text, so the window's numeric test judges them.
+struct CreateOptions {
+  std::string folder;
+  std::string from;
+  std::string to;
+  std::string step = "1";
+  bool zero_fill = false;
+  std::string prefix;
+  std::string suffix;
+  std::string template_path;
+  bool yes = false;
+  bool quiet = false;
+};
+
+// What differs between the two create commands.
+struct CreateCommand {
+  const char* caption;
+  const char* folder_help;
+  const char* suffix_help;
+  const char* template_help;
+  RunOutcome (*run)(FileSystem&, TaskUi&);
+};
+
+std::function<int()> DefineCreate(CLI::App& app, const CreateCommand& command) {
+  auto options = std::make_shared<CreateOptions>();
+  app.add_option("FOLDER", options->folder, command.folder_help)->required();
+  app.add_option("--from", options->from, "first number (a whole number, may be negative)")
+      ->required();
+  app.add_option("--to", options->to,
+                 "last number; the run stops at the last number that does not pass it")
+      ->required();
+  app.add_option("--step", options->step, "step between numbers; negative counts down; 0 is "
+                                          "refused")
+      ->default_str("1");
+  app.add_flag("--zero-fill", options->zero_fill,
+               "fill numbers with leading zeros to the length of the longer of the --from and "
+               "--to texts (1 to 100 gives 001 ... 100)");
+  CLI::Option* prefix = app.add_option("--prefix", options->prefix,
+                                       "text before the number, used exactly as given");
+  CLI::Option* suffix = app.add_option("--suffix", options->suffix, command.suffix_help);
+  CLI::Option* template_option =
+      app.add_option("--template", options->template_path, command.template_help);
+  app.add_flag("--yes", options->yes,
+               "answer Yes to questions (create a missing folder, replace files that are "
+               "there); without it a terminal is asked and a script gets No");
+  app.add_flag("--quiet", options->quiet, "no progress and no completion message");
+  return [=] {
+    TerminalUi ui(command.caption, options->yes, options->quiet);
+    ui.SetText("txtPath", options->folder);
+    ui.SetChecked("chkMod", template_option->count() > 0);
+    ui.SetText("txtModPath", options->template_path);
+    ui.SetText("txtFrom", options->from);
+    ui.SetText("txtTo", options->to);
+    ui.SetText("txtStep", options->step);
+    ui.SetChecked("chkAddZero", options->zero_fill);
+    // An option that is absent is the unticked box; an empty one is the ticked, empty box.
+    ui.SetChecked("chkPre", prefix->count() > 0);
+    ui.SetText("txtPre", options->prefix);
+    ui.SetChecked("chkSuf", suffix->count() > 0);
+    ui.SetText("txtSuf", options->suffix);
+    return ExitStatusOf(command.run(SystemFileSystem(), ui));
+  };
+}
+
+std::function<int()> DefineCreateFiles(CLI::App& app) {
+  return DefineCreate(
+      app, {"批建立文件", "folder to make the files in; a missing one is created after the question",
+            "text after the number and a \".\" (the extension); without it, or with "
+            "--suffix \"\", a name ends in the number",
+            "make every file a copy of this file, its permissions and modification time "
+            "included, instead of an empty file",
+            RunFileBuild});
+}
+
+std::function<int()> DefineCreateFolders(CLI::App& app) {
+  return DefineCreate(
+      app, {"批建立目录", "folder to make the folders in; a missing one is created after the "
+            "question",
+            "text after the number",
+            "make every folder a copy of this folder with everything in it; a folder that is "
+            "there already receives the template's content, files of the same names replaced",
+            RunFolderBuild});
+}
+
 }  // namespace
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> kCommands = {
+      {"create-files",
+       "Create files named prefix + number + \".\" + suffix in FOLDER for the numbers --from "
+       "to --to by --step, empty or copies of a template; names are checked and files that are "
+       "there counted before the first file is made",
+       DefineCreateFiles},
+      {"create-folders",
+       "Create folders named prefix + number + suffix in FOLDER for the numbers --from to --to "
+       "by --step, empty or copies of a template folder",
+       DefineCreateFolders},
       {"merge-files",
        "Merge the files of SOURCE_DIR that match a pattern, in natural order (2 before 10), "
        "into DESTINATION",

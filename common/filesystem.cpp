@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/path.h"
+
 namespace quorvane {
 
 bool WritableFile::AppendFrom(ReadableFile& source, std::string* err) {
@@ -47,7 +49,118 @@ const char* Reason(int error_number) {
 
 std::string DescribeFailure(const std::string& action, const std::string& path, int error_number) {
   const char* reason = Reason(error_number);
-  return action + "“" + path + "”：" + (reason ? reason : std::strerror(error_number));
+  return DescribeFailure(action, path, reason ? reason : std::strerror(error_number));
+}
+
+std::string DescribeFailure(const std::string& action, const std::string& path,
+                            std::string_view reason) {
+  std::string text = action + "“" + path + "”：";
+  text += reason;
+  return text;
+}
+
+// A file that is there is written under a temporary name beside it and renamed over it
+// only when the copy is complete; a new name is written directly. Either way a failure
+// removes what was written, so only a whole copy ever bears the target's name.
+bool FileSystem::CopyFile(const std::string& source, const std::string& target,
+                          std::string* err) {
+  auto in = OpenRead(source, err);
+  if (!in) return false;
+  PathEntry there;
+  if (!Examine(target, &there, err)) return false;
+  if (there.kind == EntryKind::Folder) {
+    *err = DescribeFailure("无法复制到", target, EISDIR);
+    return false;
+  }
+  if (there.kind != EntryKind::Missing && in->Identity() == there.identity) {
+    *err = DescribeFailure("无法复制到", target, "与源文件是同一个文件");
+    return false;
+  }
+  std::string written = target;
+  auto out = there.kind == EntryKind::Missing
+                 ? OpenNew(target, err)
+                 : OpenTemporary(path::FolderPart(target), &written, err);
+  if (!out) return false;
+  const bool copied = out->AppendFrom(*in, err) && out->SetAttributes(in->Attributes(), err) &&
+                      out->Close(err) && (written == target || Rename(written, target, err));
+  if (!copied) {
+    out.reset();
+    std::string ignored;
+    DeleteFile(written, &ignored);
+  }
+  return copied;
+}
+
+namespace {
+
+// One folder copy: the destination's identity is kept once its top folder exists, so that a
+// destination inside the source is never walked into.
+class TreeCopy {
+ public:
+  TreeCopy(FileSystem& fs, std::string* err) : fs_(fs), err_(err) {}
+
+  bool Folder(const std::string& source, const PathEntry& from, const std::string& target) {
+    PathEntry to;
+    if (!fs_.Examine(target, &to, err_)) return false;
+    const bool made = to.kind == EntryKind::Missing;
+    if (made) {
+      if (!fs_.CreateFolder(target, err_) || !fs_.Examine(target, &to, err_)) return false;
+    } else if (to.kind != EntryKind::Folder) {
+      *err_ = DescribeFailure("无法创建目录", target, EEXIST);
+      return false;
+    } else if (to.identity == from.identity) {
+      *err_ = DescribeFailure("无法复制到", target, "与源目录是同一个目录");
+      return false;
+    }
+    if (!destination_) destination_ = to.identity;
+    std::vector<std::string> names;
+    if (!fs_.ListEntries(source, &names, err_)) return false;
+    const std::string source_folder = path::WithSeparator(source);
+    const std::string target_folder = path::WithSeparator(target);
+    for (const auto& name : names)
+      if (!Entry(source_folder + name, target_folder + name)) return false;
+    // A new folder takes the source's permissions last, so a read-only source still fills.
+    return !made || fs_.SetPermissions(target, from.attributes.permissions, err_);
+  }
+
+ private:
+  bool Entry(const std::string& source, const std::string& target) {
+    PathEntry entry;
+    if (!fs_.Examine(source, &entry, err_)) return false;
+    switch (entry.kind) {
+      case EntryKind::Missing:  // gone since the folder was listed
+        return true;
+      case EntryKind::File:
+        return fs_.CopyFile(source, target, err_);
+      case EntryKind::Folder:
+        return entry.identity == *destination_ || Folder(source, entry, target);
+      case EntryKind::Link: {
+        std::string text;
+        return fs_.ReadLink(source, &text, err_) && fs_.CreateLink(text, target, err_);
+      }
+      case EntryKind::Other:
+        break;
+    }
+    *err_ = DescribeFailure("无法复制", source, "不是普通文件、目录或符号链接");
+    return false;
+  }
+
+  FileSystem& fs_;
+  std::string* err_;
+  std::optional<FileIdentity> destination_;
+};
+
+}  // namespace
+
+bool FileSystem::CopyFolder(const std::string& source, const std::string& target,
+                            std::string* err) {
+  PathEntry from;  // a final separator makes the system follow a link to a folder
+  if (!Examine(path::WithSeparator(source), &from, err)) return false;
+  if (from.kind != EntryKind::Folder) {
+    *err = DescribeFailure("无法读取目录", source, ENOENT);
+    return false;
+  }
+  return TreeCopy(*this, err).Folder(source, from, target);
 }
 
 }  // namespace quorvane
@@ -55,7 +168,7 @@ std::string DescribeFailure(const std::string& action, const std::string& path, 
 namespace quorvane {
 
 std::string DescribeNotRegular(const std::string& action, const std::string& path) {
-  return action + "“" + path + "”：不是普通文件";
+  return DescribeFailure(action, path, std::string_view("不是普通文件"));
 }
 
 bool WildcardMatch(const std::string& pattern, const char* name) {

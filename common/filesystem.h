@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/names.h"
@@ -19,6 +20,22 @@ struct FileIdentity {
 /// What a path names, links followed.
 enum class PathKind { Missing, File, Folder, Other };
 
+/// What a copy keeps of its source: the permission bits and the modification time.
+struct FileAttributes {
+  unsigned permissions = 0;  // read, write and execute for owner, group and others
+  long long modified_seconds = 0;
+  long modified_nanoseconds = 0;
+};
+
+/// What is at a path itself; a symbolic link is not followed.
+enum class EntryKind { Missing, File, Folder, Link, Other };
+
+struct PathEntry {
+  EntryKind kind = EntryKind::Missing;
+  FileIdentity identity;      // when something is there
+  FileAttributes attributes;  // when something is there
+};
+
 /// A file opened for reading, from its first byte. Closed when destroyed.
 class ReadableFile {
  public:
@@ -27,6 +44,8 @@ class ReadableFile {
   virtual long long Read(char* buffer, size_t size, std::string* err) = 0;
   /// The file that was opened; std::nullopt when the system cannot tell.
   virtual std::optional<FileIdentity> Identity() = 0;
+  /// The attributes the file had when it was opened.
+  virtual FileAttributes Attributes() = 0;
 };
 
 /// A file opened for writing from its first byte. Closed, without a report, when destroyed.
@@ -37,6 +56,8 @@ class WritableFile {
   virtual bool Write(const char* data, size_t size, std::string* err) = 0;
   /// Appends everything from `source`'s current position to its end, in large blocks.
   virtual bool AppendFrom(ReadableFile& source, std::string* err);
+  /// Gives the file `attributes`; the last step before Close, as a write changes the time.
+  virtual bool SetAttributes(const FileAttributes& attributes, std::string* err) = 0;
   /// Flushes and closes; a failure here means bytes may not have reached the disk.
   virtual bool Close(std::string* err) = 0;
 };
@@ -79,6 +100,41 @@ class FileSystem {
   virtual std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
+
+  /// What is at `path` itself, a link not followed. Nothing there is no failure.
+  virtual bool Examine(const std::string& path, PathEntry* entry, std::string* err) = 0;
+  /// The names of every entry of `folder`, hidden ones included, in the directory's order.
+  virtual bool ListEntries(const std::string& folder, std::vector<std::string>* names,
+                           std::string* err) = 0;
+  /// Creates `path` for writing, readable by its owner only; fails when anything is there.
+  virtual std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) = 0;
+  /// Creates a file under a fresh hidden name in `folder` (a path ending in a separator, or
+  /// empty for the working folder) and gives that name in `path`.
+  virtual std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder,
+                                                      std::string* path, std::string* err) = 0;
+  /// Gives the entry `from` the name `to` in one step, replacing a file or link named `to`.
+  virtual bool Rename(const std::string& from, const std::string& to, std::string* err) = 0;
+  /// Removes the file or link `path`.
+  virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
+  /// The text that the symbolic link `path` holds.
+  virtual bool ReadLink(const std::string& path, std::string* text, std::string* err) = 0;
+  /// Makes `path` a symbolic link holding `text`, replacing a file or link of that name in
+  /// one step.
+  virtual bool CreateLink(const std::string& text, const std::string& path, std::string* err) = 0;
+  /// Sets the permission bits of `path`.
+  virtual bool SetPermissions(const std::string& path, unsigned permissions, std::string* err) = 0;
+
+  /// Copies the regular file `source` (a link to one counts) to `target` with its permission
+  /// bits and modification time. A file named `target` is replaced only once the copy is
+  /// complete; a failure removes the partial copy and leaves an older target whole. A file
+  /// is never copied onto itself.
+  virtual bool CopyFile(const std::string& source, const std::string& target, std::string* err);
+  /// Copies the folder `source` (a link to one counts) and everything in it, hidden entries
+  /// included, to `target`, merging into a folder that is there: files of the same names are
+  /// replaced as CopyFile replaces them, links inside are made again as links and never
+  /// followed, and the copy never descends into its own destination. A failure stops the
+  /// copy where it is.
+  virtual bool CopyFolder(const std::string& source, const std::string& target, std::string* err);
 };
 
 /// The file system of the machine the program runs on.
@@ -87,6 +143,9 @@ FileSystem& SystemFileSystem();
 /// A description in the user's language of failing `action` on `path`: the action, the path
 /// and the system's reason, for example 无法打开文件“/srv/a.txt”：没有那个文件或目录.
 std::string DescribeFailure(const std::string& action, const std::string& path, int error_number);
+/// The same with a reason of the program's own, for example 不是普通文件.
+std::string DescribeFailure(const std::string& action, const std::string& path,
+                            std::string_view reason);
 
 /// The description for `action` on `path` when the path names no regular file.
 std::string DescribeNotRegular(const std::string& action, const std::string& path);

@@ -35,6 +35,13 @@ std::string NamePart(std::string_view path) {
   return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
 }
 
+bool IsSingleName(std::string_view name) {
+  if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
+  for (char c : name)
+    if (c == '\0' || IsSeparator(c)) return false;
+  return true;
+}
+
 std::string_view Trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r\n\f\v");
   if (first == std::string_view::npos) return {};

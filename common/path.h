@@ -27,6 +27,10 @@ std::string FolderPart(std::string_view path);
 /// The text after the last separator.
 std::string NamePart(std::string_view path);
 
+/// True when `name` is one entry name that the system can make inside a folder: not empty,
+/// not "." or "..", no separator or NUL byte, and at most 255 bytes.
+bool IsSingleName(std::string_view name);
+
 /// Trims blanks at both ends; used only to test whether a box is empty.
 std::string_view Trimmed(std::string_view text);
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/filesystem.h"
+#include "common/path.h"
 
 namespace quorvane {
 namespace {
@@ -18,10 +19,22 @@ FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
 }
 
+FileAttributes AttributesOf(const struct stat& st) {
+  return {static_cast<unsigned>(st.st_mode & 0777), static_cast<long long>(st.st_mtim.tv_sec),
+          static_cast<long>(st.st_mtim.tv_nsec)};
+}
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISDIR(mode)) return EntryKind::Folder;
+  if (S_ISLNK(mode)) return EntryKind::Link;
+  return EntryKind::Other;
+}
+
 class PosixReadableFile final : public ReadableFile {
  public:
-  PosixReadableFile(int fd, std::string path, FileIdentity identity)
-      : fd_(fd), path_(std::move(path)), identity_(identity) {}
+  PosixReadableFile(int fd, std::string path, const struct stat& st)
+      : fd_(fd), path_(std::move(path)), identity_(IdentityOf(st)), attributes_(AttributesOf(st)) {}
   ~PosixReadableFile() override { ::close(fd_); }
 
   // A short read from a regular file means its end is near: the bytes go back at once
@@ -38,12 +51,15 @@ class PosixReadableFile final : public ReadableFile {
 
   std::optional<FileIdentity> Identity() override { return identity_; }
 
+  FileAttributes Attributes() override { return attributes_; }
+
   int fd() const { return fd_; }
 
  private:
   int fd_;
   std::string path_;
   FileIdentity identity_;
+  FileAttributes attributes_;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -79,6 +95,18 @@ class PosixWritableFile final : public WritableFile {
       }
     }
     return WritableFile::AppendFrom(source, err);
+  }
+
+  bool SetAttributes(const FileAttributes& attributes, std::string* err) override {
+    const struct timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(attributes.modified_seconds), attributes.modified_nanoseconds}};
+    // Only the permission bits: a copy made by whoever runs the task must not take on the
+    // set-user-ID of another owner's file.
+    if (::fchmod(fd_, attributes.permissions & 0777) == 0 && ::futimens(fd_, times) == 0)
+      return true;
+    *err = DescribeFailure("无法设置文件属性", path_, errno);
+    return false;
   }
 
   bool Close(std::string* err) override {
@@ -180,8 +208,10 @@ class PosixFileSystem final : public FileSystem {
     return false;
   }
 
+  // O_NONBLOCK: a pipe of that name fails at once instead of waiting for a reader.
   bool CreateTextFile(const std::string& path, std::string* err) override {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0 || ::close(fd) != 0) {
       *err = DescribeFailure("无法创建文件", path, errno);
       return false;
@@ -216,7 +246,7 @@ class PosixFileSystem final : public FileSystem {
     const int fd = OpenRegular(path, O_RDONLY, err, &st);
     if (fd < 0) return nullptr;
     if (st.st_size >= (1 << 20)) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<PosixReadableFile>(fd, path, IdentityOf(st));
+    return std::make_unique<PosixReadableFile>(fd, path, st);
   }
 
   std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
@@ -231,6 +261,22 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixWritableFile>(fd, path);
   }
 
+  std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override {
+    return Opened(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600), path, err);
+  }
+
+  std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
+                                              std::string* err) override {
+    std::string name = folder + ".quorvane-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+      *err = DescribeFailure("无法创建临时文件", folder.empty() ? "." : folder, errno);
+      return nullptr;
+    }
+    *path = name;
+    return std::make_unique<PosixWritableFile>(fd, name);
+  }
+
   bool TempFolder(std::string* path, std::string* err) override {
     std::error_code ec;
     const auto dir = std::filesystem::temp_directory_path(ec);
@@ -240,6 +286,95 @@ class PosixFileSystem final : public FileSystem {
     }
     *path = dir.native();
     return true;
+  }
+
+  bool Examine(const std::string& path, PathEntry* entry, std::string* err) override {
+    struct stat st;
+    if (::lstat(OrDot(path), &st) != 0) {
+      if (errno == ENOENT) {
+        *entry = PathEntry{};
+        return true;
+      }
+      *err = DescribeFailure("无法访问", path, errno);
+      return false;
+    }
+    *entry = {KindOf(st.st_mode), IdentityOf(st), AttributesOf(st)};
+    return true;
+  }
+
+  bool ListEntries(const std::string& folder, std::vector<std::string>* names,
+                   std::string* err) override {
+    return ForEachEntry(folder, err,
+                        [&](const char* name, unsigned char) { names->emplace_back(name); });
+  }
+
+  bool Rename(const std::string& from, const std::string& to, std::string* err) override {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    *err = DescribeFailure("无法改名为", to, errno);
+    return false;
+  }
+
+  bool DeleteFile(const std::string& path, std::string* err) override {
+    if (::unlink(path.c_str()) == 0) return true;
+    *err = DescribeFailure("无法删除", path, errno);
+    return false;
+  }
+
+  bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
+    std::string buffer(256, '\0');
+    for (;;) {
+      const ssize_t size = ::readlink(path.c_str(), buffer.data(), buffer.size());
+      if (size < 0) {
+        *err = DescribeFailure("无法读取链接", path, errno);
+        return false;
+      }
+      if (static_cast<size_t>(size) < buffer.size()) {
+        buffer.resize(static_cast<size_t>(size));
+        *text = std::move(buffer);
+        return true;
+      }
+      buffer.resize(buffer.size() * 2);
+    }
+  }
+
+  // A name that is taken gets the link under a fresh name beside it first, then a rename
+  // puts it in place, so the old entry is never gone without its replacement.
+  bool CreateLink(const std::string& text, const std::string& path, std::string* err) override {
+    if (::symlink(text.c_str(), path.c_str()) == 0) return true;
+    if (errno != EEXIST) {
+      *err = DescribeFailure("无法创建链接", path, errno);
+      return false;
+    }
+    const std::string stem = path::FolderPart(path) + ".quorvane-link-" +
+                             std::to_string(::getpid()) + "-";
+    for (unsigned attempt = 0;; ++attempt) {
+      const std::string temporary = stem + std::to_string(attempt);
+      if (::symlink(text.c_str(), temporary.c_str()) == 0) {
+        if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+        *err = DescribeFailure("无法创建链接", path, errno);
+        ::unlink(temporary.c_str());
+        return false;
+      }
+      if (errno != EEXIST) {
+        *err = DescribeFailure("无法创建链接", path, errno);
+        return false;
+      }
+    }
+  }
+
+  bool SetPermissions(const std::string& path, unsigned permissions, std::string* err) override {
+    if (::chmod(path.c_str(), permissions & 0777) == 0) return true;
+    *err = DescribeFailure("无法设置权限", path, errno);
+    return false;
+  }
+
+ private:
+  static std::unique_ptr<WritableFile> Opened(int fd, const std::string& path, std::string* err) {
+    if (fd < 0) {
+      *err = DescribeFailure("无法打开文件", path, errno);
+      return nullptr;
+    }
+    return std::make_unique<PosixWritableFile>(fd, path);
   }
 };
 

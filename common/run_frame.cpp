@@ -14,14 +14,19 @@ RunFrame::~RunFrame() {
   RestoreCaption();
 }
 
-RunOutcome RunFrame::Refuse(const std::string& message, const std::string& focus_field) {
-  ui_.Message(message, Icon::Warning, Buttons::Ok, kAppTitle);
+RunOutcome RunFrame::Refuse(const std::string& message, const std::string& focus_field,
+                           Icon icon) {
+  ui_.Message(message, icon, Buttons::Ok, kAppTitle);
   if (!focus_field.empty()) ui_.Focus(focus_field);
   return RunOutcome::Refused;
 }
 
 bool RunFrame::Ask(const std::string& question) {
-  return ui_.Message(question, Icon::Question, Buttons::YesNo, kAppTitle) == Answer::Yes;
+  const bool was_busy = busy_;
+  if (was_busy) ui_.SetBusy(busy_ = false);
+  const bool yes = ui_.Message(question, Icon::Question, Buttons::YesNo, kAppTitle) == Answer::Yes;
+  if (was_busy && yes) ui_.SetBusy(busy_ = true);
+  return yes;
 }
 
 void RunFrame::Begin() {
@@ -31,16 +36,19 @@ void RunFrame::Begin() {
 }
 
 void RunFrame::Progress(const std::string& text, long long done, long long total) {
-  ui_.SetCaption(ProgressCaption(text, done, total));
+  Progress(ProgressCaption(text, done, total));
+}
+
+void RunFrame::Progress(const std::string& caption) {
+  ui_.SetCaption(caption);
   caption_changed_ = true;
 }
 
-RunOutcome RunFrame::Stop(const std::string& message) {
+RunOutcome RunFrame::Stop(const std::string& message, const std::string& focus_field) {
   ui_.SetBusy(false);
   busy_ = false;
   RestoreCaption();
-  ui_.Message(message, Icon::Warning, Buttons::Ok, kAppTitle);
-  return RunOutcome::Refused;
+  return Refuse(message, focus_field);
 }
 
 RunOutcome RunFrame::Complete() {

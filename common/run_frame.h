@@ -27,16 +27,22 @@ class RunFrame {
 
   TaskUi& ui() { return ui_; }
 
-  /// A refused field: the warning, then the focus into `focus_field` (none when empty).
-  RunOutcome Refuse(const std::string& message, const std::string& focus_field = {});
-  /// A question with Yes and No; true only for Yes.
+  /// A refused field: the warning (or `icon`), then the focus into `focus_field` (none when
+  /// empty).
+  RunOutcome Refuse(const std::string& message, const std::string& focus_field = {},
+                    Icon icon = Icon::Warning);
+  /// A question with Yes and No; true only for Yes. A question asked during the batch shows
+  /// with the default pointer; the hourglass comes back after Yes.
   bool Ask(const std::string& question);
   /// The hourglass pointer, and the caption saved for the end of the run.
   void Begin();
   /// Shows the progress caption for `done` of `total`.
   void Progress(const std::string& text, long long done, long long total);
-  /// A warning after Begin(): the pointer goes back to the default before the box shows.
-  RunOutcome Stop(const std::string& message);
+  /// Shows `caption`, a progress text with its percentage already written.
+  void Progress(const std::string& caption);
+  /// A warning after Begin(): the pointer goes back to the default before the box shows;
+  /// then the focus into `focus_field` (none when empty).
+  RunOutcome Stop(const std::string& message, const std::string& focus_field = {});
   /// The default pointer, "操作完成！", then the saved caption once the box is closed.
   RunOutcome Complete();
   /// The general error report: the default pointer, the saved caption, then

@@ -104,5 +104,27 @@ TEST_F(CliTest, OptionsAndOddNames) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
+TEST_F(CliTest, CreateFilesAndFolders) {
+  Result r = Batch({"create-files", "out", "--from", "-1", "--to", "1", "--prefix", "", "--yes"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "指定的路径不存在，是否要创建？ 是\n操作完成！\n");
+  EXPECT_EQ(testing::Tree(dir / "out"), (std::vector<std::string>{"-1=", "0=", "1="}));
+  // An empty suffix is the ticked, empty box: the same names, which are there now.
+  r = Batch({"create-files", "out", "--from=-1", "--to", "1", "--suffix", ""});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "有 3 个同名文件已存在，是否覆盖？ 否（需要确认时请加 --yes）\n");
+  EXPECT_EQ(Batch({"create-files", "out", "--from", "1", "--to", "2", "--step", "0"}).status, 1);
+  r = Batch({"create-folders", "out", "--from", "1", "--to", "2", "--template", "out"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "要建立的目录“1”与模板目录相同或互相包含，没有建立任何目录！\n");
+  r = Batch({"create-folders", "out", "--from", "1", "--to", "2", "--quiet"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "系统错误：无法创建目录“out/1”：已经存在\n");
+  const Result help = Batch({"create-folders", "--help"});
+  for (const char* option : {"FOLDER", "--from", "--to", "--step", "--zero-fill", "--prefix",
+                             "--suffix", "--template", "--yes", "--quiet"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
 }  // namespace
 }  // namespace quorvane

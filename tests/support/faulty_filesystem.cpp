@@ -39,6 +39,7 @@ class FaultyReadable final : public ReadableFile {
   std::optional<FileIdentity> Identity() override { return real_->Identity(); }
   ReadableFile& real() { return *real_; }
   const std::string& path() const { return path_; }
+  FileAttributes Attributes() override { return real_->Attributes(); }
 
  private:
   FaultyFileSystem& owner_;
@@ -77,6 +78,10 @@ class FaultyWritable final : public WritableFile {
     return WritableFile::AppendFrom(source, err);
   }
 
+  bool SetAttributes(const FileAttributes& attributes, std::string* err) override {
+    return real_->SetAttributes(attributes, err);
+  }
+
   bool Close(std::string* err) override {
     const bool closed = real_->Close(err);
     if (const auto* rule = owner_.Find(Op::Close, path_)) {
@@ -97,20 +102,37 @@ class FaultyWritable final : public WritableFile {
 
 void FaultyFileSystem::FailWhen(Op op, std::string path_part, int error_number,
                                 long long after_bytes) {
-  rules_.push_back({op, std::move(path_part), error_number, after_bytes});
+  rules_.push_back({op, std::move(path_part), error_number, after_bytes, 0});
+}
+
+void FaultyFileSystem::FailAt(Op op, int nth, int error_number) {
+  rules_.push_back({op, "", error_number, 0, nth});
 }
 
 const FaultyFileSystem::Rule* FaultyFileSystem::Find(Op op, const std::string& path) const {
   for (const auto& rule : rules_)
-    if (rule.op == op && path.find(rule.path_part) != std::string::npos) return &rule;
+    if (rule.op == op && rule.nth == 0 && path.find(rule.path_part) != std::string::npos)
+      return &rule;
   return nullptr;
 }
 
 bool FaultyFileSystem::Refuse(Op op, const std::string& what, const std::string& path,
-                              std::string* err) const {
-  const Rule* rule = Find(op, path);
-  if (rule) *err = DescribeFailure(what, path, rule->error_number);
-  return rule != nullptr;
+                              std::string* err) {
+  const int call = ++calls_[op];
+  for (const auto& rule : rules_) {
+    if (rule.op == op && (rule.nth == 0 ? path.find(rule.path_part) != std::string::npos
+                                        : rule.nth == call)) {
+      *err = DescribeFailure(what, path, rule.error_number);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::Wrap(std::unique_ptr<WritableFile> real,
+                                                     const std::string& path) {
+  if (!real) return nullptr;
+  return std::make_unique<FaultyWritable>(*this, std::move(real), path);
 }
 
 bool FaultyFileSystem::CreateFolder(const std::string& path, std::string* err) {
@@ -146,8 +168,38 @@ std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path
 std::unique_ptr<WritableFile> FaultyFileSystem::OpenWrite(const std::string& path,
                                                           std::string* err) {
   if (Refuse(Op::OpenWrite, "无法打开文件", path, err)) return nullptr;
-  auto real = real_.OpenWrite(path, err);
-  return real ? std::make_unique<FaultyWritable>(*this, std::move(real), path) : nullptr;
+  return Wrap(real_.OpenWrite(path, err), path);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::OpenNew(const std::string& path,
+                                                        std::string* err) {
+  if (Refuse(Op::OpenWrite, "无法打开文件", path, err)) return nullptr;
+  return Wrap(real_.OpenNew(path, err), path);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::OpenTemporary(const std::string& folder,
+                                                              std::string* path,
+                                                              std::string* err) {
+  if (Refuse(Op::OpenWrite, "无法创建临时文件", folder, err)) return nullptr;
+  auto real = real_.OpenTemporary(folder, path, err);
+  return Wrap(std::move(real), *path);
+}
+
+bool FaultyFileSystem::Rename(const std::string& from, const std::string& to,
+                              std::string* err) {
+  return !Refuse(Op::Rename, "无法改名为", to, err) && real_.Rename(from, to, err);
+}
+
+bool FaultyFileSystem::CopyFile(const std::string& source, const std::string& target,
+                                std::string* err) {
+  return !Refuse(Op::CopyFile, "无法复制到", target, err) &&
+         FileSystem::CopyFile(source, target, err);
+}
+
+bool FaultyFileSystem::CopyFolder(const std::string& source, const std::string& target,
+                                  std::string* err) {
+  return !Refuse(Op::CopyFolder, "无法复制到", target, err) &&
+         FileSystem::CopyFolder(source, target, err);
 }
 
 }  // namespace quorvane::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,16 @@ namespace quorvane::testing {
 class FaultyFileSystem : public FileSystem {
  public:
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
-                  Read, Write, Close };
+                  Read, Write, Close, CopyFile, CopyFolder, Rename };
 
   explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
 
   /// `op` on a path containing `path_part` fails with `error_number`; Read and Write fail
   /// once `after_bytes` bytes have passed.
   void FailWhen(Op op, std::string path_part, int error_number, long long after_bytes = 0);
+  /// The `nth` call (from 1) of `op`, whatever its path, fails with `error_number`. OpenWrite
+  /// counts every opening for writing, new and temporary files included.
+  void FailAt(Op op, int nth, int error_number);
 
   /// Called with the path just before each OpenRead reaches the real file system: the place
   /// to swap a listed file for something else, as a race with another program would.
@@ -51,12 +55,41 @@ class FaultyFileSystem : public FileSystem {
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
+  bool Examine(const std::string& path, PathEntry* entry, std::string* err) override {
+    return real_.Examine(path, entry, err);
+  }
+  bool ListEntries(const std::string& folder, std::vector<std::string>* names,
+                   std::string* err) override {
+    return real_.ListEntries(folder, names, err);
+  }
+  std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override;
+  std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
+                                              std::string* err) override;
+  bool Rename(const std::string& from, const std::string& to, std::string* err) override;
+  bool DeleteFile(const std::string& path, std::string* err) override {
+    return real_.DeleteFile(path, err);
+  }
+  bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
+    return real_.ReadLink(path, text, err);
+  }
+  bool CreateLink(const std::string& text, const std::string& path, std::string* err) override {
+    return real_.CreateLink(text, path, err);
+  }
+  bool SetPermissions(const std::string& path, unsigned permissions, std::string* err) override {
+    return real_.SetPermissions(path, permissions, err);
+  }
+  // The copies are the production ones, made through this layer, so every fault above
+  // reaches them as a real one would.
+  bool CopyFile(const std::string& source, const std::string& target, std::string* err) override;
+  bool CopyFolder(const std::string& source, const std::string& target,
+                  std::string* err) override;
 
   struct Rule {
     Op op;
     std::string path_part;
     int error_number;
     long long after_bytes;
+    int nth;  // 0: every call
   };
   /// The rule for `op` on `path`, or null.
   const Rule* Find(Op op, const std::string& path) const;
@@ -65,10 +98,12 @@ class FaultyFileSystem : public FileSystem {
   void KernelAppend() { ++kernel_appends_; }
 
  private:
-  bool Refuse(Op op, const std::string& what, const std::string& path, std::string* err) const;
+  bool Refuse(Op op, const std::string& what, const std::string& path, std::string* err);
+  std::unique_ptr<WritableFile> Wrap(std::unique_ptr<WritableFile> real, const std::string& path);
 
   FileSystem& real_;
   std::vector<Rule> rules_;
+  std::map<Op, int> calls_;
   int open_files_ = 0;
   int kernel_appends_ = 0;
   std::vector<std::string> opened_for_reading_;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
@@ -38,6 +39,18 @@ std::string ReadAll(const std::string& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+std::vector<std::string> Tree(const std::string& folder) {
+  std::vector<std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const std::string name = e.path().lexically_relative(folder).native();
+    if (e.is_symlink()) entries.push_back(name + " -> " + fs::read_symlink(e.path()).native());
+    else if (e.is_directory()) entries.push_back(name + "/");
+    else entries.push_back(name + "=" + ReadAll(e.path()));
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
 }
 
 }  // namespace quorvane::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quorvane::testing {
 
@@ -28,5 +29,9 @@ class TempDir {
 
 /// The whole content of a file ("<missing>" when it cannot be read).
 std::string ReadAll(const std::string& path);
+
+/// Everything below `folder` as sorted relative paths: a folder ends in "/", a link reads
+/// "name -> text", a file "name=content".
+std::vector<std::string> Tree(const std::string& folder);
 
 }  // namespace quorvane::testing
