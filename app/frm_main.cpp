@@ -16,7 +16,9 @@
 #include "app/access_keys.h"
 #include "app/frm_about.h"
 #include "app/help_viewer.h"
+#include "filetasks/frm_file_build.h"
 #include "filetasks/frm_file_merge.h"
+#include "foldertasks/frm_folder_build.h"
 #include "shell/controls.h"
 #include "shell/run_host.h"
 #include "shell/services.h"
@@ -66,7 +68,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)
   new TaskAccessKeys(mdi_);
 
   // Each task window that exists is made here; a command without one stands disabled.
+  factories_["miFileBuild"] = [] { return new frmFileBuild(); };
   factories_["miFileMerge"] = [] { return new frmFileMerge(); };
+  factories_["miFolderBuild"] = [] { return new frmFolderBuild(); };
 
   BuildTools();
   resize(Px(9045), Px(6690) + menuBar()->sizeHint().height() +

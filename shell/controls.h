@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
+#include <initializer_list>
 
 
 /// Controls placed as the windows are drawn: by object name, at positions in twips.
@@ -25,6 +26,16 @@ inline void SetInitialFocus(QWidget* form, const char* field) {
 /// The field named by SetInitialFocus, or null.
 inline QWidget* InitialFocus(QWidget* form) {
   return form->findChild<QWidget*>(form->property("initialFocus").toString());
+}
+
+/// The keyboard order of `form`'s controls: the named ones, in the order given.
+inline void SetTabOrder(QWidget* form, std::initializer_list<const char*> names) {
+  QWidget* previous = nullptr;
+  for (const char* name : names) {
+    QWidget* control = form->findChild<QWidget*>(name);
+    if (previous && control) QWidget::setTabOrder(previous, control);
+    if (control) previous = control;
+  }
 }
 
 /// A new control of `form` named `name`, at left, top, width and height in twips.

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
@@ -27,6 +28,11 @@ bool RealOpenPage(const QString& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+QString RealOpenFile(QWidget* parent) {
+  return QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                      QString::fromUtf8("所有文件 (*)"));
+}
+
 QString RealSaveFile(QWidget* parent) {
   // The dialog asks before an existing file is chosen, as a save dialog should.
   return QFileDialog::getSaveFileName(parent, QString(), QString(),
@@ -37,6 +43,7 @@ Services Defaults() {
   Services s;
   s.message = RealMessage;
   s.pickFolder = BrowseForFolder;
+  s.pickOpenFile = RealOpenFile;
   s.pickSaveFile = RealSaveFile;
   s.openPage = RealOpenPage;
   s.startDetached = [](const QString& program) { return QProcess::startDetached(program, {}); };
@@ -60,9 +67,13 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text
       kIcons[static_cast<int>(icon)], title, text,
       buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
   // A short text makes a narrow box, and the window manager then cuts the title to "Q...".
-  // The text is given room for the whole title plus the title bar's buttons.
-  const int title_width = box->fontMetrics().horizontalAdvance(title) + 120;
-  box->setStyleSheet(QString("QLabel#qt_msgbox_label { min-width: %1px; }").arg(title_width));
+  // A spacer across the box's grid gives it room for the whole title and the title bar's
+  // buttons; the box still grows with a longer text.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    const int title_width = box->fontMetrics().horizontalAdvance(title) + 160;
+    grid->addItem(new QSpacerItem(title_width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   return box;
 }
 

@@ -21,6 +21,8 @@ struct Services {
       message;
   /// The folder picker: the chosen folder as bytes, or empty when cancelled.
   std::function<std::string(QWidget* parent)> pickFolder;
+  /// The open dialog for one existing file of any kind: a path, or empty.
+  std::function<QString(QWidget* parent)> pickOpenFile;
   /// The save dialog (asks before an existing file is chosen): a path, or empty.
   std::function<QString(QWidget* parent)> pickSaveFile;
   /// Hands a local page to the desktop's program for it; false when there is no such program

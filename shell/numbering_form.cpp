@@ -1,0 +1,74 @@
+#include "shell/numbering_form.h"
+
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "shell/controls.h"
+
+namespace quorvane::gui {
+
+void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
+  for (const GovernedControls& box : NumberingCheckBoxes(task)) {
+    auto* check = form->findChild<QCheckBox*>(QString::fromStdString(box.check_box));
+    if (!check) continue;
+    const auto apply = [form, box](bool ticked) {
+      for (const auto& name : box.shown)
+        if (auto* w = form->findChild<QWidget*>(QString::fromStdString(name))) w->setVisible(ticked);
+      for (const auto& name : box.enabled)
+        if (auto* w = form->findChild<QWidget*>(QString::fromStdString(name))) w->setEnabled(ticked);
+      if (!ticked) return;
+      if (auto* w = form->findChild<QWidget*>(QString::fromStdString(box.focus)))
+        w->setFocus(Qt::OtherFocusReason);
+    };
+    for (const auto& name : box.shown)
+      if (auto* w = form->findChild<QWidget*>(QString::fromStdString(name))) w->setVisible(false);
+    for (const auto& name : box.enabled)
+      if (auto* w = form->findChild<QWidget*>(QString::fromStdString(name))) w->setEnabled(false);
+    QObject::connect(check, &QCheckBox::toggled, form, apply);
+  }
+}
+
+void PlaceDescription(QWidget* form, const char* rule) {
+  auto* label = Place<QLabel>(form, "labDescription", 120, 120, 5535, 615);
+  const QString line = QString::fromUtf8("    ") + QString::fromUtf8(rule);
+  label->setText(QString::fromUtf8("说明：\n") + line);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The rule keeps to its one line: where the installed font runs wider than the designed
+  // one, the label's font steps down until the line fits.
+  QFont font = label->font();
+  while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(line) > label->width())
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  label->setFont(font);
+}
+
+void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_title,
+                         int step_label_left, int step_label_width) {
+  const QString kind = QString::fromUtf8(noun);
+  PlaceLabel(form, "labPath", "", 120, 885, 1095, 255)->setText(kind + QString::fromUtf8("路径"));
+  Place<QLineEdit>(form, "txtPath", 1200, 840, 3375, 300);
+  PlaceButton(form, "cmdBrowse", "浏览(&B)", 4680, 840);
+  Place<QCheckBox>(form, "chkMod", 120, 1200, 1095, 255)->setText(QString::fromUtf8("模板"));
+  Place<QLineEdit>(form, "txtModPath", 1200, 1200, 3375, 300);
+  PlaceButton(form, "cmdModBrowse", "浏览(&V)", 4680, 1200);
+  Place<QCheckBox>(form, "chkPre", 120, 1560, 1095, 255)->setText(kind + QString::fromUtf8("前缀"));
+  Place<QLineEdit>(form, "txtPre", 1200, 1560, 2415, 300);
+  Place<QCheckBox>(form, "chkSuf", 3840, 1560, 1095, 255)->setText(kind + QString::fromUtf8("后缀"));
+  Place<QLineEdit>(form, "txtSuf", 4920, 1560, 735, 300);
+  auto* fam = Place<QGroupBox>(form, "fam", 120, 1920, 5535, 690);
+  fam->setTitle(QString::fromUtf8(frame_title));
+  PlaceLabel(fam, "labFrom", "从", 240, 300, 255, 255);
+  Place<QLineEdit>(fam, "txtFrom", 480, 240, 975, 300);
+  PlaceLabel(fam, "labTo", "到", 1560, 300, 255, 255);
+  Place<QLineEdit>(fam, "txtTo", 1800, 240, 975, 300);
+  PlaceLabel(fam, "labStep", "递增量", step_label_left, 300, step_label_width, 255);
+  Place<QLineEdit>(fam, "txtStep", 3840, 240, 495, 300)->setText("1");
+  Place<QCheckBox>(fam, "chkAddZero", 4560, 240, 735, 255)->setText(QString::fromUtf8("补零"));
+  PlaceButton(form, "cmdOK", "确定(&O)", 1800, 2760);
+  PlaceButton(form, "cmdCancel", "退出(&Q)", 3000, 2760);
+  BindNumberingCheckBoxes(form, NumberingTask::Create);
+}
+
+}  // namespace quorvane::gui

@@ -1,0 +1,49 @@
+#include "shell/task_form.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QPushButton>
+
+#include "shell/controls.h"
+#include "shell/path_text.h"
+#include "shell/services.h"
+
+namespace quorvane::gui {
+
+TaskForm::TaskForm(QWidget* parent, FileSystem& fs, const char* name, const char* caption,
+                   int width, int height, Run run, const char* focus)
+    : QWidget(parent), fs_(fs), host_(new RunHost(this)), run_(run) {
+  setObjectName(name);
+  setWindowTitle(QString::fromUtf8(caption));
+  setFixedSize(Px(width), Px(height));
+  SetInitialFocus(this, focus);
+}
+
+void TaskForm::ConnectRunButtons() {
+  connect(findChild<QPushButton*>("cmdOK"), &QPushButton::clicked, this, [this] {
+    host_->Start([&fs = fs_, run = run_](TaskUi& ui) { return run(fs, ui); });
+  });
+  connect(findChild<QPushButton*>("cmdCancel"), &QPushButton::clicked, this, [this] {
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
+      frame->close();
+    else
+      close();
+  });
+}
+
+void TaskForm::BrowseFolderOn(const char* button, const char* box) {
+  connect(findChild<QPushButton*>(button), &QPushButton::clicked, this, [this, box] {
+    const std::string folder = services().pickFolder(this);
+    if (!folder.empty()) SetPathText(findChild<QLineEdit*>(box), folder);
+  });
+}
+
+void TaskForm::closeEvent(QCloseEvent* event) {
+  if (host_->running())
+    event->ignore();
+  else
+    event->accept();
+}
+
+}  // namespace quorvane::gui

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+
+#include "common/filesystem.h"
+#include "common/run_frame.h"
+#include "shell/run_host.h"
+
+namespace quorvane::gui {
+
+/// What every task window is: a fixed-size window inside the main window whose "确定(&O)"
+/// runs its task on a worker thread, whose "退出(&Q)" closes it, and which refuses to close
+/// while its run goes on (a run stopped halfway would leave a half-done batch).
+class TaskForm : public QWidget {
+  Q_OBJECT
+ public:
+  using Run = RunOutcome (*)(FileSystem&, TaskUi&);
+
+  /// A window named `name` with the caption `caption`, `width` by `height` twips, whose
+  /// 确定 runs `run` and whose first field on opening is `focus`.
+  TaskForm(QWidget* parent, FileSystem& fs, const char* name, const char* caption, int width,
+           int height, Run run, const char* focus);
+
+  RunHost& host() { return *host_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+  /// Connects cmdOK and cmdCancel; call once the controls are placed.
+  void ConnectRunButtons();
+  /// Opens the folder picker from button `button`; a chosen folder goes into box `box`.
+  void BrowseFolderOn(const char* button, const char* box);
+
+  FileSystem& fs_;
+
+ private:
+  RunHost* host_;
+  Run run_;
+};
+
+}  // namespace quorvane::gui
