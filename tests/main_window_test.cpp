@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -15,6 +17,7 @@
 #include <QToolBar>
 
 #include "app/frm_main.h"
+#include "common/filesystem.h"
 #include "gui_support.h"
 #include "shell/run_host.h"
 #include "support/temp_dir.h"
@@ -49,6 +52,16 @@ class MainWindowTest : public ::testing::Test {
     QStringList texts;
     for (const auto& m : services_.messages) texts << m.text;
     return texts;
+  }
+  // The first `count` controls that Tab reaches from `first`.
+  QStringList TabOrder(const char* first, int count) {
+    QStringList order;
+    QWidget* w = Find(first);
+    for (int i = 0; i < count; ++i, w = w->nextInFocusChain()) {
+      while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
+      order << w->objectName();
+    }
+    return order;
   }
   // Presses 确定 (or the key given) and waits until the window's run has ended.
   void RunAndWait(QWidget* form, std::function<void()> press = {}) {
@@ -93,13 +106,7 @@ TEST_F(MainWindowTest, ATaskWindowOpensWithItsFocusFieldInAFixedFrame) {
   QMdiSubWindow* frame = main.TaskWindow("miFileMerge");
   EXPECT_EQ(frame->minimumSize(), frame->maximumSize());  // no corner to drag
   EXPECT_FALSE(frame->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
-  QStringList order;
-  QWidget* w = Box("txtSourceName");
-  for (int i = 0; i < 8; ++i, w = w->nextInFocusChain()) {
-    while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
-    order << w->objectName();
-  }
-  EXPECT_EQ(order, (QStringList{"txtSourceName", "txtSourcePath", "cmdBrowseSource", "cmdOK",
+  EXPECT_EQ(TabOrder("txtSourceName", 8), (QStringList{"txtSourceName", "txtSourcePath", "cmdBrowseSource", "cmdOK",
                                 "cmdCancel", "txtDestinationPath", "cmdBrowseDestination",
                                 "cboType"}));
 }
@@ -216,6 +223,63 @@ TEST_F(MainWindowTest, MergeRunsOnAWorkerOverAPickedFolderWhoseNameIsNotUtf8) {
   QCoreApplication::processEvents();
   EXPECT_EQ(form->windowTitle(), QString::fromUtf8("批合并文件"));
   EXPECT_TRUE(Find<QPushButton>("cmdOK")->isEnabled());
+}
+
+struct CreateWindow {
+  const char* tool;
+  const char* name;
+  QSize size;
+  QStringList tab_order;  // from the field that has the focus on opening
+};
+
+TEST_F(MainWindowTest, CreateWindowsOpenHideTheirOptionalFieldsAndRunOnAWorker) {
+  const CreateWindow windows[] = {
+      {"miFileBuild", "frmFileBuild", QSize(389, 213),
+       {"txtPath", "cmdBrowse", "chkMod", "cmdModBrowse", "txtModPath"}},
+      {"miFolderBuild", "frmFolderBuild", QSize(384, 211),
+       {"txtFrom", "txtTo", "chkAddZero", "txtStep", "txtSuf"}},
+  };
+  for (const auto& window : windows) {
+    TempDir dir;
+    services_.folder_pick.clear();
+    QWidget* form = Open(window.tool);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->objectName(), window.name);
+    EXPECT_EQ(form->size(), window.size);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), window.tab_order[0]);
+    EXPECT_EQ(TabOrder(window.tab_order[0].toUtf8(), 5), window.tab_order);
+    EXPECT_TRUE(Find<QLabel>("labDescription")->text().startsWith(QString::fromUtf8("说明：\n")));
+    for (const char* hidden : {"txtModPath", "txtPre", "txtSuf"}) EXPECT_FALSE(Box(hidden)->isVisible());
+    EXPECT_FALSE(Find<QPushButton>("cmdModBrowse")->isEnabled());
+
+    Box("txtPre")->setText("kept");
+    Find<QCheckBox>("chkPre")->click();  // shown, and the focus goes into it
+    EXPECT_TRUE(Box("txtPre")->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), Box("txtPre"));
+    Find<QCheckBox>("chkMod")->click();
+    EXPECT_TRUE(Find<QPushButton>("cmdModBrowse")->isEnabled());
+    Find<QCheckBox>("chkMod")->click();
+    Find<QCheckBox>("chkPre")->click();
+    EXPECT_FALSE(Box("txtPre")->isVisible());
+    EXPECT_EQ(Box("txtPre")->text(), "kept");
+
+    Box("txtPath")->setText("/kept");
+    Click("cmdBrowse");  // cancelled: the box keeps its text
+    EXPECT_EQ(Box("txtPath")->text(), "/kept");
+    services_.folder_pick = dir / "new \xd6\xd0";  // not UTF-8: the run gets the bytes
+    Click("cmdBrowse");
+    Box("txtFrom")->setText("1");
+    Box("txtTo")->setText("3");
+    services_.answer = Answer::Yes;
+    RunAndWait(form);
+    EXPECT_EQ(services_.messages.back().text, QString::fromUtf8("操作完成！"));
+    const bool files = window.tool == std::string("miFileBuild");
+    for (const char* made : {"1", "2", "3"})
+      EXPECT_EQ(SystemFileSystem().Kind(dir / "new \xd6\xd0/" + made),
+                files ? PathKind::File : PathKind::Folder);
+    EXPECT_EQ(form->windowTitle(), QString::fromUtf8(files ? "批建立文件" : "批建立目录"));
+    CloseTask(window.tool);
+  }
 }
 
 }  // namespace
