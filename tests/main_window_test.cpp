@@ -26,53 +26,8 @@ namespace quorvane::gui {
 namespace {
 
 using testing::ReadAll;
+using testing::MainWindowTest;
 using testing::TempDir;
-
-class MainWindowTest : public ::testing::Test {
- protected:
-  MainWindowTest() {
-    main.show();
-    QApplication::setActiveWindow(&main);
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
-  }
-
-  QWidget* Open(const char* tool) {
-    main.Dispatch(tool);
-    return main.TaskWindow(tool) ? main.TaskWindow(tool)->widget() : nullptr;
-  }
-  template <typename T = QWidget>
-  T* Find(const char* name) { return main.findChild<T*>(name); }
-  QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-  void CloseTask(const char* tool) {
-    main.TaskWindow(tool)->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  QStringList Texts() {
-    QStringList texts;
-    for (const auto& m : services_.messages) texts << m.text;
-    return texts;
-  }
-  // The first `count` controls that Tab reaches from `first`.
-  QStringList TabOrder(const char* first, int count) {
-    QStringList order;
-    QWidget* w = Find(first);
-    for (int i = 0; i < count; ++i, w = w->nextInFocusChain()) {
-      while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
-      order << w->objectName();
-    }
-    return order;
-  }
-  // Presses 确定 (or the key given) and waits until the window's run has ended.
-  void RunAndWait(QWidget* form, std::function<void()> press = {}) {
-    QSignalSpy finished(form->findChild<RunHost*>(), &RunHost::finished);
-    press ? press() : Click("cmdOK");
-    ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
-  }
-
-  testing::ServiceRecorder services_;
-  frmMain main;
-};
 
 TEST_F(MainWindowTest, OneWindowPerTaskWhateverTheToolThatOpensIt) {
   QWidget* form = Open("miFileMerge");
