@@ -236,7 +236,8 @@ class PosixFileSystem final : public FileSystem {
     }
     if (!S_ISREG(st.st_mode)) {
       ::close(fd);
-      *err = DescribeFailure("无法打开文件", path, S_ISDIR(st.st_mode) ? "是一个目录" : "不是普通文件");
+      *err = DescribeFailure("无法打开文件", path,
+                             S_ISDIR(st.st_mode) ? "是一个目录" : "不是普通文件");
       return nullptr;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -67,13 +67,13 @@ TEST_F(CopyTest, RefusesItselfAndAnythingButARegularFile) {
 
 TEST_F(CopyTest, AFailedCopyLeavesTheOldTargetWholeAndNoPartialFile) {
   dir.Write("out/old.bin", "old");
-  for (const auto& [op, after] : {std::pair{FaultyFileSystem::Op::Write, 100'000},
-                                  {FaultyFileSystem::Op::Read, 5}, {FaultyFileSystem::Op::Rename, 0}}) {
+  using Op = FaultyFileSystem::Op;
+  for (const auto& [op, after] : {std::pair{Op::Write, 100'000}, {Op::Read, 5}, {Op::Rename, 0}}) {
     FaultyFileSystem fs(SystemFileSystem());
     fs.FailWhen(op, "/", ENOSPC, after);
     EXPECT_FALSE(fs.CopyFile(source, dir / "out/old.bin", &err));
     // A new name is written directly; it needs no rename.
-    EXPECT_EQ(fs.CopyFile(source, dir / "out/new.bin", &err), op == FaultyFileSystem::Op::Rename);
+    EXPECT_EQ(fs.CopyFile(source, dir / "out/new.bin", &err), op == Op::Rename);
     ::unlink((dir / "out/new.bin").c_str());
     EXPECT_EQ(Tree(dir / "out"), Names{"old.bin=old"});
     EXPECT_EQ(fs.open_files(), 0);
