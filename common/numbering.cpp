@@ -1,5 +1,7 @@
 #include "common/numbering.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -140,6 +142,45 @@ std::string MakeItemName(std::int32_t number, const NumberingSettings& settings,
   if (separator == kFileNameSeparator)
     while (name.ends_with('.')) name.pop_back();  // the number text ends in a digit
   return name;
+}
+
+// A name is prefix + number text + tail, where the tail (separator and suffix) loses its
+// final dots in a file name; the number text ends in a digit, so it never loses any. The
+// number is read loosely and the name composed again, which settles zero fill and signs.
+std::optional<long long> ItemCounter(std::string_view name, const NumberingSettings& settings,
+                                     std::string_view separator) {
+  std::string tail = std::string(separator) + settings.suffix;
+  if (separator == kFileNameSeparator)
+    while (tail.ends_with('.')) tail.pop_back();
+  if (name.size() <= settings.prefix.size() + tail.size() || !name.starts_with(settings.prefix) ||
+      !name.ends_with(tail) || settings.step == 0)
+    return std::nullopt;
+  std::string_view text =
+      name.substr(settings.prefix.size(), name.size() - settings.prefix.size() - tail.size());
+  const auto significant = text.find_first_not_of('0');
+  text = significant == std::string_view::npos ? "0" : text.substr(significant);
+  long long number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() ||
+      number < std::numeric_limits<std::int32_t>::min() ||
+      number > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  const long long offset = number - settings.first;
+  const long long counter = offset / settings.step;
+  if (offset % settings.step != 0 || counter < 0 || counter >= NumberCount(settings) ||
+      MakeItemName(static_cast<std::int32_t>(number), settings, separator) != name)
+    return std::nullopt;
+  return counter;
+}
+
+bool TakenItems(FileSystem& fs, const std::string& folder, const NumberingSettings& settings,
+                std::string_view separator, std::vector<long long>* counters, std::string* err) {
+  std::vector<std::string> names;
+  if (!fs.ListEntries(folder, &names, err)) return false;
+  for (const auto& name : names)
+    if (const auto counter = ItemCounter(name, settings, separator)) counters->push_back(*counter);
+  std::sort(counters->begin(), counters->end());
+  return true;
 }
 
 const std::vector<GovernedControls>& NumberingCheckBoxes(NumberingTask task) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/filesystem.h"
 #include "common/run_frame.h"
 
 /// The numbered names of the create and rename windows: what their numbering fields mean,
@@ -75,6 +76,16 @@ std::string MakeNumberText(std::int32_t number, const NumberingSettings& setting
 /// in ".": as Windows stores it, 7 with no suffix is 7, and a suffix of "txt." gives 7.txt.
 std::string MakeItemName(std::int32_t number, const NumberingSettings& settings,
                          std::string_view separator);
+
+/// The counter of the item of a create run that `name` names, composed with `separator`;
+/// std::nullopt when no item of the run bears that name.
+std::optional<long long> ItemCounter(std::string_view name, const NumberingSettings& settings,
+                                     std::string_view separator);
+
+/// The counters, in run order, of the items of a create run whose names are taken in
+/// `folder`: one read of the folder rather than a lookup for every name of the run.
+bool TakenItems(FileSystem& fs, const std::string& folder, const NumberingSettings& settings,
+                std::string_view separator, std::vector<long long>* counters, std::string* err);
 
 /// A check box of a numbering window and the controls it governs: `shown` are visible and
 /// `enabled` are usable only while it is ticked, and ticking it puts the focus into `focus`.

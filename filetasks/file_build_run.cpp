@@ -49,9 +49,9 @@ class FileBuild {
     return MakeItemName(NumberAt(numbering_, counter), numbering_, kFileNameSeparator);
   }
 
-  // Every name is checked and every target looked at before the first file is made, so a
-  // batch that cannot be made whole is refused with nothing changed. Names are composed
-  // again while making, so memory stays the same however long the run.
+  // Every name is checked, and every target that is there looked at, before the first file
+  // is made, so a batch that cannot be made whole is refused with nothing changed. Names
+  // are composed again while making, so memory stays the same however long the run.
   std::optional<RunOutcome> Plan() {
     std::string err;
     std::optional<FileIdentity> template_identity;
@@ -60,11 +60,17 @@ class FileBuild {
       if (!file) return frame_.Fail(err);
       template_identity = file->Identity();
     }
-    long long existing = 0;
     for (long long i = 0; i < count_; ++i) {
       const std::string name = Name(i);
       if (!path::IsSingleName(name))
         return frame_.Stop("名称“" + name + "”不合法，没有建立任何文件！");
+    }
+    std::vector<long long> taken;
+    if (!TakenItems(fs_, folder_, numbering_, kFileNameSeparator, &taken, &err))
+      return frame_.Fail(err);
+    long long existing = 0;
+    for (const long long i : taken) {
+      const std::string name = Name(i);
       const std::string target = folder_ + name;
       PathEntry entry;
       if (!fs_.Examine(target, &entry, &err)) return frame_.Fail(err);

@@ -67,33 +67,42 @@ class FolderBuild {
     return std::find(chain.begin(), chain.end(), identity) != chain.end();
   }
 
-  // Every name is checked and every target looked at before the first folder is made. A
-  // template is never copied into itself, nor into a folder that holds it: the parent must
-  // not lie in the template, and no folder to be made may be the template or hold it.
+  // Every name is checked, and every target that is there looked at, before the first
+  // folder is made. A template is never copied into itself, nor into a folder that holds
+  // it: the parent must not lie in the template, and no folder to be made may be the
+  // template or hold it.
   std::optional<RunOutcome> Plan() {
-    std::vector<FileIdentity> template_and_above;
-    bool parent_in_template = false;
-    if (use_template_) {
-      template_and_above = FolderAndAncestors(template_);
-      const auto chain = FolderAndAncestors(parent_);
-      parent_in_template = !template_and_above.empty() && Holds(chain, template_and_above[0]);
-    }
-    std::string err;
     for (long long i = 0; i < count_; ++i) {
       const std::string name = Name(i);
       if (!path::IsSingleName(name))
         return frame_.Stop("名称“" + name + "”不合法，没有建立任何目录！");
-      const std::string target = parent_ + name;
+    }
+    std::vector<FileIdentity> template_and_above;
+    if (use_template_) {
+      template_and_above = FolderAndAncestors(template_);
+      if (count_ > 0 && !template_and_above.empty() &&
+          Holds(FolderAndAncestors(parent_), template_and_above[0]))
+        return Overlap(Name(0));
+    }
+    std::string err;
+    std::vector<long long> taken;
+    if (!TakenItems(fs_, parent_, numbering_, kFolderNameSeparator, &taken, &err))
+      return frame_.Fail(err);
+    for (const long long i : taken) {
+      const std::string target = parent_ + Name(i);
       PathEntry entry;
       if (!fs_.Examine(target, &entry, &err)) return frame_.Fail(err);
       const bool merges = use_template_ && entry.kind == EntryKind::Folder;
-      if (parent_in_template || (merges && Holds(template_and_above, entry.identity)))
-        return frame_.Stop("要建立的目录“" + name + "”与模板目录相同或互相包含，没有建立任何目录！",
-                           "txtModPath");
+      if (merges && Holds(template_and_above, entry.identity)) return Overlap(Name(i));
       if (entry.kind != EntryKind::Missing && !merges)
         return frame_.Fail(DescribeFailure("无法创建目录", target, EEXIST));
     }
     return std::nullopt;
+  }
+
+  RunOutcome Overlap(const std::string& name) {
+    return frame_.Stop("要建立的目录“" + name + "”与模板目录相同或互相包含，没有建立任何目录！",
+                       "txtModPath");
   }
 
   RunOutcome Make() {

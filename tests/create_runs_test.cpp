@@ -35,7 +35,8 @@ class CreateRunTest : public ::testing::Test {
     ui = RecordingUi(run == kFiles ? "批建立文件" : "批建立目录");
     ui.texts = {{"txtPath", dir / "out"}, {"txtFrom", "1"}, {"txtTo", "3"}, {"txtStep", "1"},
                 {"txtModPath", dir / "t"}};
-    for (const auto& [field, value] : fields) ui.texts[field] = value, ui.checks[field] = value == "1";
+    for (const auto& [field, value] : fields)
+      ui.texts[field] = value, ui.checks[field] = value == "1";
     ui.answers = std::move(answers);
     return run(fs, ui);
   }
@@ -82,7 +83,8 @@ TEST_F(CreateRunTest, WorkedExamplesWithTheirProgress) {
   EXPECT_EQ(Out().size(), 12u);
   EXPECT_EQ(Out().front() + Out().back(), "img01.txt=img12.txt=");
   const Names captions = ui.Captions();
-  EXPECT_EQ(captions[1] + captions[11] + captions[12], "正在建立文件...9%正在建立文件...100%批建立文件");
+  EXPECT_EQ(captions[1] + captions[11] + captions[12],
+            "正在建立文件...9%正在建立文件...100%批建立文件");
   EXPECT_EQ(ui.Messages(), Events{kDone});
 
   std::filesystem::remove_all(dir / "out");
@@ -126,11 +128,14 @@ TEST_F(CreateRunTest, ABatchThatCannotBeMadeWholeIsRefusedBeforeTheFirstItem) {
       {kFiles, {{"chkSuf", "1"}, {"txtSuf", suffix}, {"txtTo", "10"}},
        "名称“10." + suffix + "”不合法，没有建立任何文件！"},
       {kFiles, {{"chkMod", "1"}}, "要建立的文件“2”就是模板文件，没有建立任何文件！"},
-      {kFiles, {{"chkSuf", "1"}, {"txtSuf", "txt"}}, "系统错误：无法创建文件“" + is_or_in + "”：是一个目录"},
-      {kFiles, {{"txtFrom", "-3000000000"}}, "系统错误：数字“-3000000000”超出范围（-2147483648 到 2147483647）"},
+      {kFiles, {{"chkSuf", "1"}, {"txtSuf", "txt"}},
+       "系统错误：无法创建文件“" + is_or_in + "”：是一个目录"},
+      {kFiles, {{"txtFrom", "-3000000000"}},
+       "系统错误：数字“-3000000000”超出范围（-2147483648 到 2147483647）"},
       {kFolders, {}, "系统错误：无法创建目录“" + dir / "out/2" + "”：已经存在"},
       {kFolders, {{"chkSuf", "1"}, {"txtSuf", "/.."}}, "名称“1/..”不合法，没有建立任何目录！"},
-      {kFolders, {{"txtPath", is_or_in}, {"chkMod", "1"}, {"txtModPath", dir / "out"}}, "要建立的目录“1" + overlap},
+      {kFolders, {{"txtPath", is_or_in}, {"chkMod", "1"}, {"txtModPath", dir / "out"}},
+       "要建立的目录“1" + overlap},
       {kFolders, {{"chkSuf", "1"}, {"txtSuf", ".txt"}, {"chkMod", "1"}, {"txtModPath", is_or_in}},
        "要建立的目录“3.txt" + overlap},
       {kFolders, {{"chkSuf", "1"}, {"txtSuf", ".txt"}, {"chkMod", "1"}, {"txtModPath", holds}},
@@ -147,7 +152,8 @@ TEST_F(CreateRunTest, ABatchThatCannotBeMadeWholeIsRefusedBeforeTheFirstItem) {
 TEST_F(CreateRunTest, AFaultAtTheThirdItemKeepsTheFirstTwoAndMakesNoMore) {
   dir.Write("t", "t");
   dir.Write("tf/a", "a");
-  const Fields file_template = {{"chkMod", "1"}}, folder_template = {{"chkMod", "1"}, {"txtModPath", dir / "tf"}};
+  const Fields file_template = {{"chkMod", "1"}};
+  const Fields folder_template = {{"chkMod", "1"}, {"txtModPath", dir / "tf"}};
   const struct { Task run; Op op; Fields fields; Names made; std::string action; } rows[] = {
       {kFiles, Op::CreateTextFile, {}, {"1=", "2="}, "无法创建文件"},
       {kFiles, Op::CopyFile, file_template, {"1=t", "2=t"}, "无法复制到"},

@@ -14,7 +14,8 @@ constexpr auto kCreate = NumberingTask::Create;
 constexpr auto kRename = NumberingTask::Rename;
 
 TEST(NumberingTest, NumericTest) {
-  for (const char* t : {"1", "-3", " 7 ", "+5", "007", "\t8"}) EXPECT_TRUE(PassesNumericTest(t)) << t;
+  for (const char* t : {"1", "-3", " 7 ", "+5", "007", "\t8"})
+    EXPECT_TRUE(PassesNumericTest(t)) << t;
   for (const char* t : {"2.5", "1.0", "", "  ", "1e3", "&H10", "1,000", "- 3", "3-"})
     EXPECT_FALSE(PassesNumericTest(t)) << t;
 }
@@ -78,23 +79,21 @@ TEST(NumberingTest, RunsOfNumbersAndPercentages) {
   }
 }
 
-TEST(NumberingTest, ConversionAndNames) {
+TEST(NumberingTest, NamesAndTheItemsTheyName) {
   NumberingSettings s;
-  s.from_text = "-2147483648", s.to_text = "3000000000", s.step_text = "+7";
-  std::string err;
-  EXPECT_FALSE(ConvertNumbers(s, &err));
-  EXPECT_EQ(err, "数字“3000000000”超出范围（-2147483648 到 2147483647）");
-  s.to_text = "2147483647";
-  ASSERT_TRUE(ConvertNumbers(s, &err));
-  EXPECT_EQ(std::vector<std::int32_t>({s.first, s.last, s.step}),
-            std::vector<std::int32_t>({INT_MIN, INT_MAX, 7}));
-
   s.prefix = "a", s.suffix = "";  // a file name never ends in "."; a folder name keeps its dots
-  EXPECT_EQ(MakeItemName(7, s, kFileNameSeparator) + MakeItemName(7, s, kFolderNameSeparator), "a7a7");
+  EXPECT_EQ(MakeItemName(7, s, kFileNameSeparator) + MakeItemName(7, s, kFolderNameSeparator),
+            "a7a7");
   s.suffix = "x..", s.zero_fill = true, s.width = 3;
   EXPECT_EQ(MakeItemName(-5, s, kFileNameSeparator), "a0-5.x");
   EXPECT_EQ(MakeItemName(-10, s, kFolderNameSeparator) + MakeItemName(5, s, kFolderNameSeparator),
             "a-10x..a005x..");
+
+  // Which item a name in the folder is: 从 -10 到 10 by 5 gives a-10.x, a0-5.x, a000.x ...
+  s.first = -10, s.last = 10, s.step = 5;
+  for (const auto& [name, counter] : {std::pair{"a-10.x", 0}, {"a0-5.x", 1}, {"a000.x", 2},
+                                      {"a010.x", 4}, {"a10.x", -1}, {"a001.x", -1}, {"a015.x", -1}})
+    EXPECT_EQ(ItemCounter(name, s, kFileNameSeparator).value_or(-1), counter) << name;
 }
 
 }  // namespace
