@@ -78,7 +78,7 @@ void UndoCycle(FileSystem& fs, const std::string& folder, const RenamePlan& plan
 }  // namespace
 
 std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
-                                        const std::vector<std::string>& entries,
+                                        const std::function<bool(const std::string&)>& taken,
                                         RenamePlan* plan) {
   plan->items = std::move(items);
   plan->steps.clear();
@@ -86,9 +86,6 @@ std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
   const auto count = static_cast<std::uint32_t>(all.size());
   std::unordered_map<std::string_view, std::uint32_t> by_old_name(count);
   for (std::uint32_t i = 0; i < count; ++i) by_old_name.emplace(all[i].old_name, i);
-  std::unordered_set<std::string_view> keep_their_names;
-  for (const auto& entry : entries)
-    if (!by_old_name.contains(entry)) keep_their_names.insert(entry);
 
   std::unordered_set<std::string_view> new_names(count);
   std::vector<std::uint32_t> target(count, kNone), taker(count, kNone);
@@ -97,12 +94,13 @@ std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
     if (!path::IsSingleName(name)) return RenameRefusal{RenameRefusal::Kind::InvalidName, name};
     if (!new_names.insert(name).second)
       return RenameRefusal{RenameRefusal::Kind::SameNewName, name};
-    if (keep_their_names.contains(name))
-      return RenameRefusal{RenameRefusal::Kind::NameTaken, name};
-    if (const auto it = by_old_name.find(name); it != by_old_name.end()) {
-      target[i] = it->second;
-      if (it->second != i) taker[it->second] = i;
+    const auto it = by_old_name.find(name);
+    if (it == by_old_name.end()) {
+      if (taken(name)) return RenameRefusal{RenameRefusal::Kind::NameTaken, name};
+      continue;
     }
+    target[i] = it->second;
+    if (it->second != i) taker[it->second] = i;
   }
   plan->steps = OrderSteps(target, taker);
   return std::nullopt;

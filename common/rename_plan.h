@@ -24,7 +24,7 @@ struct RenameRefusal {
   enum class Kind {
     InvalidName,  // a new name is no single name the system can make
     SameNewName,  // two items would get the same new name
-    NameTaken,    // a new name is borne by an entry that keeps its own name
+    NameTaken,    // a new name is borne by something that keeps its own name
   };
   Kind kind;
   std::string name;  // the new name concerned
@@ -46,12 +46,12 @@ struct RenamePlan {
   std::vector<RenameStep> steps;
 };
 
-/// Plans the renames of `items` in a folder whose entries, hidden ones and folders
-/// included, are `entries`. Refuses, naming the first new name at fault in listed order, a
-/// new name that is no single name, one that two items share, or one borne by an entry that
-/// is not itself renamed in the batch.
+/// Plans the renames of `items`. Refuses, naming the first new name at fault in listed
+/// order, a new name that is no single name, one that two items share, or one for which
+/// `taken` says that something in the folder bears it; `taken` is asked only about new names
+/// that are no item's old name, since those are vacated before they are taken.
 std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
-                                        const std::vector<std::string>& entries,
+                                        const std::function<bool(const std::string&)>& taken,
                                         RenamePlan* plan);
 
 /// Carries out `plan` in `folder` (ending in a separator) through
