@@ -97,11 +97,15 @@ RunOutcome RenameBatch(FileSystem& fs, RunFrame& frame, const RenameWording& wor
     for (const RenameItem& item : plan.items) (*preview)(item);
     return RunOutcome::Completed;
   }
-  const std::string text = wording.progress_text;
+  // A caption is set only when its percentage changes: a hundred thousand items show at
+  // most a hundred and one.
+  long shown = -1;
   const auto show = [&](std::size_t done) {
-    frame.Progress(progress_total > 0
-                       ? ProgressCaption(text, static_cast<long long>(done), progress_total)
-                       : text + "0%");
+    const long percent =
+        progress_total > 0 ? ProgressPercent(static_cast<long long>(done), progress_total) : 0;
+    if (percent == shown) return;
+    frame.Progress(wording.progress_text + std::to_string(percent) + "%");
+    shown = percent;
   };
   if (!ApplyRename(fs, folder, plan, show, &err)) return frame.Fail(err);
   return frame.Complete();

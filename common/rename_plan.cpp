@@ -1,9 +1,8 @@
 #include "common/rename_plan.h"
 
+#include <bit>
 #include <limits>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "common/path.h"
 
@@ -12,6 +11,39 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 using Kind = RenameStep::Kind;
+
+// The items of a batch filed by one of their names, old or new: open addressing over one
+// array, so that a hundred thousand names take no node and no allocation each.
+class NameIndex {
+ public:
+  NameIndex(const std::vector<RenameItem>& items, std::string RenameItem::*name)
+      : items_(items),
+        name_(name),
+        mask_(std::bit_ceil(items.size() * 2 + 2) - 1),
+        slots_(mask_ + 1, kNone) {}
+
+  /// The item filed under `name`, or kNone.
+  std::uint32_t Find(std::string_view name) const { return slots_[Slot(name)]; }
+  /// Files item `i` under its name, unless an item is filed there already; returns the item
+  /// filed there now.
+  std::uint32_t Insert(std::uint32_t i) {
+    std::uint32_t& slot = slots_[Slot(items_[i].*name_)];
+    if (slot == kNone) slot = i;
+    return slot;
+  }
+
+ private:
+  std::size_t Slot(std::string_view name) const {
+    std::size_t s = std::hash<std::string_view>{}(name) & mask_;
+    while (slots_[s] != kNone && items_[slots_[s]].*name_ != name) s = (s + 1) & mask_;
+    return s;
+  }
+
+  const std::vector<RenameItem>& items_;
+  std::string RenameItem::*name_;
+  std::size_t mask_;
+  std::vector<std::uint32_t> slots_;
+};
 
 // Orders the renames. Each item points at the item whose old name it takes (none when its
 // new name is free); as no two items share a new name, the items form chains and cycles.
@@ -84,23 +116,21 @@ std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
   plan->steps.clear();
   const std::vector<RenameItem>& all = plan->items;
   const auto count = static_cast<std::uint32_t>(all.size());
-  std::unordered_map<std::string_view, std::uint32_t> by_old_name(count);
-  for (std::uint32_t i = 0; i < count; ++i) by_old_name.emplace(all[i].old_name, i);
+  NameIndex by_old_name(all, &RenameItem::old_name), by_new_name(all, &RenameItem::new_name);
+  for (std::uint32_t i = 0; i < count; ++i) by_old_name.Insert(i);
 
-  std::unordered_set<std::string_view> new_names(count);
   std::vector<std::uint32_t> target(count, kNone), taker(count, kNone);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::string& name = all[i].new_name;
     if (!path::IsSingleName(name)) return RenameRefusal{RenameRefusal::Kind::InvalidName, name};
-    if (!new_names.insert(name).second)
-      return RenameRefusal{RenameRefusal::Kind::SameNewName, name};
-    const auto it = by_old_name.find(name);
-    if (it == by_old_name.end()) {
+    if (by_new_name.Insert(i) != i) return RenameRefusal{RenameRefusal::Kind::SameNewName, name};
+    const std::uint32_t owner = by_old_name.Find(name);
+    if (owner == kNone) {
       if (taken(name)) return RenameRefusal{RenameRefusal::Kind::NameTaken, name};
       continue;
     }
-    target[i] = it->second;
-    if (it->second != i) taker[it->second] = i;
+    target[i] = owner;
+    if (owner != i) taker[owner] = i;
   }
   plan->steps = OrderSteps(target, taker);
   return std::nullopt;
@@ -114,15 +144,17 @@ bool ApplyRename(FileSystem& fs, const std::string& folder, const RenamePlan& pl
   std::string temporary;
   std::size_t cycle_start = 0;
   bool in_cycle = false;
+  std::string old_path, new_path;  // kept across steps, so their room is made once
   for (std::size_t s = 0; s < plan.steps.size(); ++s) {
     const RenameStep step = plan.steps[s];
     const RenameItem& item = plan.items[step.item];
-    const std::string old_path = folder + item.old_name;
+    old_path.assign(folder).append(item.old_name);
+    new_path.assign(folder).append(item.new_name);
     bool renamed = false;
     switch (step.kind) {
       case Kind::Direct:
         before_item(done++);
-        renamed = fs.RenameNoReplace(old_path, folder + item.new_name, err);
+        renamed = fs.RenameNoReplace(old_path, new_path, err);
         break;
       case Kind::ToTemporary:
         before_item(done++);
@@ -130,7 +162,7 @@ bool ApplyRename(FileSystem& fs, const std::string& folder, const RenamePlan& pl
         renamed = in_cycle = MoveAside(fs, folder, old_path, &temporary, err);
         break;
       case Kind::FromTemporary:
-        renamed = fs.RenameNoReplace(temporary, folder + item.new_name, err);
+        renamed = fs.RenameNoReplace(temporary, new_path, err);
         in_cycle = !renamed;
         break;
     }
