@@ -78,21 +78,19 @@ RunOutcome RenameBatch(FileSystem& fs, RunFrame& frame, const RenameWording& wor
                        const NumberingSettings& numbering, long long progress_total,
                        const RenamePreview* preview) {
   std::string err;
+  std::vector<RenameItem> items;
+  if (!NameItems(listed, numbering, wording, &items, &err)) return frame.Fail(err);
+  // Anything at all bears a name that is taken: a file that does not match, a hidden one, a
+  // folder among files, a file among folders, a link.
+  const auto taken = [&](const std::string& name) {
+    PathEntry entry;
+    if (!fs.Examine(folder + name, &entry, &err)) return true;  // ends the plan; see below
+    return entry.kind != EntryKind::Missing;
+  };
   RenamePlan plan;
-  if (!listed.empty()) {
-    std::vector<RenameItem> items;
-    if (!NameItems(listed, numbering, wording, &items, &err)) return frame.Fail(err);
-    // Anything at all bears a name that is taken: a file that does not match, a hidden one,
-    // a folder among files, a file among folders, a link.
-    const auto taken = [&](const std::string& name) {
-      PathEntry entry;
-      if (!fs.Examine(folder + name, &entry, &err)) return true;  // ends the plan; see below
-      return entry.kind != EntryKind::Missing;
-    };
-    const auto refusal = PlanRename(std::move(items), taken, &plan);
-    if (!err.empty()) return frame.Fail(err);
-    if (refusal) return frame.Stop(RefusalText(*refusal, wording.noun));
-  }
+  const auto refusal = PlanRename(std::move(items), taken, &plan);
+  if (!err.empty()) return frame.Fail(err);
+  if (refusal) return frame.Stop(RefusalText(*refusal, wording.noun));
   if (preview) {
     for (const RenameItem& item : plan.items) (*preview)(item);
     return RunOutcome::Completed;

@@ -46,10 +46,11 @@ struct RenamePlan {
   std::vector<RenameStep> steps;
 };
 
-/// Plans the renames of `items`. Refuses, naming the first new name at fault in listed
-/// order, a new name that is no single name, one that two items share, or one for which
-/// `taken` says that something in the folder bears it; `taken` is asked only about new names
-/// that are no item's old name, since those are vacated before they are taken.
+/// Plans the renames of `items`, whose old names are distinct entries of one folder.
+/// Refuses, naming the first new name at fault in listed order, a new name that is no single
+/// name, one that two items share, or one for which `taken` says that something in the
+/// folder bears it; `taken` is asked only about new names that are no item's old name, since
+/// those are vacated before they are taken.
 std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
                                         const std::function<bool(const std::string&)>& taken,
                                         RenamePlan* plan);
