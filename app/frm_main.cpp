@@ -18,7 +18,9 @@
 #include "app/help_viewer.h"
 #include "filetasks/frm_file_build.h"
 #include "filetasks/frm_file_merge.h"
+#include "filetasks/frm_file_rename.h"
 #include "foldertasks/frm_folder_build.h"
+#include "foldertasks/frm_folder_rename.h"
 #include "shell/controls.h"
 #include "shell/run_host.h"
 #include "shell/services.h"
@@ -69,8 +71,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)
 
   // Each task window that exists is made here; a command without one stands disabled.
   factories_["miFileBuild"] = [] { return new frmFileBuild(); };
+  factories_["miFileRename"] = [] { return new frmFileRename(); };
   factories_["miFileMerge"] = [] { return new frmFileMerge(); };
   factories_["miFolderBuild"] = [] { return new frmFolderBuild(); };
+  factories_["miFolderRename"] = [] { return new frmFolderRename(); };
 
   BuildTools();
   resize(Px(9045), Px(6690) + menuBar()->sizeHint().height() +

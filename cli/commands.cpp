@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -8,7 +9,9 @@
 #include "common/filesystem.h"
 #include "filetasks/file_build_run.h"
 #include "filetasks/file_merge_run.h"
+#include "filetasks/file_rename_run.h"
 #include "foldertasks/folder_build_run.h"
+#include "foldertasks/folder_rename_run.h"
 
 namespace quorvane::cli {
 namespace {
@@ -153,6 +156,97 @@ std::function<int()> DefineCreateFolders(CLI::App& app) {
             RunFolderBuild});
 }
 
+// The options of the two rename commands, one for each field of their windows.
+struct RenameOptions {
+  std::string folder;
+  std::string from;
+  std::string step = "1";
+  std::string digits;
+  std::string prefix;
+  std::string suffix;
+  std::string pattern = "*.*";
+  bool dry_run = false;
+  bool yes = false;
+  bool quiet = false;
+};
+
+// What differs between the two rename commands.
+struct RenameCommand {
+  const char* caption;
+  const char* folder_help;
+  const char* suffix_help;
+  bool has_pattern;
+  RunOutcome (*run)(FileSystem&, TaskUi&);
+  RunOutcome (*preview)(FileSystem&, TaskUi&, const RenamePreview&);
+};
+
+std::function<int()> DefineRename(CLI::App& app, const RenameCommand& command) {
+  auto options = std::make_shared<RenameOptions>();
+  app.add_option("FOLDER", options->folder, command.folder_help)->required();
+  app.add_option("--from", options->from,
+                 "number of the first item (a whole number, may be negative); each next item "
+                 "in natural order gets one step more")
+      ->required();
+  app.add_option("--step", options->step, "step between numbers; negative counts down; 0 is "
+                                          "refused")
+      ->default_str("1");
+  CLI::Option* digits = app.add_option(
+      "--digits", options->digits, "fill numbers with leading zeros to this many digits");
+  CLI::Option* prefix = app.add_option("--prefix", options->prefix,
+                                       "text before the number, used exactly as given");
+  CLI::Option* suffix = app.add_option("--suffix", options->suffix, command.suffix_help);
+  if (command.has_pattern)
+    app.add_option("--pattern", options->pattern,
+                   "wildcard name of the files to rename (* any run, ? one character; a final "
+                   ".* also takes names without a dot)")
+        ->default_str("*.*");
+  app.add_flag("--dry-run", options->dry_run,
+               "check everything and print the plan, one \"old -> new\" line per item on "
+               "standard output, without renaming or creating anything");
+  app.add_flag("--yes", options->yes,
+               "answer Yes to questions (create a missing folder); without it a terminal is "
+               "asked and a script gets No");
+  app.add_flag("--quiet", options->quiet, "no progress and no completion message");
+  return [=] {
+    TerminalUi ui(command.caption, options->yes, options->quiet);
+    ui.SetText("txtPath", options->folder);
+    ui.SetText("txtSourceName", options->pattern);
+    ui.SetText("txtFrom", options->from);
+    ui.SetText("txtStep", options->step);
+    ui.SetChecked("chkAddZero", digits->count() > 0);
+    ui.SetText("txtDigits", options->digits);
+    // An option that is absent is the unticked box; an empty one is the ticked, empty box.
+    ui.SetChecked("chkPre", prefix->count() > 0);
+    ui.SetText("txtPre", options->prefix);
+    ui.SetChecked("chkSuf", suffix->count() > 0);
+    ui.SetText("txtSuf", options->suffix);
+    if (!options->dry_run) return ExitStatusOf(command.run(SystemFileSystem(), ui));
+    std::string line;
+    const RenamePreview print = [&line](const RenameItem& item) {
+      line.assign(item.old_name).append(" -> ").append(item.new_name) += '\n';
+      std::cout << line;
+    };
+    const RunOutcome outcome = command.preview(SystemFileSystem(), ui, print);
+    std::cout.flush();
+    return ExitStatusOf(outcome);
+  };
+}
+
+std::function<int()> DefineRenameFiles(CLI::App& app) {
+  return DefineRename(
+      app, {"批重命名文件", "folder whose matching files are renamed; a missing one is created "
+            "after the question",
+            "text after the number and a \".\" (the new extension); without it, or with "
+            "--suffix \"\", a name ends in the number",
+            true, RunFileRename, PreviewFileRename});
+}
+
+std::function<int()> DefineRenameFolders(CLI::App& app) {
+  return DefineRename(
+      app, {"批重命名目录", "folder whose direct subfolders (hidden ones included) are renamed",
+            "text after the number", false, RunFolderRename, PreviewFolderRename});
+}
+
 }  // namespace
 
 const std::vector<Command>& Commands() {
@@ -166,6 +260,15 @@ const std::vector<Command>& Commands() {
        "Create folders named prefix + number + suffix in FOLDER for the numbers --from to --to "
        "by --step, empty or copies of a template folder",
        DefineCreateFolders},
+      {"rename-files",
+       "Rename the files of FOLDER that match --pattern, in natural order (2 before 10), to "
+       "prefix + number + \".\" + suffix from --from by --step; every new name is checked "
+       "before the first rename, and each file is renamed in place",
+       DefineRenameFiles},
+      {"rename-folders",
+       "Rename the direct subfolders of FOLDER, in natural order, to prefix + number + suffix "
+       "from --from by --step; every new name is checked before the first rename",
+       DefineRenameFolders},
       {"merge-files",
        "Merge the files of SOURCE_DIR that match a pattern, in natural order (2 before 10), "
        "into DESTINATION",

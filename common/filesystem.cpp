@@ -172,6 +172,8 @@ std::string DescribeNotRegular(const std::string& action, const std::string& pat
 }
 
 bool WildcardMatch(const std::string& pattern, const char* name) {
+  // Every name, as fnmatch says too, without converting each name to wide characters first.
+  if (pattern == "*" || pattern == "*.*") return true;
   if (::fnmatch(pattern.c_str(), name, 0) == 0) return true;
   return pattern.ends_with(".*") &&
          ::fnmatch(pattern.substr(0, pattern.size() - 2).c_str(), name, 0) == 0;

@@ -114,6 +114,11 @@ class FileSystem {
                                                       std::string* path, std::string* err) = 0;
   /// Gives the entry `from` the name `to` in one step, replacing a file or link named `to`.
   virtual bool Rename(const std::string& from, const std::string& to, std::string* err) = 0;
+  /// Gives the entry `from` (a file, link or folder) the name `to` in the same folder
+  /// without moving its data, and never replaces anything: when something bears the name
+  /// `to`, even one that appeared a moment ago, it fails with 已经存在 and nothing changes.
+  virtual bool RenameNoReplace(const std::string& from, const std::string& to,
+                               std::string* err) = 0;
   /// Removes the file or link `path`.
   virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
   /// The text that the symbolic link `path` holds.

@@ -40,19 +40,32 @@ bool PassesNumericTest(std::string_view text) {
   return !core.empty() && core.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-std::optional<std::int32_t> NumberValue(std::string_view text) {
+std::optional<std::int64_t> WideNumberValue(std::string_view text) {
   const std::string_view core = Core(text);
   const bool negative = core.front() == '-';
-  long long value = 0;
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;  // the size of the lowest value
+  std::uint64_t value = 0;
   for (char c : core.substr(core.front() == '+' || negative ? 1 : 0)) {
-    value = value * 10 + (c - '0');
-    if (value > 1LL << 31) return std::nullopt;
+    if (value > (kLimit - static_cast<std::uint64_t>(c - '0')) / 10) return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }
-  if (negative) value = -value;
-  if (value < std::numeric_limits<std::int32_t>::min() ||
-      value > std::numeric_limits<std::int32_t>::max())
+  if (negative) return value == kLimit ? std::numeric_limits<std::int64_t>::min()
+                                       : -static_cast<std::int64_t>(value);
+  if (value == kLimit) return std::nullopt;
+  return static_cast<std::int64_t>(value);
+}
+
+std::optional<std::int32_t> NumberValue(std::string_view text) {
+  const auto value = WideNumberValue(text);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+      *value > std::numeric_limits<std::int32_t>::max())
     return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(*value);
+}
+
+std::string OutOfRangeNumber(std::string_view text) {
+  return OutOfRange(text, std::numeric_limits<std::int32_t>::min(),
+                    std::numeric_limits<std::int32_t>::max());
 }
 
 std::optional<RunOutcome> CheckNumbering(RunFrame& frame, NumberingTask task,
@@ -100,8 +113,7 @@ bool ConvertNumbers(NumberingSettings& settings, std::string* err) {
   for (const auto& [text, value] : order) {
     const auto converted = NumberValue(*text);
     if (!converted) {
-      *err = OutOfRange(*text, std::numeric_limits<std::int32_t>::min(),
-                        std::numeric_limits<std::int32_t>::max());
+      *err = OutOfRangeNumber(*text);
       return false;
     }
     *value = *converted;

@@ -43,6 +43,13 @@ bool PassesNumericTest(std::string_view text);
 /// The value of a text that passed the numeric test; std::nullopt outside the 32-bit range.
 std::optional<std::int32_t> NumberValue(std::string_view text);
 
+/// The same in 64 bits, for sums that must be checked before they are narrowed.
+std::optional<std::int64_t> WideNumberValue(std::string_view text);
+
+/// The description, for the general error report, of a number `text` outside the 32-bit
+/// range: 数字“3000000000”超出范围（-2147483648 到 2147483647）.
+std::string OutOfRangeNumber(std::string_view text);
+
 /// Checks the numbering fields of a `task` window in their order, stopping at the first
 /// refusal, and then takes the prefix, the suffix and the zero-fill width into `settings`.
 /// Returns how the run ends when it must: Refused after the field's warning and focus, or

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "common/filesystem.h"
@@ -183,6 +184,27 @@ int OpenRegular(const std::string& path, int flags, std::string* err, struct sta
   return fd;
 }
 
+// Where the kernel cannot refuse to replace in the rename itself: a file or link gets its
+// new name as a second link, which fails when the name is taken, before the old name goes;
+// a folder (which takes no second link), or a file on a file system without links, is
+// renamed after a look that nothing bears the name. Returns 0 or the system error.
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      if (::unlink(from.c_str()) == 0) return 0;
+      const int failure = errno;
+      ::unlink(to.c_str());
+      return failure;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return errno;
+  }
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 class PosixFileSystem final : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override {
@@ -311,6 +333,19 @@ class PosixFileSystem final : public FileSystem {
   bool Rename(const std::string& from, const std::string& to, std::string* err) override {
     if (::rename(from.c_str(), to.c_str()) == 0) return true;
     *err = DescribeFailure("无法改名为", to, errno);
+    return false;
+  }
+
+  bool RenameNoReplace(const std::string& from, const std::string& to,
+                       std::string* err) override {
+    int failure = 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+      failure = errno;
+      // A file system that does not know the flag refuses it as such.
+      if (failure == EINVAL || failure == ENOSYS) failure = RenameWithoutReplacing(from, to);
+    }
+    if (failure == 0) return true;
+    *err = DescribeFailure("无法改名为", to, failure);
     return false;
   }
 

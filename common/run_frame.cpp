@@ -4,9 +4,13 @@
 
 namespace quorvane {
 
-std::string ProgressCaption(const std::string& text, long long done, long long total) {
+long ProgressPercent(long long done, long long total) {
   const float fraction = total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
-  return text + std::to_string(std::lround(fraction * 100.0f)) + "%";
+  return std::lround(fraction * 100.0f);
+}
+
+std::string ProgressCaption(const std::string& text, long long done, long long total) {
+  return text + std::to_string(ProgressPercent(done, total)) + "%";
 }
 
 RunFrame::~RunFrame() {

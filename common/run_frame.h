@@ -15,6 +15,9 @@ enum class RunOutcome { Completed, Refused, Failed };
 /// the fraction taken in single precision and rounded to the nearest whole number.
 std::string ProgressCaption(const std::string& text, long long done, long long total);
 
+/// The whole percentage that ProgressCaption writes.
+long ProgressPercent(long long done, long long total);
+
 /// The frame every task run shares: refusals, questions, the busy pointer, the saved and
 /// restored caption, the completion message and the general error report. Whatever way a
 /// run leaves, the frame gives back the default pointer and the saved caption.

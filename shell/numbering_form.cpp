@@ -71,4 +71,25 @@ void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_titl
   BindNumberingCheckBoxes(form, NumberingTask::Create);
 }
 
+void PlaceRenameControls(QWidget* form, const char* noun, const char* frame_title, int row_top) {
+  const QString target = QString::fromUtf8("目标") + QString::fromUtf8(noun);
+  Place<QCheckBox>(form, "chkPre", 120, row_top, 1455, 255)->setText(target + QString::fromUtf8("前缀"));
+  Place<QLineEdit>(form, "txtPre", 1560, row_top, 1815, 300);
+  Place<QCheckBox>(form, "chkSuf", 3480, row_top, 1455, 255)->setText(target + QString::fromUtf8("后缀"));
+  Place<QLineEdit>(form, "txtSuf", 4920, row_top, 735, 300);
+  auto* fam = Place<QGroupBox>(form, "fam", 120, row_top + 360, 5535, 690);
+  fam->setTitle(QString::fromUtf8(frame_title));
+  PlaceLabel(fam, "labFrom", "从", 120, 300, 255, 255);
+  Place<QLineEdit>(fam, "txtFrom", 360, 240, 975, 300);
+  PlaceLabel(fam, "labTo", "开始", 1440, 300, 375, 255);
+  PlaceLabel(fam, "labStep", "递增量", 1920, 300, 615, 255);
+  Place<QLineEdit>(fam, "txtStep", 2520, 240, 495, 300)->setText("1");
+  Place<QCheckBox>(fam, "chkAddZero", 3240, 260, 735, 255)->setText(QString::fromUtf8("补零"));
+  PlaceLabel(fam, "labDigits", "位数", 4080, 300, 375, 255);
+  Place<QLineEdit>(fam, "txtDigits", 4560, 240, 735, 300);
+  PlaceButton(form, "cmdOK", "确定(&O)", 1800, row_top + 1200);
+  PlaceButton(form, "cmdCancel", "退出(&Q)", 3000, row_top + 1200);
+  BindNumberingCheckBoxes(form, NumberingTask::Rename);
+}
+
 }  // namespace quorvane::gui

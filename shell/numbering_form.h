@@ -30,3 +30,13 @@ void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_titl
                          int step_label_left, int step_label_width);
 
 }  // namespace quorvane::gui
+
+namespace quorvane::gui {
+
+/// The controls that the two rename windows share, from the prefix and suffix row at
+/// `row_top` twips down: 目标…前缀 and 目标…后缀 (`noun` is "文件" or "目录"), the numbering
+/// frame `fam` 360 twips below (titled `frame_title`, with 从 … 开始, 递增量 "1", 补零 and
+/// 位数), and 确定 and 退出 1200 twips below the row.
+void PlaceRenameControls(QWidget* form, const char* noun, const char* frame_title, int row_top);
+
+}  // namespace quorvane::gui

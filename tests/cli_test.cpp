@@ -126,5 +126,30 @@ TEST_F(CliTest, CreateFilesAndFolders) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
+TEST_F(CliTest, RenameFilesAndFolders) {
+  dir.Write("d/b.txt", "b");
+  dir.Write("d/a.txt", "a");
+  dir.Write("d/10", "k");
+  dir.MakeFolder("d/sub");
+  Result r = Batch({"rename-files", "d", "--from", "9", "--suffix", "doc", "--pattern", "*.txt", "--dry-run"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "a.txt -> 9.doc\nb.txt -> 10.doc\n");
+  EXPECT_EQ(r.err, "");
+  r = Batch({"rename-files", "d", "--from", "9", "--digits", "2", "--suffix", "", "--pattern", "*.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "新名称“10”已被占用，没有重命名任何文件！\n");
+  r = Batch({"rename-files", "d", "--from", "7", "--digits", "2", "--pattern", "*.txt", "--quiet"});
+  EXPECT_EQ(r.status, 0);
+  r = Batch({"rename-folders", "d", "--from", "1", "--prefix", "s"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "操作完成！\n");
+  EXPECT_EQ(testing::Tree(dir / "d"), (std::vector<std::string>{"07=a", "08=b", "10=k", "s1/"}));
+  EXPECT_EQ(Batch({"rename-folders", "d", "--from", "1", "--step", "0"}).status, 1);
+  const Result help = Batch({"rename-files", "--help"});
+  for (const char* option : {"FOLDER", "--from", "--step", "--digits", "--prefix", "--suffix",
+                             "--pattern", "--dry-run", "--yes", "--quiet"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
 }  // namespace
 }  // namespace quorvane

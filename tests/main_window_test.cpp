@@ -28,6 +28,7 @@ namespace {
 using testing::ReadAll;
 using testing::MainWindowTest;
 using testing::TempDir;
+using testing::Tree;
 
 TEST_F(MainWindowTest, OneWindowPerTaskWhateverTheToolThatOpensIt) {
   QWidget* form = Open("miFileMerge");
@@ -233,6 +234,56 @@ TEST_F(MainWindowTest, CreateWindowsOpenHideTheirOptionalFieldsAndRunOnAWorker) 
       EXPECT_EQ(SystemFileSystem().Kind(dir / "new \xd6\xd0/" + made),
                 files ? PathKind::File : PathKind::Folder);
     EXPECT_EQ(form->windowTitle(), QString::fromUtf8(files ? "批建立文件" : "批建立目录"));
+    CloseTask(window.tool);
+  }
+}
+
+struct RenameWindow {
+  const char* tool;
+  const char* name;
+  const char* caption;
+  QSize size;
+  QStringList tab_order;
+  std::vector<std::string> renamed;  // the folder's entries after the run
+};
+
+TEST_F(MainWindowTest, RenameWindowsShowTheWidthWithZeroFillAndRenameInPlaceOnAWorker) {
+  const RenameWindow windows[] = {
+      {"miFileRename", "frmFileRename", "批重命名文件", QSize(385, 208),
+       {"txtPath", "cmdBrowse", "txtSourceName", "chkPre", "txtPre", "chkSuf", "txtSuf", "txtFrom",
+        "txtStep", "chkAddZero", "txtDigits", "cmdOK", "cmdCancel"},
+       {"01=a", "02=b", "c/"}},
+      {"miFolderRename", "frmFolderRename", "批重命名目录", QSize(387, 194),
+       {"txtPath", "cmdBrowse", "chkPre", "txtPre", "chkSuf", "txtSuf", "txtFrom", "txtStep",
+        "chkAddZero", "txtDigits", "cmdOK", "cmdCancel"},
+       {"01/", "a=a", "b=b"}},
+  };
+  for (const auto& window : windows) {
+    TempDir dir;
+    dir.Write("a", "a");
+    dir.Write("b", "b");
+    dir.MakeFolder("c");
+    services_.messages.clear();
+    QWidget* form = Open(window.tool);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->objectName(), window.name);
+    EXPECT_EQ(form->size(), window.size);
+    EXPECT_EQ(QApplication::focusWidget(), Box("txtPath"));
+    EXPECT_EQ(TabOrder("txtPath", window.tab_order.size()), window.tab_order);
+    for (const char* hidden : {"txtPre", "txtSuf", "labDigits", "txtDigits"})
+      EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
+    Find<QCheckBox>("chkAddZero")->click();
+    EXPECT_TRUE(Find("labDigits")->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), Box("txtDigits"));
+    QTest::keyClicks(Box("txtDigits"), "2");
+    services_.folder_pick = dir.path();
+    Click("cmdBrowse");
+    QTest::keyClicks(Box("txtFrom"), "1");
+    RunAndWait(form);
+    EXPECT_EQ(Texts(), QStringList{QString::fromUtf8("操作完成！")});
+    EXPECT_EQ(Tree(dir.path()), window.renamed);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->windowTitle(), QString::fromUtf8(window.caption));
     CloseTask(window.tool);
   }
 }

@@ -190,6 +190,11 @@ bool FaultyFileSystem::Rename(const std::string& from, const std::string& to,
   return !Refuse(Op::Rename, "无法改名为", to, err) && real_.Rename(from, to, err);
 }
 
+bool FaultyFileSystem::RenameNoReplace(const std::string& from, const std::string& to,
+                                       std::string* err) {
+  return !Refuse(Op::Rename, "无法改名为", to, err) && real_.RenameNoReplace(from, to, err);
+}
+
 bool FaultyFileSystem::CopyFile(const std::string& source, const std::string& target,
                                 std::string* err) {
   return !Refuse(Op::CopyFile, "无法复制到", target, err) &&

@@ -66,6 +66,8 @@ class FaultyFileSystem : public FileSystem {
   std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
                                               std::string* err) override;
   bool Rename(const std::string& from, const std::string& to, std::string* err) override;
+  /// Counts and fails as Op::Rename.
+  bool RenameNoReplace(const std::string& from, const std::string& to, std::string* err) override;
   bool DeleteFile(const std::string& path, std::string* err) override {
     return real_.DeleteFile(path, err);
   }
