@@ -168,9 +168,10 @@ std::function<int()> DefineMergeFolders(CLI::App& app) {
                  "source folders, in order; the same folder may be given twice")
       ->required();
   app.add_option("--target", options->target,
-                 "TARGET_DIR: the folder every file is copied into, under its own name; a "
+                 "the folder every file is copied into, under its own name; a "
                  "missing one is created after the question; its own tree is never read as a "
                  "source")
+      ->type_name("TARGET_DIR")
       ->required();
   app.add_flag("--all-levels", options->all_levels,
                "take the files of every level of subfolders; without it, only those of each "
