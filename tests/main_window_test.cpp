@@ -39,7 +39,7 @@ TEST_F(MainWindowTest, OneWindowPerTaskWhateverTheToolThatOpensIt) {
   EXPECT_EQ(main.mdi()->subWindowList().size(), 1);
   EXPECT_EQ(Box("txtSourcePath")->text(), "/typed");
 
-  for (const char* name : {"mnuFile", "mnuFolder", "MIFILEMERGE", "miFolderMerge"})
+  for (const char* name : {"mnuFile", "mnuFolder", "MIFILEMERGE", "miFolderRename"})
     main.Dispatch(name);  // no command, or a task whose window is still to come
   EXPECT_EQ(main.mdi()->subWindowList().size(), 1);
   Find<QAction>("miExit")->trigger();  // answered No: everything stays
