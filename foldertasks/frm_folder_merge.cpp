@@ -59,6 +59,8 @@ frmFolderMerge::frmFolderMerge(QWidget* parent, FileSystem& fs)
   auto* clear = PlaceButton(this, "cmdClear", "-->>(&C)", 3480, 2520);
   auto* drives = Place<QComboBox>(this, "Drv", 4560, 720, 2295, 300);
   dir_ = Place<QListWidget>(this, "Dir", 4560, 1080, 2295, 2820);
+  // Whole rows fill the list to its bottom; a long name is cut, and its tip shows it whole.
+  dir_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   PlaceLabel(this, "labDestinationPath", "目标目录", 120, 4080, 735, 255);
   Place<QLineEdit>(this, "txtDestinationPath", 960, 4035, 4815, 300);
   PlaceButton(this, "cmdBrowse", "浏览(&B)", 5880, 4035);
