@@ -15,7 +15,6 @@ namespace {
 using namespace testing;
 using Events = std::vector<UiEvent>;
 using Paths = std::vector<std::string>;
-using Op = FaultyFileSystem::Op;
 const UiEvent kDone = Msg("操作完成！", Icon::Information);
 const UiEvent kCreate = Msg("指定的目标目录不存在，是否创建？", Icon::Question, Buttons::YesNo);
 
@@ -60,7 +59,6 @@ TEST_F(FolderMergeRunTest, CopiesFlatInListThenLevelThenNaturalOrder) {
     EXPECT_EQ(Run(r.entries, r.all_levels, out / "t/u", {Answer::Yes}), RunOutcome::Completed);
     EXPECT_EQ(ui.Messages(), (Events{kCreate, kDone}));
     EXPECT_EQ(Copied(), r.copied);
-    EXPECT_EQ(ui.Caption(), "批合并目录");
     EXPECT_EQ(Tree(out / "t/u"), r.target);
   }
 }
@@ -76,7 +74,6 @@ TEST_F(FolderMergeRunTest, RefusalsAndTheQuestionChangeNothing) {
     EXPECT_EQ(Run({"a"}, false, r.target), RunOutcome::Refused);
     EXPECT_EQ(ui.events, r.events);
   }
-  EXPECT_EQ(ReadAll(file), "a/x.txt");
   EXPECT_EQ(Run({}, false, missing, {Answer::Yes}), RunOutcome::Completed);  // an empty list
   EXPECT_EQ(ui.Messages(), (Events{kCreate, kDone}));
   EXPECT_EQ(Tree(missing), Paths{});
@@ -100,11 +97,10 @@ TEST_F(FolderMergeRunTest, TheTargetsOwnTreeAndFilesThatAreTargetFilesAreLeftAlo
 TEST_F(FolderMergeRunTest, AFaultEndsTheRunKeepingEarlierCopiesAndTheOldTargetFileWhole) {
   const std::string z = dir / "a/b/z.txt", gone = dir / "gone";
   const struct { void (*fault)(FaultyFileSystem&, const std::string&); std::string message; Paths target; } rows[] = {
-      {[](FaultyFileSystem& fs, const std::string&) { fs.FailWhen(Op::Read, "z.txt", EIO, 2); },
+      {[](FaultyFileSystem& fs, const std::string&) { fs.FailWhen(FaultyFileSystem::Op::Read, "z.txt", EIO, 2); },
        "无法读取文件“" + z + "”：输入/输出错误", {"Y=a/Y", "x.txt=a/x.txt", "z.txt=old"}},
       {[](FaultyFileSystem& fs, const std::string& z) {  // vanishes between listing and copying
-         fs.before_open = [z](const std::string& path) { if (path == z) std::remove(z.c_str()); };
-       },
+         fs.before_open = [z](const std::string& path) { if (path == z) std::remove(z.c_str()); }; },
        "无法打开文件“" + z + "”：没有那个文件或目录", {"Y=a/Y", "x.txt=a/x.txt", "z.txt=old"}},
       {nullptr, "找不到目录“" + gone + "”：没有那个文件或目录", {"z.txt=old"}},
   };
