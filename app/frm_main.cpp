@@ -21,6 +21,7 @@
 #include "filetasks/frm_file_rename.h"
 #include "foldertasks/frm_folder_build.h"
 #include "foldertasks/frm_folder_rename.h"
+#include "foldertasks/frm_folder_merge.h"
 #include "shell/controls.h"
 #include "shell/run_host.h"
 #include "shell/services.h"
@@ -75,6 +76,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)
   factories_["miFileMerge"] = [] { return new frmFileMerge(); };
   factories_["miFolderBuild"] = [] { return new frmFolderBuild(); };
   factories_["miFolderRename"] = [] { return new frmFolderRename(); };
+  factories_["miFolderMerge"] = [] { return new frmFolderMerge(); };
 
   BuildTools();
   resize(Px(9045), Px(6690) + menuBar()->sizeHint().height() +
@@ -147,18 +149,19 @@ void frmMain::OpenTask(const QString& tool) {
   const auto factory = factories_.find(tool);
   if (factory == factories_.end()) return;
   QWidget* form = factory->second();
-  auto* frame = mdi_->addSubWindow(
-      form, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  // A window of fixed size keeps it inside its frame too: no corner to drag it larger and
+  // no minimise or maximise button. A sizable one gets both buttons and a sizable border.
+  const bool sizable = form->minimumSize() != form->maximumSize();
+  Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (sizable) flags |= Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint;
+  auto* frame = mdi_->addSubWindow(form, flags);
   frame->setAttribute(Qt::WA_DeleteOnClose);
   frame->setWindowIcon(windowIcon());
   open_[tool] = frame;
   frame->show();
-  // A window of fixed size keeps it inside its frame too: no corner to drag it larger.
-  if (form->minimumSize() == form->maximumSize()) {
-    frame->adjustSize();
-    frame->setFixedSize(frame->size());
-  }
+  frame->adjustSize();
+  if (!sizable) frame->setFixedSize(frame->size());
   mdi_->setActiveSubWindow(frame);
   if (QWidget* field = InitialFocus(form)) field->setFocus(Qt::OtherFocusReason);
 }

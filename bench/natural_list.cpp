@@ -14,6 +14,7 @@ namespace {
 class StderrUi final : public quorvane::TaskUi {
  public:
   std::string Text(const std::string&) override { return {}; }
+  std::vector<std::string> Items(const std::string&) override { return {}; }
   bool Checked(const std::string&) override { return false; }
   int Selected(const std::string&) override { return -1; }
   quorvane::Answer Message(const std::string& text, quorvane::Icon, quorvane::Buttons,

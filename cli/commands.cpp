@@ -12,6 +12,7 @@
 #include "filetasks/file_rename_run.h"
 #include "foldertasks/folder_build_run.h"
 #include "foldertasks/folder_rename_run.h"
+#include "foldertasks/folder_merge_run.h"
 
 namespace quorvane::cli {
 namespace {
@@ -170,6 +171,14 @@ struct RenameOptions {
   bool quiet = false;
 };
 
+struct MergeFoldersOptions {
+  std::vector<std::string> sources;
+  std::string target;
+  bool all_levels = false;
+  bool yes = false;
+  bool quiet = false;
+};
+
 // What differs between the two rename commands.
 struct RenameCommand {
   const char* caption;
@@ -247,6 +256,33 @@ std::function<int()> DefineRenameFolders(CLI::App& app) {
             "text after the number", false, RunFolderRename, PreviewFolderRename});
 }
 
+std::function<int()> DefineMergeFolders(CLI::App& app) {
+  auto options = std::make_shared<MergeFoldersOptions>();
+  app.add_option("SOURCE_DIR", options->sources,
+                 "source folders, in order; the same folder may be given twice")
+      ->required();
+  app.add_option("--target", options->target,
+                 "the folder every file is copied into, under its own name; a "
+                 "missing one is created after the question; its own tree is never read as a "
+                 "source")
+      ->type_name("TARGET_DIR")
+      ->required();
+  app.add_flag("--all-levels", options->all_levels,
+               "take the files of every level of subfolders; without it, only those of each "
+               "source folder and its direct subfolders");
+  app.add_flag("--yes", options->yes,
+               "answer Yes to questions (create a missing target folder); without it a "
+               "terminal is asked and a script gets No");
+  app.add_flag("--quiet", options->quiet, "no progress and no completion message");
+  return [options] {
+    TerminalUi ui("批合并目录", options->yes, options->quiet);
+    ui.SetItems("lstFolderList", options->sources);
+    ui.SetText("txtDestinationPath", options->target);
+    ui.SetChecked("chkTotal", options->all_levels);
+    return ExitStatusOf(RunFolderMerge(SystemFileSystem(), ui));
+  };
+}
+
 }  // namespace
 
 const std::vector<Command>& Commands() {
@@ -273,6 +309,11 @@ const std::vector<Command>& Commands() {
        "Merge the files of SOURCE_DIR that match a pattern, in natural order (2 before 10), "
        "into DESTINATION",
        DefineMergeFiles},
+      {"merge-folders",
+       "Copy every normal file (hidden ones aside) of each SOURCE_DIR and of its subfolders "
+       "flat into --target, in the order given and then in natural order (2 before 10), level "
+       "by level; a later file replaces an earlier one of the same name",
+       DefineMergeFolders},
   };
   return kCommands;
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 
@@ -17,6 +18,11 @@ TerminalUi::TerminalUi(std::string caption, bool assume_yes, bool quiet)
 std::string TerminalUi::Text(const std::string& field) {
   const auto it = texts_.find(field);
   return it == texts_.end() ? std::string() : it->second;
+}
+
+std::vector<std::string> TerminalUi::Items(const std::string& field) {
+  const auto it = items_.find(field);
+  return it == items_.end() ? std::vector<std::string>() : it->second;
 }
 
 bool TerminalUi::Checked(const std::string& field) {
@@ -62,6 +68,10 @@ void TerminalUi::SetCaption(const std::string& caption) {
     EndProgressLine();
     return;
   }
+  // A run that names every file it copies would otherwise spend its time on the terminal.
+  const auto now = std::chrono::steady_clock::now();
+  if (progress_line_open_ && now - last_drawn_ < std::chrono::milliseconds(100)) return;
+  last_drawn_ = now;
   std::cerr << '\r' << caption << "\x1b[K" << std::flush;
   progress_line_open_ = true;
 }

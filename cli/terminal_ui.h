@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "common/task_ui.h"
 
@@ -14,10 +16,14 @@ class TerminalUi final : public TaskUi {
   TerminalUi(std::string caption, bool assume_yes, bool quiet);
 
   void SetText(const std::string& field, std::string text) { texts_[field] = std::move(text); }
+  void SetItems(const std::string& field, std::vector<std::string> items) {
+    items_[field] = std::move(items);
+  }
   void SetChecked(const std::string& field, bool checked) { checks_[field] = checked; }
   void SetSelected(const std::string& field, int index) { selections_[field] = index; }
 
   std::string Text(const std::string& field) override;
+  std::vector<std::string> Items(const std::string& field) override;
   bool Checked(const std::string& field) override;
   int Selected(const std::string& field) override;
   Answer Message(const std::string& text, Icon icon, Buttons buttons,
@@ -37,7 +43,9 @@ class TerminalUi final : public TaskUi {
   const bool quiet_;
   const bool progress_shown_;
   bool progress_line_open_ = false;
+  std::chrono::steady_clock::time_point last_drawn_;
   std::map<std::string, std::string> texts_;
+  std::map<std::string, std::vector<std::string>> items_;
   std::map<std::string, bool> checks_;
   std::map<std::string, int> selections_;
 };

@@ -21,7 +21,7 @@ void Names::push_back(std::string_view name) {
   const size_t need = kLengthBytes + name.size();
   if (blocks_.empty() || block_used_ + need > block_capacity_) {
     block_capacity_ = std::max(kBlockSize, need);
-    blocks_.push_back(std::make_unique<char[]>(block_capacity_));
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_capacity_));
     block_used_ = 0;
   }
   char* at = blocks_.back().get() + block_used_;

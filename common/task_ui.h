@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -20,6 +21,9 @@ class TaskUi {
 
   /// The text of the named text box, exactly as typed.
   virtual std::string Text(const std::string& field) = 0;
+  /// The entries of the named list, in their order, each as typed or picked (folder paths
+  /// keep their bytes).
+  virtual std::vector<std::string> Items(const std::string& field) = 0;
   /// Whether the named check box is ticked.
   virtual bool Checked(const std::string& field) = 0;
   /// The selected index of the named list (-1 when nothing is selected).

@@ -1,226 +1,49 @@
 #include "shell/frm_browse.h"
 
-#include <unistd.h>
-
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSignalBlocker>
-#include <QStorageInfo>
-#include <QStyle>
-#include <QStyledItemDelegate>
-#include <algorithm>
 
-#include "common/natural_order.h"
 #include "shell/controls.h"
-#include "shell/path_text.h"
+#include "shell/folder_lists.h"
 
 namespace quorvane::gui {
-namespace {
 
-constexpr int kPathRole = Qt::UserRole;
-constexpr int kLevelRole = Qt::UserRole + 1;
-constexpr int kIndentStep = 10;
-
-// A directory list shows its folders as a tree: each entry is drawn one step further in
-// than the one it lies in.
-class IndentDelegate final : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    QStyleOptionViewItem shifted(option);
-    shifted.rect.setLeft(shifted.rect.left() + Indent(index));
-    QStyledItemDelegate::paint(painter, shifted, index);
-  }
-
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    QSize size = QStyledItemDelegate::sizeHint(option, index);
-    size.rwidth() += Indent(index);
-    return size;
-  }
-
- private:
-  static int Indent(const QModelIndex& index) {
-    return index.data(kLevelRole).toInt() * kIndentStep;
-  }
-};
-
-QByteArray Bytes(const std::string& text) {
-  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromBytes(const QVariant& value) { return value.toByteArray().toStdString(); }
-
-// An absolute path without ".", ".." or doubled separators, worked out on the bytes alone,
-// so that a folder which has vanished (or was never decodable) still has its chain.
-std::string CleanAbsolute(const std::string& folder) {
-  std::string whole = folder;
-  if (whole.empty() || whole[0] != '/') {
-    char here[4096];
-    whole = std::string(::getcwd(here, sizeof here) ? here : "/") + "/" + whole;
-  }
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= whole.size()) {
-    const size_t slash = std::min(whole.find('/', start), whole.size());
-    const std::string part = whole.substr(start, slash - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = slash + 1;
-  }
-  std::string clean;
-  for (const auto& part : parts) clean += "/" + part;
-  return clean.empty() ? "/" : clean;
-}
-
-std::string ParentOf(const std::string& folder) {
-  if (folder == "/") return {};
-  const size_t slash = folder.rfind('/');
-  return slash == 0 ? "/" : folder.substr(0, slash);
-}
-
-std::string ChildOf(const std::string& folder, const std::string& name) {
-  return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-std::string LastName(const std::string& folder) {
-  return folder == "/" ? folder : folder.substr(folder.rfind('/') + 1);
-}
-
-bool IsWithin(const std::string& folder, const std::string& root) {
-  return root == "/" || folder == root ||
-         (folder.size() > root.size() && folder.starts_with(root) && folder[root.size()] == '/');
-}
-
-}  // namespace
-
-frmBrowse::frmBrowse(QWidget* parent, FileSystem& fs)
-    : QDialog(parent, kFixedDialogFlags), fs_(fs) {
+frmBrowse::frmBrowse(QWidget* parent, FileSystem& fs) : QDialog(parent, kFixedDialogFlags) {
   setObjectName("frmBrowse");
   setWindowTitle(QString::fromUtf8("选择路径"));
   setFixedSize(Px(3690), Px(4215));
 
-  drv_ = Place<QComboBox>(this, "drv", 120, 120, 3495, 300);
-  dir_ = Place<QListWidget>(this, "Dir", 120, 480, 3495, 3240);
-  dir_->setItemDelegate(new IndentDelegate(dir_));
-  dir_->installEventFilter(this);
+  auto* drv = Place<QComboBox>(this, "drv", 120, 120, 3495, 300);
+  auto* dir = Place<QListWidget>(this, "Dir", 120, 480, 3495, 3240);
   auto* ok = PlaceButton(this, "cmdOK", "确定(&O)", 720, 3840);
   auto* cancel = PlaceButton(this, "cmdCancel", "取消(&C)", 1920, 3840);
 
-  setTabOrder(drv_, dir_);
-  setTabOrder(dir_, ok);
+  setTabOrder(drv, dir);
+  setTabOrder(dir, ok);
   setTabOrder(ok, cancel);
 
-  FillDrives();
+  lists_ = new FolderLists(drv, dir, fs);
   OpenFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 
-  // Only a change of volume switches folders; choosing the volume already shown keeps the
-  // folder the user is in.
-  connect(drv_, &QComboBox::currentIndexChanged, this, &frmBrowse::OnDriveChange);
-  connect(dir_, &QListWidget::itemDoubleClicked, this, &frmBrowse::OnDirDoubleClick);
   connect(ok, &QPushButton::clicked, this, &frmBrowse::OnOK);
   connect(cancel, &QPushButton::clicked, this, &frmBrowse::reject);
 }
 
-void frmBrowse::OpenFolder(const std::string& folder) {
-  current_ = CleanAbsolute(folder);
-  ShowDriveOf(current_);
-  FillDirectoryList();
-}
+void frmBrowse::OpenFolder(const std::string& folder) { lists_->OpenFolder(folder); }
+
+const std::string& frmBrowse::CurrentFolder() const { return lists_->CurrentFolder(); }
 
 void frmBrowse::reject() {
   sPath.clear();
   QDialog::reject();
 }
 
-bool frmBrowse::eventFilter(QObject* watched, QEvent* event) {
-  // Enter opens the highlighted folder, the keyboard's double click; the dialog has no
-  // default button for it to reach.
-  if (watched == dir_ && event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      if (QListWidgetItem* item = dir_->currentItem()) OnDirDoubleClick(item);
-      return true;
-    }
-  }
-  return QDialog::eventFilter(watched, event);
-}
-
-void frmBrowse::OnDriveChange(int index) {
-  if (index < 0) return;
-  OpenFolder(FromBytes(drv_->itemData(index)));
-}
-
-void frmBrowse::OnDirDoubleClick(QListWidgetItem* item) {
-  if (item) OpenFolder(FromBytes(item->data(kPathRole)));
-}
-
 void frmBrowse::OnOK() {
-  sPath = current_;
+  sPath = CurrentFolder();
   accept();
-}
-
-void frmBrowse::FillDrives() {
-  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-    const std::string root = QFile::encodeName(volume.rootPath()).toStdString();
-    // Container bind mounts can put single files in the mount table; they hold no folders.
-    if (volume.isValid() && volume.isReady() && fs_.FolderExists(root) &&
-        std::find(roots_.begin(), roots_.end(), root) == roots_.end())
-      roots_.push_back(root);
-  }
-  if (std::find(roots_.begin(), roots_.end(), "/") == roots_.end()) roots_.push_back("/");
-  std::sort(roots_.begin(), roots_.end(), NaturalLess);
-  const QSignalBlocker quiet(drv_);
-  const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
-  for (const auto& root : roots_) drv_->addItem(icon, DisplayPath(root), Bytes(root));
-}
-
-void frmBrowse::ShowDriveOf(const std::string& folder) {
-  // The volume is the deepest mount point that holds the folder.
-  int best = -1;
-  for (int i = 0; i < static_cast<int>(roots_.size()); ++i)
-    if (IsWithin(folder, roots_[i]) && (best < 0 || roots_[i].size() > roots_[best].size()))
-      best = i;
-  const QSignalBlocker quiet(drv_);
-  drv_->setCurrentIndex(best);
-}
-
-void frmBrowse::FillDirectoryList() {
-  std::vector<std::string> chain;
-  for (std::string folder = current_; !folder.empty(); folder = ParentOf(folder))
-    chain.insert(chain.begin(), folder);
-
-  dir_->clear();
-  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
-  const auto add = [this](const QIcon& icon, const std::string& path, int level) {
-    auto* item = new QListWidgetItem(icon, DisplayPath(LastName(path)), dir_);
-    item->setData(kPathRole, Bytes(path));
-    item->setData(kLevelRole, level);
-    item->setToolTip(DisplayPath(path));
-    return item;
-  };
-
-  int level = 0;
-  QListWidgetItem* opened = nullptr;
-  for (const auto& folder : chain) opened = add(open, folder, level++);
-  // A folder that cannot be read (or has vanished) shows no subfolders; the dialog stays usable.
-  std::vector<std::string> names;
-  std::string err;
-  if (fs_.SubFolders(current_, &names, &err)) {
-    std::sort(names.begin(), names.end(), NaturalLess);
-    for (const auto& name : names) add(closed, ChildOf(current_, name), level);
-  }
-  dir_->setCurrentItem(opened);
-  dir_->scrollToItem(opened);
 }
 
 std::string BrowseForFolder(QWidget* parent) {

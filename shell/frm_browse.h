@@ -2,15 +2,12 @@
 
 #include <QDialog>
 #include <string>
-#include <vector>
 
 #include "common/filesystem.h"
 
-class QComboBox;
-class QListWidget;
-class QListWidgetItem;
-
 namespace quorvane::gui {
+
+class FolderLists;
 
 /// The folder picker: a drive list above a directory list. It opens at the program's
 /// folder; "确定(&O)" hands back the folder opened last in sPath, "取消(&C)" and the close
@@ -27,27 +24,15 @@ class frmBrowse final : public QDialog {
   /// Opens `folder` in the directory list, as a double click on it does.
   void OpenFolder(const std::string& folder);
   /// The folder the directory list has open.
-  const std::string& CurrentFolder() const { return current_; }
+  const std::string& CurrentFolder() const;
 
  protected:
   void reject() override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void OnDriveChange(int index);
-  void OnDirDoubleClick(QListWidgetItem* item);
   void OnOK();
 
-  void FillDrives();
-  /// Shows in the drive list the volume that holds `folder`.
-  void ShowDriveOf(const std::string& folder);
-  void FillDirectoryList();
-
-  FileSystem& fs_;
-  QComboBox* drv_;
-  QListWidget* dir_;
-  std::vector<std::string> roots_;
-  std::string current_;
+  FolderLists* lists_;
 };
 
 /// Shows frmBrowse modally and returns its sPath.

@@ -4,8 +4,10 @@
 #include <string>
 
 class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
 
-/// Paths in text boxes. A path is a byte string; a box shows text. A path that a picker hands
+/// Paths in text boxes and lists. A path is a byte string; a box shows text. A path that a picker hands
 /// back may hold bytes that are not UTF-8 (an old GBK archive): the box shows them as
 /// replacement characters and keeps the bytes, so the run still receives the real path.
 namespace quorvane::gui {
@@ -19,5 +21,11 @@ void SetPathText(QLineEdit* box, const std::string& raw);
 /// The box's text as a byte string: the kept bytes while the text shown is the one
 /// SetPathText put there, otherwise what the user typed, in UTF-8.
 std::string PathText(const QLineEdit* box);
+
+/// Appends `raw` to `list` as an entry that shows it and keeps its bytes.
+QListWidgetItem* AddPathItem(QListWidget* list, const std::string& raw);
+
+/// The bytes an entry keeps, or its text in UTF-8 when it keeps none.
+std::string ItemPath(const QListWidgetItem* item);
 
 }  // namespace quorvane::gui

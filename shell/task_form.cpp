@@ -13,11 +13,17 @@ namespace quorvane::gui {
 
 TaskForm::TaskForm(QWidget* parent, FileSystem& fs, const char* name, const char* caption,
                    int width, int height, Run run, const char* focus)
-    : QWidget(parent), fs_(fs), host_(new RunHost(this)), run_(run) {
+    : QWidget(parent), fs_(fs), host_(new RunHost(this)), run_(run),
+      designed_(Px(width), Px(height)) {
   setObjectName(name);
   setWindowTitle(QString::fromUtf8(caption));
-  setFixedSize(Px(width), Px(height));
+  setFixedSize(designed_);
   SetInitialFocus(this, focus);
+}
+
+void TaskForm::MakeSizable() {
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 void TaskForm::ConnectRunButtons() {

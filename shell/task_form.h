@@ -8,7 +8,8 @@
 
 namespace quorvane::gui {
 
-/// What every task window is: a fixed-size window inside the main window whose "确定(&O)"
+/// What every task window is: a window inside the main window, of fixed size unless it says
+/// otherwise, whose "确定(&O)"
 /// runs its task on a worker thread, whose "退出(&Q)" closes it, and which refuses to close
 /// while its run goes on (a run stopped halfway would leave a half-done batch).
 class TaskForm : public QWidget {
@@ -22,10 +23,15 @@ class TaskForm : public QWidget {
            int height, Run run, const char* focus);
 
   RunHost& host() { return *host_; }
+  /// The size the window was designed at, which it opens with.
+  QSize sizeHint() const override { return designed_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
+  /// Lets the user resize the window; the main window then gives its frame a sizable border
+  /// and minimise and maximise buttons.
+  void MakeSizable();
   /// Connects cmdOK and cmdCancel; call once the controls are placed.
   void ConnectRunButtons();
   /// Opens the folder picker from button `button`; a chosen folder goes into box `box`.
@@ -36,6 +42,7 @@ class TaskForm : public QWidget {
  private:
   RunHost* host_;
   Run run_;
+  QSize designed_;
 };
 
 }  // namespace quorvane::gui

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 
 #include "shell/path_text.h"
 #include "shell/run_host.h"
@@ -15,6 +16,15 @@ std::string WidgetUi::Text(const std::string& field) {
   return OnUiThread([&] {
     const auto* box = form_->findChild<QLineEdit*>(QString::fromStdString(field));
     return box ? PathText(box) : std::string();
+  });
+}
+
+std::vector<std::string> WidgetUi::Items(const std::string& field) {
+  return OnUiThread([&] {
+    std::vector<std::string> items;
+    if (const auto* list = form_->findChild<QListWidget*>(QString::fromStdString(field)))
+      for (int i = 0; i < list->count(); ++i) items.push_back(ItemPath(list->item(i)));
+    return items;
   });
 }
 
@@ -80,10 +90,20 @@ void WidgetUi::SetCaption(const std::string& caption) {
   // Thousands of sources give at most a hundred distinct percentages: only changes travel.
   if (caption == last_caption_) return;
   last_caption_ = caption;
-  QPointer<QWidget> form = form_;
-  const QString title = QString::fromStdString(caption);
-  PostToUiThread([form, title] {
-    if (form) form->setWindowTitle(title);
+  {
+    const std::lock_guard lock(pending_caption_->mutex);
+    pending_caption_->caption = caption;
+    if (pending_caption_->posted) return;
+    pending_caption_->posted = true;
+  }
+  PostToUiThread([form = form_, pending = pending_caption_] {
+    std::string newest;
+    {
+      const std::lock_guard lock(pending->mutex);
+      newest.swap(pending->caption);
+      pending->posted = false;
+    }
+    if (form) form->setWindowTitle(QString::fromStdString(newest));
   });
 }
 

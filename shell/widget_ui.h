@@ -5,8 +5,11 @@
 #include <QThread>
 #include <QMetaObject>
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "common/task_ui.h"
 
@@ -20,6 +23,7 @@ class WidgetUi final : public TaskUi {
   explicit WidgetUi(QWidget* form) : form_(form) {}
 
   std::string Text(const std::string& field) override;
+  std::vector<std::string> Items(const std::string& field) override;
   bool Checked(const std::string& field) override;
   int Selected(const std::string& field) override;
   Answer Message(const std::string& text, Icon icon, Buttons buttons,
@@ -52,11 +56,21 @@ class WidgetUi final : public TaskUi {
     QMetaObject::invokeMethod(form_, f, Qt::QueuedConnection);
   }
 
+  // The caption waiting for the window's thread. At most one delivery is posted at a time
+  // and it shows the newest caption, so a run that names each of 100,000 files never fills
+  // the event queue nor waits for the window.
+  struct PendingCaption {
+    std::mutex mutex;
+    std::string caption;
+    bool posted = false;
+  };
+
   QPointer<QWidget> form_;
   bool defer_focus_ = false;
   std::string pending_focus_;
   bool busy_ = false;
   std::string last_caption_;
+  std::shared_ptr<PendingCaption> pending_caption_ = std::make_shared<PendingCaption>();
 };
 
 }  // namespace quorvane::gui

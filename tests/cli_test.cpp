@@ -151,5 +151,24 @@ TEST_F(CliTest, RenameFilesAndFolders) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
+TEST_F(CliTest, MergeFoldersInTheOrderGiven) {
+  dir.Write("a/1.txt", "a1");
+  dir.Write("a/sub/deep/2.txt", "a2");
+  dir.Write("b/1.txt", "b1");
+  EXPECT_EQ(Batch({"merge-folders", "b", "a", "--target", "out"}).status, 1);  // No in a script
+  Result r = Batch({"merge-folders", "b", "a", "--target", "out", "--yes"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "指定的目标目录不存在，是否创建？ 是\n操作完成！\n");
+  EXPECT_EQ(testing::Tree(dir / "out"), std::vector<std::string>{"1.txt=a1"});
+  EXPECT_EQ(Batch({"merge-folders", "a", "--target", "out", "--all-levels", "--quiet"}).status, 0);
+  EXPECT_EQ(ReadAll(dir / "out/2.txt"), "a2");
+  r = Batch({"merge-folders", "a", "gone", "--target", "out", "--quiet"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "系统错误：找不到目录“gone”：没有那个文件或目录\n");
+  const Result help = Batch({"merge-folders", "--help"});
+  for (const char* option : {"SOURCE_DIR", "--target", "--all-levels", "--yes", "--quiet"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -7,15 +7,9 @@ namespace quorvane::testing {
 UiEvent Msg(std::string text, Icon icon, Buttons buttons, std::string title) {
   return {UiEvent::Message, std::move(text), icon, buttons, std::move(title)};
 }
-UiEvent FocusOn(std::string field) {
-  return {UiEvent::Focus, std::move(field), Icon::Information, Buttons::Ok, {}};
-}
-UiEvent Pointer(bool busy) {
-  return {UiEvent::Busy, busy ? "busy" : "default", Icon::Information, Buttons::Ok, {}};
-}
-UiEvent CaptionTo(std::string caption) {
-  return {UiEvent::Caption, std::move(caption), Icon::Information, Buttons::Ok, {}};
-}
+UiEvent FocusOn(std::string field) { return {UiEvent::Focus, std::move(field), {}, {}, {}}; }
+UiEvent Pointer(bool busy) { return {UiEvent::Busy, busy ? "busy" : "default", {}, {}, {}}; }
+UiEvent CaptionTo(std::string caption) { return {UiEvent::Caption, std::move(caption), {}, {}, {}}; }
 
 std::vector<UiEvent> RecordingUi::Messages() const {
   std::vector<UiEvent> out;

@@ -36,6 +36,7 @@ class RecordingUi final : public TaskUi {
   std::map<std::string, std::string> texts;
   std::map<std::string, bool> checks;
   std::map<std::string, int> selections;
+  std::map<std::string, std::vector<std::string>> items;
   std::deque<Answer> answers;
   std::vector<UiEvent> events;
 
@@ -45,6 +46,7 @@ class RecordingUi final : public TaskUi {
   std::vector<std::string> Captions() const;
 
   std::string Text(const std::string& field) override { return texts[field]; }
+  std::vector<std::string> Items(const std::string& field) override { return items[field]; }
   bool Checked(const std::string& field) override { return checks[field]; }
   int Selected(const std::string& field) override;
   Answer Message(const std::string& text, Icon icon, Buttons buttons,

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <string>
+#include <vector>
+
+#include "common/filesystem.h"
+
+class QComboBox;
+class QListWidget;
+class QListWidgetItem;
+
+namespace quorvane::gui {
+
+/// A drive list above a directory list, as the folder picker and the folder-merge window show
+/// them. The drive list holds the root and the mounted file systems; the directory list the
+/// folders from the root down to the open folder, each drawn one step further in, then the
+/// open folder's subfolders. A double click (or Enter) opens a folder; choosing another drive
+/// opens its root. Folders are listed and handed out as byte strings, so a folder whose name
+/// is not UTF-8 shows with replacement characters and keeps its real name.
+class FolderLists final : public QObject {
+  Q_OBJECT
+ public:
+  /// Fills `drives` and drives `folders`; owned by `folders`.
+  FolderLists(QComboBox* drives, QListWidget* folders, FileSystem& fs);
+
+  /// Opens `folder` (relative to the working folder when not absolute).
+  void OpenFolder(const std::string& folder);
+  /// The folder opened last: a root keeps its separator ("/"), any other folder has none.
+  const std::string& CurrentFolder() const { return current_; }
+  /// The folder highlighted in the directory list: the open one until another is clicked.
+  std::string HighlightedFolder() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void OnDriveChange(int index);
+  void OnDoubleClick(QListWidgetItem* item);
+  void FillDrives();
+  /// Shows in the drive list the volume that holds `folder`.
+  void ShowDriveOf(const std::string& folder);
+  void FillDirectoryList();
+
+  QComboBox* drives_;
+  QListWidget* folders_;
+  FileSystem& fs_;
+  std::vector<std::string> roots_;
+  std::string current_;
+};
+
+}  // namespace quorvane::gui
