@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "foldertasks/folder_merge_run.h"
