@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -14,35 +15,54 @@
 
 #include "app/frm_main.h"
 #include "shell/run_host.h"
-
 #include "shell/services.h"
+#include "support/recording_ui.h"
 
 namespace quorvane::testing {
 
-/// A message the windows showed through the services.
-struct ShownMessage {
-  QString text;
-  Icon icon;
-  Buttons buttons;
-  QString title;
-};
+/// Clicks the button `name` inside `parent` with the mouse.
+inline void Click(QObject* parent, const char* name) {
+  QTest::mouseClick(parent->findChild<QPushButton*>(name), Qt::LeftButton);
+}
+
+/// A real double click on `item`: a press on it first, then the double click.
+inline void DoubleClick(QListWidget* list, QListWidgetItem* item) {
+  const QPoint at = list->visualItemRect(item).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
 
 /// Replaces every modal service with a recorder for the life of a test: messages are
-/// recorded and answered from `answer`, pickers return what the test sets, and nothing
-/// outside the test process is opened or started.
+/// recorded as Msg() writes them and answered with `answer`, pickers return what the test
+/// sets, and nothing outside the test process is opened or started.
 class ServiceRecorder {
  public:
-  ServiceRecorder();
+  ServiceRecorder() {
+    auto& s = gui::services();
+    s.message = [this](QWidget*, const QString& text, Icon icon, Buttons buttons,
+                       const QString& title) {
+      messages.push_back(Msg(text.toStdString(), icon, buttons, title.toStdString()));
+      if (during_message) during_message();
+      return buttons == Buttons::YesNo ? answer : Answer::Ok;
+    };
+    s.pickFolder = [this](QWidget*) { return folder_pick; };
+    s.pickSaveFile = [this](QWidget*) { return file_pick; };
+    s.openPage = [this](const QString& path) {
+      opened_pages.push_back(path);
+      return page_opens;
+    };
+    s.showAbout = [](QWidget*) {};
+    s.startDetached = [](const QString&) { return false; };
+  }
   ~ServiceRecorder() { gui::ResetServices(); }
 
-  std::vector<ShownMessage> messages;
+  Events messages;
   Answer answer = Answer::No;
   std::string folder_pick;
   QString file_pick;
   std::vector<QString> opened_pages;
   /// What the desktop's page opener answers.
   bool page_opens = true;
-  int about_shown = 0;
   /// Called inside each message, while the run that asked waits for the answer.
   std::function<void()> during_message;
 };
@@ -64,25 +84,10 @@ class MainWindowTest : public ::testing::Test {
   template <typename T = QWidget>
   T* Find(const char* name) { return main.findChild<T*>(name); }
   QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  void Click(const char* button) { testing::Click(&main, button); }
   void CloseTask(const char* tool) {
     main.TaskWindow(tool)->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  QStringList Texts() {
-    QStringList texts;
-    for (const auto& m : services_.messages) texts << m.text;
-    return texts;
-  }
-  // The first `count` controls that Tab reaches from `first`.
-  QStringList TabOrder(const char* first, int count) {
-    QStringList order;
-    QWidget* w = Find(first);
-    for (int i = 0; i < count; ++i, w = w->nextInFocusChain()) {
-      while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
-      order << w->objectName();
-    }
-    return order;
   }
   // Presses 确定 (or the key given) and waits until the window's run has ended.
   void RunAndWait(QWidget* form, std::function<void()> press = {}) {

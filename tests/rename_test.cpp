@@ -44,7 +44,7 @@ std::string Planned(const std::string& items, const std::vector<std::string>& ot
 
 TEST(RenamePlanTest, RenamesAreOrderedSoThatNothingIsReplaced) {
   const std::string long_name(256, 'n');
-  const struct { std::string items; std::vector<std::string> others; std::string planned; } rows[] = {
+  const struct { std::string items; std::vector<std::string> taken; std::string steps; } rows[] = {
       {"1>2 2>3 3>4", {}, "3>4 2>3 1>2 "},  // shifts need no temporary name
       {"1>0 2>1 3>2", {}, "1>0 2>1 3>2 "},
       {"a>b b>a", {}, "a>~ b>a ~>b "},
@@ -57,7 +57,7 @@ TEST(RenamePlanTest, RenamesAreOrderedSoThatNothingIsReplaced) {
       {"a>01 b>01", {}, "refused 1:01"},
       {"a>1 b>2", {"2"}, "refused 2:2"},
   };
-  for (const auto& r : rows) EXPECT_EQ(Planned(r.items, r.others), r.planned) << r.items;
+  for (const auto& r : rows) EXPECT_EQ(Planned(r.items, r.taken), r.steps) << r.items;
 }
 
 TEST(RenamePlanTest, AFailedRenameLeavesEveryItemUnderItsOldOrNewName) {
@@ -75,8 +75,8 @@ TEST(RenamePlanTest, AFailedRenameLeavesEveryItemUnderItsOldOrNewName) {
       for (const auto& entry : Tree(dir.path()))
         content[entry.substr(entry.find('=') + 1)] = entry.substr(0, entry.find('='));
       ASSERT_EQ(content.size(), plan.items.size()) << batch << " at " << nth;
-      for (const auto& item : plan.items)
-        EXPECT_TRUE(content[item.old_name] == item.old_name || content[item.old_name] == item.new_name);
+      for (const auto& [old_name, new_name] : plan.items)
+        EXPECT_TRUE(content[old_name] == old_name || content[old_name] == new_name);
       EXPECT_TRUE(err.starts_with("“" + dir.path() + "/")) << err;
       EXPECT_TRUE(err.ends_with("：输入/输出错误")) << err;
     }
@@ -84,52 +84,52 @@ TEST(RenamePlanTest, AFailedRenameLeavesEveryItemUnderItsOldOrNewName) {
 }
 
 using Task = RunOutcome (*)(FileSystem&, TaskUi&);
-using Fields = std::map<std::string, std::string>;  // a check box takes "1" for ticked
 const Task kFiles = RunFileRename, kFolders = RunFolderRename;
 
+// A folder of files a.txt, b.txt, 2 and .3, folders 4 and .h, and the link l to 4; the
+// window renames its .txt files from 5, then takes `fields`.
 TEST(RenameRunTest, ChecksPlansAndRenamesInPlace) {
-  const std::string before = ".3=.|.h/|2=2|4/|a.txt=a|b.txt=b|l -> 4";
-  const std::string on_files = "，没有重命名任何文件！", on_folders = "，没有重命名任何目录！";
-  const struct { Task run; Fields fields; std::string message, focus, after, captions; } rows[] = {
-      {kFiles, {{"txtPath", " "}}, "请输入源文件路径！", "txtPath", before, ""},
-      {kFiles, {{"txtPath", "missing"}}, "指定的路径不存在，是否要创建？", "txtPath", before, ""},
-      {kFiles, {{"txtFrom", "1.0"}}, "请输入整数！", "txtFrom", before, ""},
-      {kFiles, {{"chkAddZero", "1"}, {"txtDigits", "0"}}, "位数只能是正整数！", "txtDigits", before, ""},
-      {kFiles, {{"txtStep", "x"}}, "递增量只能是整数！", "", before, ""},
-      {kFiles, {{"txtSourceName", "*.doc"}}, "没有符合条件的文件存在，请重新设置源文件名！", "txtSourceName", before, ""},
-      {kFiles, {{"txtFrom", "1"}}, "新名称“2”已被占用" + on_files, "", before, ""},
-      {kFiles, {{"chkPre", "1"}, {"txtPre", "."}, {"txtFrom", "3"}}, "新名称“.3”已被占用" + on_files, "", before, ""},
-      {kFiles, {{"txtFrom", "3"}}, "新名称“4”已被占用" + on_files, "", before, ""},
-      {kFiles, {{"txtFrom", "2147483647"}}, "系统错误：第 2 个文件的编号超出范围（-2147483648 到 2147483647）", "", before, ""},
-      {kFiles, {{"txtFrom", "2147483647"}, {"txtSourceName", "b*"}}, "操作完成！", "",
-       ".3=.|.h/|2147483647=b|2=2|4/|a.txt=a|l -> 4", "0%"},
-      {kFiles, {{"chkSuf", "1"}, {"txtSuf", "doc"}, {"chkAddZero", "1"}, {"txtDigits", "3"}}, "操作完成！", "",
-       ".3=.|.h/|005.doc=a|006.doc=b|2=2|4/|l -> 4", "0% 100%"},
-      {kFolders, {{"txtPath", ""}}, "请输入源目录路径！", "txtPath", before, ""},
-      {kFolders, {{"txtStep", ""}}, "递增量只能是整数！", "", before, ""},
-      {kFolders, {{"txtFrom", "1"}}, "新名称“2”已被占用" + on_folders, "", before, ""},
-      {kFolders, {{"txtStep", "-1"}, {"txtFrom", "4"}}, "操作完成！", "",
-       ".3=.|2=2|3/|4/|a.txt=a|b.txt=b|l -> 4", "0% 50%"},
+  const std::string taken = "已被占用，没有重命名任何文件！", done = "操作完成！";
+  const struct {
+    Task run;
+    std::string fields, message, focus = "", after = "", captions = "";  // after: if changed
+  } rows[] = {
+      {kFiles, "txtPath= ", "请输入源文件路径！", "txtPath"},
+      {kFiles, "txtPath=missing", "指定的路径不存在，是否要创建？", "txtPath"},
+      {kFiles, "chkAddZero=1|txtDigits=0", "位数只能是正整数！", "txtDigits"},
+      {kFiles, "txtSourceName=*.doc", "没有符合条件的文件存在，请重新设置源文件名！",
+       "txtSourceName"},
+      {kFiles, "txtFrom=1", "新名称“2”" + taken},  // by a file that does not match
+      {kFiles, "chkPre=1|txtPre=.|txtFrom=3", "新名称“.3”" + taken},  // by a hidden one
+      {kFiles, "txtFrom=3", "新名称“4”" + taken},                     // by a folder
+      {kFiles, "txtFrom=2147483647",
+       "系统错误：第 2 个文件的编号超出范围（-2147483648 到 2147483647）"},
+      {kFiles, "txtFrom=2147483647|txtSourceName=b*", done, "",
+       ".3=.|.h/|2147483647=b|2=2|4/|a.txt=a|l -> 4", " 0%"},
+      {kFiles, "chkSuf=1|txtSuf=doc|chkAddZero=1|txtDigits=3", done, "",
+       ".3=.|.h/|005.doc=a|006.doc=b|2=2|4/|l -> 4", " 0% 100%"},
+      {kFolders, "txtPath=", "请输入源目录路径！", "txtPath"},
+      {kFolders, "txtFrom=1", "新名称“2”已被占用，没有重命名任何目录！"},
+      {kFolders, "txtStep=-1|txtFrom=4", done, "", ".3=.|2=2|3/|4/|a.txt=a|b.txt=b|l -> 4",
+       " 0% 50%"},
   };
   for (const auto& r : rows) {
     TempDir dir;
     for (const char* file : {"a.txt", "b.txt", "2", ".3"}) dir.Write(file, std::string(file, 1));
-    dir.MakeFolder("4");
-    dir.MakeFolder(".h");
+    for (const char* folder : {"4", ".h"}) dir.MakeFolder(folder);
     ::symlink("4", (dir / "l").c_str());
     RecordingUi ui("批重命名");
-    ui.texts = {{"txtPath", dir.path()}, {"txtSourceName", "*.txt"}, {"txtFrom", "5"}, {"txtStep", "1"}};
-    for (const auto& [field, value] : r.fields) ui.texts[field] = value, ui.checks[field] = value == "1";
+    ui.Set("txtPath=" + dir.path() + "|txtSourceName=*.txt|txtFrom=5|txtStep=1");
+    ui.Set(r.fields);
     r.run(SystemFileSystem(), ui);
-    const auto messages = ui.Messages();
-    ASSERT_EQ(messages.size(), 1u) << r.message;
-    EXPECT_EQ(messages[0].text, r.message);
+    ASSERT_EQ(ui.messages.size(), 1u) << r.message;
+    EXPECT_EQ(ui.messages[0].substr(ui.messages[0].find(": ") + 2), r.message);
     EXPECT_EQ(ui.events.back() == FocusOn(r.focus), !r.focus.empty()) << r.message;
     std::string after, captions;
     for (const auto& entry : Tree(dir.path())) after += (after.empty() ? "" : "|") + entry;
-    for (const auto& caption : ui.Captions())
-      if (caption != "批重命名") captions += (captions.empty() ? "" : " ") + caption.substr(caption.find("...") + 3);
-    EXPECT_EQ(after, r.after) << r.message;
+    for (const auto& caption : ui.captions)
+      if (caption != "批重命名") captions += " " + caption.substr(caption.find("...") + 3);
+    EXPECT_EQ(after, r.after.empty() ? ".3=.|.h/|2=2|4/|a.txt=a|b.txt=b|l -> 4" : r.after);
     EXPECT_EQ(captions, r.captions) << r.message;
   }
 }

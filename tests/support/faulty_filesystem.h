@@ -11,47 +11,61 @@ namespace quorvane::testing {
 
 /// The real file system with failures injected where a test asks: an operation on a path
 /// that contains a given text fails with a given system error, at once or after some bytes
-/// have gone through. It counts the files it has open, so a test can prove that a failed
-/// run closed everything. A copy between two of its files goes by the real file system's
-/// own copy (the kernel's) unless a fault is set on either side.
+/// have gone through, or the k-th call of an operation fails. It counts the files it has
+/// open, so a test can prove that a failed run closed everything. A copy between two of its
+/// files goes by the real file system's own copy (the kernel's) unless a fault is set on
+/// either side.
 class FaultyFileSystem : public FileSystem {
  public:
+  /// OpenWrite also stands for OpenNew and OpenTemporary, Rename for RenameNoReplace.
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
                   Read, Write, Close, CopyFile, CopyFolder, Rename };
+  /// A fault: after_bytes counts for Read and Write; nth 0 fails every call on a matching path.
+  struct Rule { Op op; std::string path_part; int error_number; long long after_bytes; int nth; };
 
   explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
 
   /// `op` on a path containing `path_part` fails with `error_number`; Read and Write fail
   /// once `after_bytes` bytes have passed.
-  void FailWhen(Op op, std::string path_part, int error_number, long long after_bytes = 0);
-  /// The `nth` call (from 1) of `op`, whatever its path, fails with `error_number`. OpenWrite
-  /// counts every opening for writing, new and temporary files included.
-  void FailAt(Op op, int nth, int error_number);
+  void FailWhen(Op op, std::string path_part, int error_number, long long after_bytes = 0) {
+    rules_.push_back({op, std::move(path_part), error_number, after_bytes, 0});
+  }
+  /// The `nth` call (from 1) of `op`, whatever its path, fails with `error_number`.
+  void FailAt(Op op, int nth, int error) { rules_.push_back({op, "", error, 0, nth}); }
+  /// The FailWhen rule for `op` on `path`, or null.
+  const Rule* Find(Op op, const std::string& path) const;
 
   /// Called with the path just before each OpenRead reaches the real file system: the place
   /// to swap a listed file for something else, as a race with another program would.
   std::function<void(const std::string& path)> before_open;
-
-  int open_files() const { return open_files_; }
+  int open_files = 0;
   /// Appends that went by the real file system's own copy.
-  int kernel_appends() const { return kernel_appends_; }
-  /// Paths that were opened for reading, in order.
-  const std::vector<std::string>& opened_for_reading() const { return opened_for_reading_; }
+  int kernel_appends = 0;
 
   bool FolderExists(const std::string& path) override { return real_.FolderExists(path); }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
   PathKind Kind(const std::string& path) override { return real_.Kind(path); }
-  bool CreateFolder(const std::string& path, std::string* err) override;
-  bool CreateTextFile(const std::string& path, std::string* err) override;
+  bool CreateFolder(const std::string& path, std::string* err) override {
+    return !Refuse(Op::CreateFolder, path, err) && real_.CreateFolder(path, err);
+  }
+  bool CreateTextFile(const std::string& path, std::string* err) override {
+    return !Refuse(Op::CreateTextFile, path, err) && real_.CreateTextFile(path, err);
+  }
   bool MatchFiles(const std::string& folder, const std::string& pattern, Names* names,
-                  std::string* err) override;
+                  std::string* err) override {
+    return !Refuse(Op::MatchFiles, folder, err) && real_.MatchFiles(folder, pattern, names, err);
+  }
   bool SubFolders(const std::string& folder, std::vector<std::string>* names,
-                  std::string* err) override;
+                  std::string* err) override {
+    return !Refuse(Op::SubFolders, folder, err) && real_.SubFolders(folder, names, err);
+  }
   std::optional<FileIdentity> Identify(const std::string& path) override {
     return real_.Identify(path);
   }
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override;
-  std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override;
+  std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
+    return Refuse(Op::OpenWrite, path, err) ? nullptr : Wrap(real_.OpenWrite(path, err), path);
+  }
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
@@ -59,15 +73,22 @@ class FaultyFileSystem : public FileSystem {
     return real_.Examine(path, entry, err);
   }
   bool ListEntries(const std::string& folder, std::vector<std::string>* names,
-                   std::string* err) override {
-    return real_.ListEntries(folder, names, err);
+                   std::string* err) override { return real_.ListEntries(folder, names, err); }
+  std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override {
+    return Refuse(Op::OpenWrite, path, err) ? nullptr : Wrap(real_.OpenNew(path, err), path);
   }
-  std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override;
   std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
-                                              std::string* err) override;
-  bool Rename(const std::string& from, const std::string& to, std::string* err) override;
-  /// Counts and fails as Op::Rename.
-  bool RenameNoReplace(const std::string& from, const std::string& to, std::string* err) override;
+                                              std::string* err) override {
+    // The wrapper reads `path` once the real file system has set it.
+    return Refuse(Op::OpenWrite, folder, err) ? nullptr
+                                              : Wrap(real_.OpenTemporary(folder, path, err), *path);
+  }
+  bool Rename(const std::string& from, const std::string& to, std::string* err) override {
+    return !Refuse(Op::Rename, to, err) && real_.Rename(from, to, err);
+  }
+  bool RenameNoReplace(const std::string& from, const std::string& to, std::string* err) override {
+    return !Refuse(Op::Rename, to, err) && real_.RenameNoReplace(from, to, err);
+  }
   bool DeleteFile(const std::string& path, std::string* err) override {
     return real_.DeleteFile(path, err);
   }
@@ -82,33 +103,22 @@ class FaultyFileSystem : public FileSystem {
   }
   // The copies are the production ones, made through this layer, so every fault above
   // reaches them as a real one would.
-  bool CopyFile(const std::string& source, const std::string& target, std::string* err) override;
+  bool CopyFile(const std::string& source, const std::string& target, std::string* err) override {
+    return !Refuse(Op::CopyFile, target, err) && FileSystem::CopyFile(source, target, err);
+  }
   bool CopyFolder(const std::string& source, const std::string& target,
-                  std::string* err) override;
-
-  struct Rule {
-    Op op;
-    std::string path_part;
-    int error_number;
-    long long after_bytes;
-    int nth;  // 0: every call
-  };
-  /// The rule for `op` on `path`, or null.
-  const Rule* Find(Op op, const std::string& path) const;
-  void Opened() { ++open_files_; }
-  void Closed() { --open_files_; }
-  void KernelAppend() { ++kernel_appends_; }
+                  std::string* err) override {
+    return !Refuse(Op::CopyFolder, target, err) && FileSystem::CopyFolder(source, target, err);
+  }
 
  private:
-  bool Refuse(Op op, const std::string& what, const std::string& path, std::string* err);
+  /// Counts the call; true, with the failure in `err`, when a rule makes it fail.
+  bool Refuse(Op op, const std::string& path, std::string* err);
   std::unique_ptr<WritableFile> Wrap(std::unique_ptr<WritableFile> real, const std::string& path);
 
   FileSystem& real_;
   std::vector<Rule> rules_;
   std::map<Op, int> calls_;
-  int open_files_ = 0;
-  int kernel_appends_ = 0;
-  std::vector<std::string> opened_for_reading_;
 };
 
 }  // namespace quorvane::testing

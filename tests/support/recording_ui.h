@@ -10,22 +10,20 @@
 
 namespace quorvane::testing {
 
-/// One thing a run did to its window, in the order it happened.
-struct UiEvent {
-  enum Kind { Message, Focus, Busy, Caption } kind;
-  std::string text;  // message text, field name, caption, or "busy"/"default"
-  Icon icon = Icon::Information;
-  Buttons buttons = Buttons::Ok;
-  std::string title;
+/// What a run did to its window, one entry a step, as text that reads well in a failure:
+/// "Warning: 请输入…", "Question?: …" (Yes and No), "Error [系统错误]: …" (a title of its
+/// own), "focus txtPath", "busy", "idle", "caption 正在合并文件...33%".
+using Events = std::vector<std::string>;
 
-  bool operator==(const UiEvent&) const = default;
-};
-
-UiEvent Msg(std::string text, Icon icon, Buttons buttons = Buttons::Ok,
-            std::string title = kAppTitle);
-UiEvent FocusOn(std::string field);
-UiEvent Pointer(bool busy);
-UiEvent CaptionTo(std::string caption);
+std::string Msg(const std::string& text, Icon icon, Buttons buttons = Buttons::Ok,
+                const std::string& title = kAppTitle);
+/// The general error report, "系统错误：" + `text`.
+inline std::string SystemError(const std::string& text) {
+  return Msg("系统错误：" + text, Icon::Error);
+}
+inline std::string FocusOn(const std::string& field) { return "focus " + field; }
+inline std::string Pointer(bool busy) { return busy ? "busy" : "idle"; }
+inline std::string CaptionTo(const std::string& caption) { return "caption " + caption; }
 
 /// A fake window: fields are set by the test, questions are answered from a queue (No when
 /// it runs dry), and everything the run does is recorded.
@@ -35,39 +33,41 @@ class RecordingUi final : public TaskUi {
 
   std::map<std::string, std::string> texts;
   std::map<std::string, bool> checks;
-  std::map<std::string, int> selections;
   std::map<std::string, std::vector<std::string>> items;
   std::deque<Answer> answers;
-  std::vector<UiEvent> events;
+  Events events;
+  /// The messages alone, and the captions set alone (without the "caption " mark), in order.
+  Events messages;
+  std::vector<std::string> captions;
 
-  /// Only the messages, in order.
-  std::vector<UiEvent> Messages() const;
-  /// Only the captions set, in order.
-  std::vector<std::string> Captions() const;
+  /// Fills fields from "name=value|name=value": the text (a list's selection as a number),
+  /// and the check box ticked for "1".
+  void Set(const std::string& fields);
 
   std::string Text(const std::string& field) override { return texts[field]; }
   std::vector<std::string> Items(const std::string& field) override { return items[field]; }
   bool Checked(const std::string& field) override { return checks[field]; }
-  int Selected(const std::string& field) override;
+  /// A list's selection is the number in its text, -1 without one.
+  int Selected(const std::string& field) override {
+    return texts.contains(field) ? std::stoi(texts[field]) : -1;
+  }
   Answer Message(const std::string& text, Icon icon, Buttons buttons,
                  const std::string& title) override;
   void Focus(const std::string& field) override { events.push_back(FocusOn(field)); }
   void SetBusy(bool busy) override { events.push_back(Pointer(busy)); }
   std::string Caption() override { return caption_; }
-  void SetCaption(const std::string& caption) override;
+  void SetCaption(const std::string& caption) override {
+    caption_ = caption;
+    captions.push_back(caption);
+    events.push_back(CaptionTo(caption));
+  }
 
  private:
   std::string caption_;
 };
-
-std::ostream& operator<<(std::ostream& os, const UiEvent& e);
 
 }  // namespace quorvane::testing
 
 namespace quorvane {
 void PrintTo(const Names& names, std::ostream* os);
 }  // namespace quorvane
-
-namespace quorvane::testing {
-
-}  // namespace quorvane::testing

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -35,10 +34,7 @@ void TempDir::MakeFolder(const std::string& relative) const {
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 std::vector<std::string> Tree(const std::string& folder) {

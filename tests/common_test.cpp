@@ -1,0 +1,296 @@
+// The routines the tasks share: file and folder lists, numbering, natural order, the run
+// frame, and the file system's copies.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <random>
+
+#include "common/functions.h"
+#include "common/natural_order.h"
+#include "common/numbering.h"
+#include "common/run_frame.h"
+#include "support/faulty_filesystem.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace quorvane {
+namespace {
+
+using namespace testing;
+using Paths = std::vector<std::string>;
+using Op = FaultyFileSystem::Op;
+
+class FunctionsTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  RecordingUi ui;
+  FileSystem& fs = SystemFileSystem();
+  FaultyFileSystem faulty{fs};
+};
+
+TEST_F(FunctionsTest, FileListHoldsOnlyNormalFilesThatMatchInNaturalOrder) {
+  for (const char* name : {"b10.txt", "b9.txt", "B1.txt", ".hidden.txt", "note.md", "中文 名.txt",
+                           "-leading.txt", "gbk\xd6\xd0.txt", "a1.TXT", "a22.txt", "中.txt"})
+    dir.Write(name, "x");
+  dir.MakeFolder("folder.txt");
+  ::symlink((dir / "b9.txt").c_str(), (dir / "link.txt").c_str());
+  ::symlink((dir / "gone").c_str(), (dir / "broken.txt").c_str());
+  ::mkfifo((dir / "pipe.txt").c_str(), 0600);
+  const struct { const char* pattern; Names names; } rows[] = {
+      {"/*.txt",
+       {"-leading.txt", "a22.txt", "B1.txt", "b9.txt", "b10.txt", "gbk\xd6\xd0.txt", "link.txt",
+        "中.txt", "中文 名.txt"}},  // a name that is not UTF-8 is listed all the same
+      {"/a?.*", {"a1.TXT"}},
+      {"/?.txt", {"中.txt"}},
+      {"/[ab][12]*", {"a1.TXT", "a22.txt", "b10.txt"}},
+      {"/missing/*.txt", {}},
+  };
+  for (const auto& r : rows) EXPECT_EQ(*GetFileList(fs, ui, dir.path() + r.pattern), r.names);
+  EXPECT_TRUE(ui.events.empty());  // (a failure to list is reported: see the merge runs)
+}
+
+TEST_F(FunctionsTest, FolderListIsLevelOrderAndLeavesOutOnlyWhatADeepWalkCannotRead) {
+  for (const char* sub : {"A/B/D", "A/C/E", "A/.hidden"}) dir.MakeFolder(sub);
+  dir.Write("A/file", "");
+  ::symlink((dir / "A").c_str(), (dir / "A/C/loop").c_str());  // never followed
+  const std::string a = dir / "A";
+  EXPECT_EQ(*GetFolderList(fs, ui, a, true),
+            (Names{a + "/", a + "/.hidden/", a + "/B/", a + "/C/", a + "/B/D/", a + "/C/E/"}));
+  EXPECT_EQ(*GetFolderList(fs, ui, a + "/", false),
+            (Names{a + "/", a + "/.hidden/", a + "/B/", a + "/C/"}));
+  EXPECT_EQ(*GetFolderList(fs, ui, a + "/B/D", true), (Names{a + "/B/D/"}));
+  EXPECT_EQ(GetFolderList(fs, ui, "/", false)->front(), "/");
+  faulty.FailWhen(Op::SubFolders, "/C/", EACCES);
+  EXPECT_EQ(GetFolderList(faulty, ui, a, true)->size(), 5u);
+  EXPECT_TRUE(ui.events.empty());
+  EXPECT_FALSE(GetFolderList(faulty, ui, a + "/C", false));  // a shallow walk reports it
+  EXPECT_FALSE(GetFolderList(fs, ui, dir / "missing", true));
+  const auto error = [](const std::string& text) {
+    return Msg(text, Icon::Error, Buttons::Ok, "系统错误");
+  };
+  EXPECT_EQ(ui.messages,
+            (Events{error("无法读取目录“" + a + "/C/”：权限不够"),
+                    error("找不到目录“" + dir / "missing" + "”：没有那个文件或目录")}));
+}
+
+// A disk whose top folder holds more subfolders than a 16-bit counter can count.
+class CrowdedFileSystem final : public FaultyFileSystem {
+ public:
+  using FaultyFileSystem::FaultyFileSystem;
+  bool FolderExists(const std::string&) override { return true; }
+  bool SubFolders(const std::string& folder, std::vector<std::string>* names,
+                  std::string*) override {
+    for (int i = 0; folder == "/top/" && i < 70000; ++i) names->push_back(std::to_string(i));
+    return true;
+  }
+};
+
+TEST_F(FunctionsTest, FolderListHasNoFixedLimit) {
+  CrowdedFileSystem crowded(fs);
+  const NameList list = GetFolderList(crowded, ui, "/top", true);
+  ASSERT_EQ(list->size(), 70001u);
+  EXPECT_EQ(list->back(), "/top/69999/");
+}
+
+TEST_F(FunctionsTest, CreatePathMakesEveryMissingLevelAndKeepsThemAfterAFailure) {
+  std::string target = dir / "x/y";
+  CreatePath(fs, ui, target);
+  EXPECT_EQ(target, dir / "x/y/");
+  EXPECT_TRUE(fs.FolderExists(dir / "x/y"));
+  CreatePath(fs, ui, target);  // already there: nothing to do, nothing to say
+  EXPECT_TRUE(ui.events.empty());
+
+  faulty.FailWhen(Op::CreateFolder, "/b/", ENOSPC);
+  target = dir / "a/b/c";
+  CreatePath(faulty, ui, target);
+  EXPECT_TRUE(fs.FolderExists(dir / "a"));
+  EXPECT_FALSE(fs.FolderExists(dir / "a/b"));
+  EXPECT_EQ(ui.messages, Events{SystemError("无法创建目录“" + dir / "a/b/" + "”：磁盘空间不足")});
+}
+
+TEST(NaturalOrderTest, OrdersAsFileManagersDoAndIsATotalOrder) {
+  const Paths expected = {"a", "B", "page1.txt", "Page2.txt", "page02.txt", "page2.txt",
+                          "page10.txt", "x99999999999999999999999", "x100000000000000000000000",
+                          "中文.txt"};
+  Paths names = expected;
+  std::shuffle(names.begin(), names.end(), std::mt19937(7));
+  std::sort(names.begin(), names.end(), NaturalLess);
+  EXPECT_EQ(names, expected);
+  // Names that the natural rules call equal still get one fixed order from their bytes.
+  EXPECT_NE(NaturalCompare("a1", "A01"), 0);
+  EXPECT_EQ(NaturalCompare("a1", "A01"), -NaturalCompare("A01", "a1"));
+  EXPECT_EQ(NaturalCompare("same", "same"), 0);
+  EXPECT_LT(NaturalCompare("a", "a0"), 0);
+}
+
+TEST(RunFrameTest, ErrorReportAndThrownFailuresLeaveTheWindowAsItWas) {
+  RecordingUi ui("批合并文件");
+  RunFrame frame(ui);
+  const RunOutcome outcome = frame.Guard([&]() -> RunOutcome {
+    frame.Begin();
+    frame.Progress("p", 0, 2);
+    throw std::runtime_error("boom");
+  });
+  EXPECT_EQ(outcome, RunOutcome::Failed);
+  EXPECT_EQ(ui.events, (Events{Pointer(true), CaptionTo("p0%"), Pointer(false),
+                               CaptionTo("批合并文件"), SystemError("boom")}));
+}
+
+constexpr auto kCreate = NumberingTask::Create;
+constexpr auto kRename = NumberingTask::Rename;
+
+TEST(NumberingTest, NumericTest) {
+  for (const char* t : {"1", "-3", " 7 ", "+5", "007", "\t8"})
+    EXPECT_TRUE(PassesNumericTest(t)) << t;
+  for (const char* t : {"2.5", "1.0", "", "  ", "1e3", "&H10", "1,000", "- 3", "3-"})
+    EXPECT_FALSE(PassesNumericTest(t)) << t;
+}
+
+TEST(NumberingTest, CheckOrderMessagesFocusAndWidth) {
+  // A row without a message passes, with that width.
+  const char* digits = "位数只能是正整数！";
+  const struct { NumberingTask task; std::string fields; const char *message, *focus; int width; }
+      rows[] = {
+      {kCreate, "txtFrom=2.5|txtTo=5|txtStep=1", "请输入整数！", "txtFrom", 0},
+      {kCreate, "txtFrom=1|txtTo= ", "请输入整数！", "txtTo", 0},
+      {kCreate, "txtFrom=007|txtTo=20|txtStep=1|chkAddZero=1", "", "", 3},
+      {kCreate, "txtFrom=-10|txtTo=10|txtStep=-1|chkAddZero=1", "", "", 3},
+      {kRename, "txtFrom=1|txtStep=x|chkAddZero=1|txtDigits=0", digits, "txtDigits", 0},
+      {kRename, "txtFrom=1|txtStep=1|chkAddZero=1|txtDigits=2.0", digits, "txtDigits", 0},
+      {kRename, "txtFrom=1|txtStep=x|txtDigits=abc", "递增量只能是整数！", "", 0},
+      {kRename, "txtFrom=1|txtStep= -00", "递增量不能为零！", "txtStep", 0},
+      {kRename, "txtFrom=1|txtStep=-1|chkAddZero=1|txtDigits= 4", "", "", 4},
+  };
+  for (const auto& row : rows) {
+    RecordingUi ui;
+    ui.Set("txtPre= a |chkPre=1|txtSuf=txt|" + row.fields);
+    RunFrame frame(ui);
+    NumberingSettings s;
+    const bool ended = CheckNumbering(frame, row.task, &s).has_value();
+    Events expected;
+    if (*row.message) expected.push_back(Msg(row.message, Icon::Warning));
+    if (*row.focus) expected.push_back(FocusOn(row.focus));
+    EXPECT_EQ(ui.events, expected) << row.fields;
+    EXPECT_EQ(ended ? "" : s.prefix + "|" + s.suffix + "|" + std::to_string(s.width),
+              ended ? "" : " a ||" + std::to_string(row.width));
+  }
+}
+
+TEST(NumberingTest, RunsOfNumbersAndPercentages) {
+  const struct { std::int32_t first, last, step; std::vector<std::int32_t> numbers;
+                 std::vector<std::string> percentages; /* checked when given */ } rows[] = {
+      {1, 10, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}},
+      {1, 10, 3, {1, 4, 7, 10}, {}},
+      {1, 10, 4, {1, 5, 9}, {"0%", "44%", "89%"}},
+      {10, 1, -1, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, {}},
+      {10, 1, -4, {10, 6, 2}, {}},
+      {1, 10, -1, {}, {}},
+      {10, 1, 1, {}, {}},
+      {1, 10, 2, {1, 3, 5, 7, 9}, {"0%", "22%", "44%", "67%", "89%"}},
+      {5, 5, 1, {5}, {"0%"}},
+      {INT_MAX - 1, INT_MAX, 1, {INT_MAX - 1, INT_MAX}, {"0%", "100%"}},
+  };
+  for (const auto& row : rows) {
+    NumberingSettings s;
+    s.first = row.first, s.last = row.last, s.step = row.step;
+    std::vector<std::int32_t> numbers;
+    std::vector<std::string> percentages;
+    for (long long i = 0; i < NumberCount(s); ++i) {
+      numbers.push_back(NumberAt(s, i));
+      percentages.push_back(ProgressPercentage(s, i));
+    }
+    EXPECT_EQ(numbers, row.numbers) << row.first << " to " << row.last << " by " << row.step;
+    EXPECT_TRUE(row.percentages.empty() || percentages == row.percentages) << row.first;
+  }
+}
+
+TEST(NumberingTest, NamesAndTheItemsTheyName) {
+  NumberingSettings s;
+  s.prefix = "a", s.suffix = "";  // a file name never ends in "."; a folder name keeps its dots
+  EXPECT_EQ(MakeItemName(7, s, kFileNameSeparator) + MakeItemName(7, s, kFolderNameSeparator),
+            "a7a7");
+  s.suffix = "x..", s.zero_fill = true, s.width = 3;
+  EXPECT_EQ(MakeItemName(-5, s, kFileNameSeparator), "a0-5.x");
+  EXPECT_EQ(MakeItemName(-10, s, kFolderNameSeparator) + MakeItemName(5, s, kFolderNameSeparator),
+            "a-10x..a005x..");
+
+  // Which item a name in the folder is: 从 -10 到 10 by 5 gives a-10.x, a0-5.x, a000.x ...
+  s.first = -10, s.last = 10, s.step = 5;
+  for (const auto& [name, counter] : {std::pair{"a-10.x", 0}, {"a0-5.x", 1}, {"a000.x", 2},
+                                      {"a010.x", 4}, {"a10.x", -1}, {"a001.x", -1}, {"a015.x", -1}})
+    EXPECT_EQ(ItemCounter(name, s, kFileNameSeparator).value_or(-1), counter) << name;
+}
+
+class CopyTest : public ::testing::Test {
+ protected:
+  CopyTest() : source(dir.Write("src/a.bin", content)) {
+    ::chmod(source.c_str(), 0640);
+    const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000'000, 123456789}};
+    ::utimensat(AT_FDCWD, source.c_str(), times, 0);
+  }
+
+  const std::string content = std::string(3'000'000, 'c') + "end";  // several blocks
+  TempDir dir;
+  const std::string source;
+  std::string err;
+};
+
+TEST_F(CopyTest, KernelCopyKeepsBytesModeAndTimeAndReplacesAnOldTarget) {
+  dir.Write("out/old.bin", "old");
+  ::chmod((dir / "out/old.bin").c_str(), 0444);
+  for (const char* name : {"out/new.bin", "out/old.bin"}) {
+    ASSERT_TRUE(SystemFileSystem().CopyFile(source, dir / name, &err)) << err;
+    EXPECT_TRUE(ReadAll(dir / name) == content) << name;
+    struct stat st;
+    ::stat((dir / name).c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << name;
+    EXPECT_EQ(st.st_mtim.tv_sec * 1'000'000'000 + st.st_mtim.tv_nsec, 1'000'000'000'123'456'789);
+  }
+  EXPECT_EQ(Tree(dir / "out").size(), 2u);  // no temporary left beside them
+}
+
+TEST_F(CopyTest, NeverCopiesOntoItself) {
+  ::link(source.c_str(), (dir / "src/hard.bin").c_str());
+  EXPECT_FALSE(SystemFileSystem().CopyFile(source, dir / "src/hard.bin", &err));
+  EXPECT_EQ(err, "无法复制到“" + dir / "src/hard.bin" + "”：与源文件是同一个文件");
+  EXPECT_FALSE(SystemFileSystem().CopyFolder(dir / "src", dir / "src/", &err));
+  EXPECT_EQ(err, "无法复制到“" + dir / "src/" + "”：与源目录是同一个目录");
+  EXPECT_TRUE(ReadAll(source) == content);
+}
+
+TEST_F(CopyTest, AFailedCopyLeavesTheOldTargetWholeAndNoPartialFile) {
+  dir.Write("out/old.bin", "old");
+  for (const auto& [op, after] : {std::pair{Op::Write, 100'000}, {Op::Read, 5}, {Op::Rename, 0}}) {
+    FaultyFileSystem fs(SystemFileSystem());
+    fs.FailWhen(op, "/", ENOSPC, after);
+    EXPECT_FALSE(fs.CopyFile(source, dir / "out/old.bin", &err));
+    // A new name is written directly; it needs no rename.
+    EXPECT_EQ(fs.CopyFile(source, dir / "out/new.bin", &err), op == Op::Rename);
+    ::unlink((dir / "out/new.bin").c_str());
+    EXPECT_EQ(Tree(dir / "out"), Paths{"old.bin=old"});
+    EXPECT_EQ(fs.open_files, 0);
+  }
+}
+
+TEST_F(CopyTest, FolderCopyKeepsLinksAndHiddenEntriesMergesAndNeverEntersItsDestination) {
+  dir.Write("src/.hidden", "h");
+  dir.Write("src/sub/x", "x");
+  ::symlink("/etc", (dir / "src/link").c_str());
+  ::chmod((dir / "src/sub").c_str(), 0750);
+  dir.Write("src/copy/.hidden", "old");  // the destination is there already, inside the source
+  dir.Write("src/copy/mine", "kept");
+  ::symlink("elsewhere", (dir / "src/copy/link").c_str());
+  ASSERT_TRUE(SystemFileSystem().CopyFolder(dir / "src", dir / "src/copy", &err)) << err;
+  EXPECT_EQ(Tree(dir / "src/copy"), (Paths{".hidden=h", "a.bin=" + content, "link -> /etc",
+                                           "mine=kept", "sub/", "sub/x=x"}));
+  struct stat st;
+  EXPECT_EQ(::stat((dir / "src/copy/sub").c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0750u);
+}
+
+}  // namespace
+}  // namespace quorvane
