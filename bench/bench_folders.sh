@@ -15,6 +15,7 @@
 # of the copy (about 8 GB stays on disk meanwhile). The two commands of a pair run back to
 # back, in alternating order, and each pair gives one ratio; the median of the ratios counts.
 set -euo pipefail
+here=$(dirname "$(realpath "$0")")
 
 build=$(realpath "${1:-$(dirname "$0")/../build}")
 base=${2:-${TMPDIR:-/tmp}}
@@ -38,12 +39,6 @@ for i in $(seq 2 20); do cp large/big1.bin "large/big$i.bin"; done
 echo "  flat $(find flat -type f | wc -l) files, tree $(find tree -type f | wc -l) files," \
      "large $(du -sh large | cut -f1)"
 
-# Runs a shell command and prints "seconds peak_kib".
-measure() {
-  /usr/bin/time -o "$work/time.out" -f '%e %M' bash -c "$1" >/dev/null 2>&1
-  tail -1 "$work/time.out"
-}
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 # A new empty target for the next run, named in $T; KEEP=0 removes the one before.
 runs=0
 fresh() {
@@ -52,27 +47,8 @@ fresh() {
   mkdir "$work/$T" && sync
 }
 
-# pair NAME OURS THEIRS: REPEAT pairs in alternating order after one warm-up run each; each
-# run into a fresh, empty target.
-pair() {
-  local name=$1 ours=$2 theirs=$3 ratios=() our_times=() their_times=() om=0 tm=0 a b am bm
-  fresh; bash -c "$ours" >/dev/null 2>&1; fresh; bash -c "$theirs" >/dev/null 2>&1
-  for r in $(seq "$REPEAT"); do
-    if [ $((r % 2)) -eq 1 ]; then
-      fresh; read -r a am < <(measure "$ours"); fresh; read -r b bm < <(measure "$theirs")
-    else
-      fresh; read -r b bm < <(measure "$theirs"); fresh; read -r a am < <(measure "$ours")
-    fi
-    our_times+=("$a"); their_times+=("$b")
-    ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')")
-    [ "$am" -gt "$om" ] && om=$am; [ "$bm" -gt "$tm" ] && tm=$bm
-  done
-  awk -v n="$name" -v a="$(printf '%s\n' "${our_times[@]}" | median)" \
-      -v b="$(printf '%s\n' "${their_times[@]}" | median)" \
-      -v r="$(printf '%s\n' "${ratios[@]}" | median)" -v ma="$om" -v mb="$tm" 'BEGIN {
-    printf "%-40s quorvane %6.2f s %6.1f MB | other %6.2f s %6.1f MB | ratio %.2f\n",
-           n, a, ma / 1024, b, mb / 1024, r }'
-}
+before_run() { fresh; }
+source "$here/pairs.sh"
 
 # Both sides must leave the same files in the target.
 check() {

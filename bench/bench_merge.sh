@@ -10,6 +10,7 @@
 # weighs on both sides. The standard tools are given the same files in the same natural order
 # as quorvane (from quorvane-natural-list), also where names are not zero-padded.
 set -euo pipefail
+here=$(dirname "$(realpath "$0")")
 
 build=$(realpath "${1:-$(dirname "$0")/../build}")
 base=${2:-${TMPDIR:-/tmp}}
@@ -39,33 +40,7 @@ for set in small:'*.bin' large:'*.bin' text:'*.txt' tiny:'*.txt'; do
   "$list" "${set%%:*}" "${set#*:}" > "${set%%:*}.list"
 done
 
-# Runs a shell command and prints "seconds peak_kib".
-measure() {
-  /usr/bin/time -o "$work/time.out" -f '%e %M' bash -c "$1" >/dev/null 2>&1
-  tail -1 "$work/time.out"
-}
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
-# pair NAME OURS THEIRS: REPEAT pairs in alternating order after one warm-up run each.
-pair() {
-  local name=$1 ours=$2 theirs=$3 ratios=() our_times=() their_times=() om=0 tm=0 a b am bm
-  bash -c "$ours" >/dev/null 2>&1; bash -c "$theirs" >/dev/null 2>&1
-  for r in $(seq "$REPEAT"); do
-    if [ $((r % 2)) -eq 1 ]; then
-      read -r a am < <(measure "$ours"); read -r b bm < <(measure "$theirs")
-    else
-      read -r b bm < <(measure "$theirs"); read -r a am < <(measure "$ours")
-    fi
-    our_times+=("$a"); their_times+=("$b")
-    ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')")
-    [ "$am" -gt "$om" ] && om=$am; [ "$bm" -gt "$tm" ] && tm=$bm
-  done
-  awk -v n="$name" -v a="$(printf '%s\n' "${our_times[@]}" | median)" \
-      -v b="$(printf '%s\n' "${their_times[@]}" | median)" \
-      -v r="$(printf '%s\n' "${ratios[@]}" | median)" -v ma="$om" -v mb="$tm" 'BEGIN {
-    printf "%-36s quorvane %6.2f s %6.1f MB | other %6.2f s %6.1f MB | ratio %.2f\n",
-           n, a, ma / 1024, b, mb / 1024, r }'
-}
+source "$here/pairs.sh"
 
 echo
 echo "$REPEAT pairs each; ratio = median of the pairs' quorvane / other."
