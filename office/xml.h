@@ -1,0 +1,64 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+namespace quorvane::office {
+
+/// The namespaces the engine reads and writes, by their URIs.
+namespace ns {
+inline constexpr const char* kWord = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+inline constexpr const char* kSheet = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+inline constexpr const char* kRel =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+inline constexpr const char* kPackageRel =
+    "http://schemas.openxmlformats.org/package/2006/relationships";
+inline constexpr const char* kContentTypes =
+    "http://schemas.openxmlformats.org/package/2006/content-types";
+inline constexpr const char* kDrawing = "http://schemas.openxmlformats.org/drawingml/2006/main";
+inline constexpr const char* kWordDrawing =
+    "http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing";
+inline constexpr const char* kPicture = "http://schemas.openxmlformats.org/drawingml/2006/picture";
+inline constexpr const char* kMarkup = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+inline constexpr const char* kVml = "urn:schemas-microsoft-com:vml";
+inline constexpr const char* kOffice = "urn:schemas-microsoft-com:office:office";
+inline constexpr const char* kWord2010 = "http://schemas.microsoft.com/office/word/2010/wordml";
+/// Strict documents use namespaces under this root; the engine refuses them.
+inline constexpr const char* kStrictRoot = "http://purl.oclc.org/ooxml/";
+}  // namespace ns
+
+/// Parses the XML part `part` from `bytes`, keeping blank text (a run holding one space)
+/// and the declaration. Then every element and attribute name is rewritten to the engine's
+/// own prefix for its namespace (w:, r:, wp:, a:, pic:, mc:, v:, o:, w14:, and no prefix
+/// for SpreadsheetML and the package namespaces), whatever prefix its producer chose, with
+/// the declarations on the root and the prefix lists of mc:Ignorable and mc:Choice/@Requires
+/// following. Code may then match names such as "w:p" literally. Namespaces the engine does
+/// not know keep their prefixes; a clash with one of ours is resolved by renaming theirs.
+/// False with `err` (naming `part`) when the bytes are not well-formed.
+bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_document* doc,
+              std::string* err);
+
+/// The document as bytes, as written: no indentation added, declaration kept.
+std::string SaveXml(const pugi::xml_document& doc);
+
+/// The namespace URI bound to `prefix` ("" for the default) at `node`, looking up through its
+/// ancestors; empty when none is bound.
+std::string NamespaceOf(pugi::xml_node node, std::string_view prefix);
+
+/// True when any element or attribute of `doc` is in a Strict namespace.
+bool UsesStrictNamespaces(const pugi::xml_document& doc);
+
+/// The ids that `node` and everything below it use in relationship attributes: any attribute
+/// in the relationships namespace (r:id, r:embed, r:link, r:pict, r:dm, r:lo, r:qs, r:cs, ...)
+/// and o:relid. Needs the prefixes ParseXml gives.
+std::set<std::string> RelationshipIdsUsed(pugi::xml_node node);
+
+/// Rewrites those same attributes in `node` and below through `id_map` (old id -> new id);
+/// ids not in the map are left as they are.
+void RemapRelationshipIds(pugi::xml_node node, const std::map<std::string, std::string>& id_map);
+
+}  // namespace quorvane::office
