@@ -1,0 +1,1160 @@
+#include "office/excel_gather.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "office/xml.h"
+
+namespace quorvane::office {
+
+namespace {
+
+namespace ct {
+constexpr const char* kWorkbook =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+constexpr const char* kWorksheet =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+constexpr const char* kChartsheet =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml";
+constexpr const char* kStyles = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
+constexpr const char* kStrings =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
+constexpr const char* kTheme = "application/vnd.openxmlformats-officedocument.theme+xml";
+constexpr const char* kTable = "application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml";
+constexpr const char* kChart = "application/vnd.openxmlformats-officedocument.drawingml.chart+xml";
+}  // namespace ct
+
+std::string Rel(const char* last) { return std::string(reltype::kRoot) + last; }
+
+constexpr const char* kWorkbookPart = "/xl/workbook.xml";
+constexpr const char* kStylesPart = "/xl/styles.xml";
+constexpr const char* kThemePart = "/xl/theme/theme1.xml";
+constexpr const char* kStringsPart = "/xl/sharedStrings.xml";
+constexpr int kBlankSheetsBefore = 2;  // Sheet1 and Sheet2; Sheet3 stays last
+constexpr int kDaysFrom1900To1904 = 1462;
+constexpr size_t kMaxSheetName = 31;
+
+constexpr const char* kTheme1 =
+    R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+    "\n"
+    R"(<a:theme xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" name="Office Theme">)"
+    R"(<a:themeElements><a:clrScheme name="Office">)"
+    R"(<a:dk1><a:sysClr val="windowText" lastClr="000000"/></a:dk1>)"
+    R"(<a:lt1><a:sysClr val="window" lastClr="FFFFFF"/></a:lt1>)"
+    R"(<a:dk2><a:srgbClr val="44546A"/></a:dk2><a:lt2><a:srgbClr val="E7E6E6"/></a:lt2>)"
+    R"(<a:accent1><a:srgbClr val="4472C4"/></a:accent1><a:accent2><a:srgbClr val="ED7D31"/></a:accent2>)"
+    R"(<a:accent3><a:srgbClr val="A5A5A5"/></a:accent3><a:accent4><a:srgbClr val="FFC000"/></a:accent4>)"
+    R"(<a:accent5><a:srgbClr val="5B9BD5"/></a:accent5><a:accent6><a:srgbClr val="70AD47"/></a:accent6>)"
+    R"(<a:hlink><a:srgbClr val="0563C1"/></a:hlink><a:folHlink><a:srgbClr val="954F72"/></a:folHlink>)"
+    R"(</a:clrScheme><a:fontScheme name="Office">)"
+    R"(<a:majorFont><a:latin typeface="Calibri Light"/><a:ea typeface=""/><a:cs typeface=""/></a:majorFont>)"
+    R"(<a:minorFont><a:latin typeface="Calibri"/><a:ea typeface=""/><a:cs typeface=""/></a:minorFont>)"
+    R"(</a:fontScheme><a:fmtScheme name="Office"><a:fillStyleLst>)"
+    R"(<a:solidFill><a:schemeClr val="phClr"/></a:solidFill>)"
+    R"(<a:solidFill><a:schemeClr val="phClr"><a:tint val="50000"/></a:schemeClr></a:solidFill>)"
+    R"(<a:solidFill><a:schemeClr val="phClr"><a:shade val="80000"/></a:schemeClr></a:solidFill>)"
+    R"(</a:fillStyleLst><a:lnStyleLst>)"
+    R"(<a:ln w="6350"><a:solidFill><a:schemeClr val="phClr"/></a:solidFill></a:ln>)"
+    R"(<a:ln w="12700"><a:solidFill><a:schemeClr val="phClr"/></a:solidFill></a:ln>)"
+    R"(<a:ln w="19050"><a:solidFill><a:schemeClr val="phClr"/></a:solidFill></a:ln>)"
+    R"(</a:lnStyleLst><a:effectStyleLst>)"
+    R"(<a:effectStyle><a:effectLst/></a:effectStyle><a:effectStyle><a:effectLst/></a:effectStyle>)"
+    R"(<a:effectStyle><a:effectLst/></a:effectStyle></a:effectStyleLst><a:bgFillStyleLst>)"
+    R"(<a:solidFill><a:schemeClr val="phClr"/></a:solidFill>)"
+    R"(<a:solidFill><a:schemeClr val="phClr"><a:tint val="95000"/></a:schemeClr></a:solidFill>)"
+    R"(<a:solidFill><a:schemeClr val="phClr"><a:shade val="90000"/></a:schemeClr></a:solidFill>)"
+    R"(</a:bgFillStyleLst></a:fmtScheme></a:themeElements><a:objectDefaults/><a:extraSpcLst/></a:theme>)";
+
+std::string BlankSheet(bool selected) {
+  std::string xml =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      "\n"
+      R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+      R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+      R"(<dimension ref="A1"/><sheetViews><sheetView )";
+  if (selected) xml += R"(tabSelected="1" )";
+  xml += R"(workbookViewId="0"/></sheetViews><sheetFormatPr defaultRowHeight="15"/><sheetData/>)"
+         R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
+         R"(</worksheet>)";
+  return xml;
+}
+
+std::string EscapeXml(std::string_view text, bool attribute) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += attribute ? "&quot;" : "\""; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string* out;
+  explicit StringWriter(std::string* o) : out(o) {}
+  void write(const void* data, size_t size) override {
+    out->append(static_cast<const char*>(data), size);
+  }
+};
+
+std::string Print(pugi::xml_node node) {
+  std::string out;
+  StringWriter writer(&out);
+  node.print(writer, "", pugi::format_raw);
+  return out;
+}
+
+// --- Names -------------------------------------------------------------------------------
+
+std::vector<char32_t> Decode(std::string_view s) {
+  std::vector<char32_t> out;
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = s[i];
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    char32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
+    size_t j = i + 1;
+    for (int k = 0; k < extra && j < s.size(); ++k, ++j) cp = (cp << 6) | (s[j] & 0x3F);
+    out.push_back(cp);
+    i = j;
+  }
+  return out;
+}
+
+void Encode(char32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    *out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out += static_cast<char>(0xC0 | (cp >> 6));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out += static_cast<char>(0xE0 | (cp >> 12));
+    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (cp >> 18));
+    *out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+char32_t Fold(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+  if (c >= 0x391 && c <= 0x3A9) return c + 32;
+  if (c >= 0x410 && c <= 0x42F) return c + 32;
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;  // full-width Latin
+  return c;
+}
+
+/// The key under which names that differ only in letter case are the same name.
+std::string FoldCase(std::string_view name) {
+  std::string out;
+  for (char32_t c : Decode(name)) Encode(Fold(c), &out);
+  return out;
+}
+
+/// Length as Excel counts it: UTF-16 code units.
+size_t NameLength(const std::vector<char32_t>& cps) {
+  size_t n = 0;
+  for (char32_t c : cps) n += c >= 0x10000 ? 2 : 1;
+  return n;
+}
+
+std::string Truncated(const std::vector<char32_t>& cps, size_t units) {
+  std::string out;
+  size_t n = 0;
+  for (char32_t c : cps) {
+    n += c >= 0x10000 ? 2 : 1;
+    if (n > units) break;
+    Encode(c, &out);
+  }
+  return out;
+}
+
+/// A usable sheet name from whatever a source holds: no []:*?/\, not empty, at most 31.
+std::string ValidSheetName(const std::string& name) {
+  std::vector<char32_t> cps;
+  for (char32_t c : Decode(name)) {
+    if (c == '[' || c == ']' || c == ':' || c == '*' || c == '?' || c == '/' || c == '\\' || c < 0x20) {
+      c = '_';
+    }
+    cps.push_back(c);
+  }
+  while (!cps.empty() && cps.front() == '\'') cps.erase(cps.begin());
+  while (!cps.empty() && cps.back() == '\'') cps.pop_back();
+  if (cps.empty()) return "Sheet";
+  return Truncated(cps, kMaxSheetName);
+}
+
+// --- Formulas ----------------------------------------------------------------------------
+
+bool IsNameChar(unsigned char c) {
+  return std::isalnum(c) || c == '_' || c == '.' || c == '\\' || c >= 0x80;
+}
+
+std::string Quoted(const std::string& name) {
+  std::string out = "'";
+  for (char c : name) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+/// Renames a source's sheets and tables got in the gathered workbook, by folded old name.
+struct Renames {
+  std::map<std::string, std::string> sheets;
+  std::map<std::string, std::string> tables;
+  bool empty() const { return sheets.empty() && tables.empty(); }
+};
+
+/// `formula` with its references to renamed sheets (A!B1, 'a b'!B1, A:C!B1) and renamed tables
+/// (T[col]) following the new names. String literals and external references are left alone.
+std::string RewriteFormula(std::string_view f, const Renames& renames) {
+  auto renamed_sheet = [&](const std::string& name) -> const std::string* {
+    auto it = renames.sheets.find(FoldCase(name));
+    return it == renames.sheets.end() ? nullptr : &it->second;
+  };
+  auto sheet_ref = [&](const std::string& first, const std::string* second) -> std::string {
+    const std::string* a = renamed_sheet(first);
+    const std::string* b = second ? renamed_sheet(*second) : nullptr;
+    std::string whole = a ? *a : first;
+    if (second) whole += ":" + (b ? *b : *second);
+    return Quoted(whole);
+  };
+  std::string out;
+  out.reserve(f.size() + 16);
+  const size_t n = f.size();
+  size_t i = 0;
+  while (i < n) {
+    const char c = f[i];
+    if (c == '"') {
+      size_t j = i + 1;
+      while (j < n) {
+        if (f[j] == '"') {
+          if (j + 1 < n && f[j + 1] == '"') { j += 2; continue; }
+          break;
+        }
+        ++j;
+      }
+      j = std::min(n, j + 1);
+      out.append(f.substr(i, j - i));
+      i = j;
+    } else if (c == '\'') {
+      std::string name;
+      size_t j = i + 1;
+      while (j < n) {
+        if (f[j] == '\'') {
+          if (j + 1 < n && f[j + 1] == '\'') { name += '\''; j += 2; continue; }
+          break;
+        }
+        name += f[j++];
+      }
+      const size_t end = std::min(n, j + 1);
+      const bool is_sheet = end < n && f[end] == '!' && name.find_first_of("[]") == std::string::npos;
+      if (is_sheet) {
+        const size_t colon = name.find(':');
+        const std::string first = name.substr(0, colon);
+        const std::string second = colon == std::string::npos ? "" : name.substr(colon + 1);
+        if (renamed_sheet(first) || (colon != std::string::npos && renamed_sheet(second))) {
+          out += sheet_ref(first, colon == std::string::npos ? nullptr : &second);
+          i = end;
+          continue;
+        }
+      }
+      out.append(f.substr(i, end - i));
+      i = end;
+    } else if (IsNameChar(c) && !std::isdigit(static_cast<unsigned char>(c)) &&
+               (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != ']' && f[i - 1] != '!'))) {
+      size_t j = i;
+      while (j < n && IsNameChar(f[j])) ++j;
+      const std::string token(f.substr(i, j - i));
+      if (j < n && f[j] == '!' && renamed_sheet(token)) {
+        out += sheet_ref(token, nullptr);
+      } else if (j < n && f[j] == ':') {
+        size_t k = j + 1;
+        while (k < n && IsNameChar(f[k])) ++k;
+        const std::string second(f.substr(j + 1, k - j - 1));
+        if (k < n && f[k] == '!' && !second.empty() && (renamed_sheet(token) || renamed_sheet(second))) {
+          out += sheet_ref(token, &second);
+          j = k;
+        } else {
+          out += token;
+        }
+      } else if (j < n && f[j] == '[') {
+        auto it = renames.tables.find(FoldCase(token));
+        out += it == renames.tables.end() ? token : it->second;
+      } else {
+        out += token;
+      }
+      i = j;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool IsFormulaElement(const char* name) {
+  return !std::strcmp(name, "f") || !std::strcmp(name, "formula") || !std::strcmp(name, "formula1") ||
+         !std::strcmp(name, "formula2") || !std::strcmp(name, "xm:f") ||
+         !std::strcmp(name, "calculatedColumnFormula") || !std::strcmp(name, "totalsRowFormula");
+}
+
+/// Rewrites the formulas below `node` (cells, validations, conditional formats, internal
+/// hyperlinks) for `renames`.
+void RewriteFormulas(pugi::xml_node node, const Renames& renames) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    if (IsFormulaElement(child.name())) {
+      pugi::xml_node text = child.first_child();
+      if (text && (text.type() == pugi::node_pcdata || text.type() == pugi::node_cdata)) {
+        text.set_value(RewriteFormula(text.value(), renames).c_str());
+      }
+      continue;
+    }
+    if (!std::strcmp(child.name(), "hyperlink")) {
+      if (pugi::xml_attribute location = child.attribute("location")) {
+        location.set_value(RewriteFormula(location.value(), renames).c_str());
+      }
+    }
+    RewriteFormulas(child, renames);
+  }
+}
+
+/// Chart parts keep their prefixes; their formula elements end in ":f".
+void RewriteChartFormulas(pugi::xml_node node, const Renames& renames) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    const char* name = child.name();
+    const char* colon = std::strrchr(name, ':');
+    const char* local = colon ? colon + 1 : name;
+    if (!std::strcmp(local, "f")) {
+      pugi::xml_node text = child.first_child();
+      if (text && text.type() == pugi::node_pcdata) {
+        text.set_value(RewriteFormula(text.value(), renames).c_str());
+      }
+      continue;
+    }
+    RewriteChartFormulas(child, renames);
+  }
+}
+
+// --- Styles ------------------------------------------------------------------------------
+
+/// Whether a number-format code shows a date (days, months as names, years), not a time
+/// or a plain number.
+bool IsDateCode(std::string_view code) {
+  bool in_quotes = false;
+  int brackets = 0;
+  for (size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (in_quotes) {
+      if (c == '"') in_quotes = false;
+      continue;
+    }
+    if (c == '"') { in_quotes = true; continue; }
+    if (c == '\\' || c == '_' || c == '*') { ++i; continue; }
+    if (c == '[') { ++brackets; continue; }
+    if (c == ']') { --brackets; continue; }
+    if (brackets > 0) continue;
+    const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (l == 'd' || l == 'y' || l == 'e') return true;
+    if (l == 'm' && code.substr(i, 3) == "mmm") return true;
+  }
+  return false;
+}
+
+bool IsBuiltinDateFormat(int id) {
+  return (id >= 14 && id <= 17) || id == 22 || (id >= 27 && id <= 31) || (id >= 34 && id <= 36) ||
+         (id >= 50 && id <= 58);
+}
+
+/// Removes what a style entry carries in namespaces the gathered styles part does not declare.
+void StripForeign(pugi::xml_node node) {
+  for (pugi::xml_attribute a = node.first_attribute(); a;) {
+    pugi::xml_attribute next = a.next_attribute();
+    if (std::strchr(a.name(), ':')) node.remove_attribute(a);
+    a = next;
+  }
+  for (pugi::xml_node child = node.first_child(); child;) {
+    pugi::xml_node next = child.next_sibling();
+    if (child.type() == pugi::node_element &&
+        (std::strchr(child.name(), ':') || !std::strcmp(child.name(), "extLst"))) {
+      node.remove_child(child);
+    } else {
+      StripForeign(child);
+    }
+    child = next;
+  }
+}
+
+/// Entries kept once each, by their XML.
+struct UniqueList {
+  std::vector<std::string> items;
+  std::unordered_map<std::string, int> index;
+  int Add(std::string xml) {
+    auto [it, fresh] = index.emplace(xml, static_cast<int>(items.size()));
+    if (fresh) items.push_back(std::move(xml));
+    return it->second;
+  }
+};
+
+int IntAttribute(pugi::xml_node node, const char* name) { return node.attribute(name).as_int(0); }
+
+int Mapped(const std::vector<int>& map, int index) {
+  return index >= 0 && static_cast<size_t>(index) < map.size() ? map[index] : 0;
+}
+
+// --- Sources -----------------------------------------------------------------------------
+
+bool ReadWhole(FileSystem& fs, const std::string& path, std::string* bytes, std::string* err) {
+  auto file = fs.OpenRead(path, err);
+  if (!file) return false;
+  bytes->clear();
+  char buffer[1 << 16];
+  for (;;) {
+    const long long got = file->Read(buffer, sizeof buffer, err);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    bytes->append(buffer, static_cast<size_t>(got));
+  }
+}
+
+std::string NotAWorkbook(const std::string& path, const std::string& why) {
+  return "无法读取文件“" + path + "”：不是有效的 Excel 工作簿（" + why + "）";
+}
+
+bool ParsePart(const Package& source, const std::string& part, pugi::xml_document* doc,
+               std::string* err) {
+  std::string bytes;
+  return source.Read(part, &bytes, err) && ParseXml(bytes, part, doc, err);
+}
+
+struct DefinedName {
+  std::string name;
+  int position = -1;  // the sheet's final position for a sheet-scoped name; -1 for the workbook
+  std::vector<std::pair<std::string, std::string>> attributes;
+  std::string text;
+};
+
+}  // namespace
+
+struct ExcelGather::State {
+  explicit State(FileSystem& f) : fs(f) {}
+
+  struct Source {
+    std::string path;
+    size_t size = 0;
+    size_t digest = 0;
+    std::string strings_part;  // empty when the source has no shared strings
+    size_t string_offset = 0;
+    std::vector<int> xf_map;
+    std::vector<int> dxf_map;
+    bool date1904 = false;
+    std::vector<bool> xf_is_date;
+    Renames renames;
+  };
+  struct Sheet {
+    std::string name;
+    std::string state;  // "hidden", "veryHidden" or empty
+    std::string target_part;
+    bool chart = false;
+    size_t source = 0;
+    std::string source_part;
+    std::map<std::string, std::string> rel_ids;
+  };
+
+  FileSystem& fs;
+  PackageWriter writer;
+  std::vector<Source> sources;
+  std::vector<Sheet> sheets;  // the gathered ones, in order
+  std::set<std::string> taken_names{"sheet1", "sheet2", "sheet3"};
+  size_t string_count = 0;
+  std::vector<DefinedName> names;
+  std::set<std::string> workbook_names;  // folded names of workbook scope
+  std::set<std::string> table_names;     // folded
+  int table_id = 0;
+
+  UniqueList fonts, fills, borders, style_xfs, cell_xfs, dxfs;
+  std::map<std::string, int> format_ids;  // custom code -> id
+  int next_format_id = 164;
+
+  // The source open while the result is written: one at a time.
+  size_t open_index = static_cast<size_t>(-1);
+  std::unique_ptr<Package> open;
+
+  void Start();
+  std::string FreeSheetName(const std::string& wanted);
+  int FormatId(const std::string& code);
+  int AddEntry(UniqueList& list, pugi::xml_node node);
+  bool MergeStyles(const Package& source, Source* src, std::string* err);
+  void MergeDxfs(pugi::xml_node dxfs_node, std::vector<int>* dxf_map);
+  bool CopySheets(const Package& source, std::vector<Sheet>* added, std::string* err);
+  void FixCopiedParts(const std::vector<std::string>& fresh, Source* src,
+                      const std::vector<int>& dxf_map);
+  void AddNames(pugi::xml_node workbook, const std::vector<int>& positions,
+                const std::vector<int>& worksheet_positions, const Renames& renames);
+  bool OpenSource(size_t index, std::string* err);
+  bool ProduceSheet(const Sheet& sheet, std::string* piece, std::string* err);
+  std::string StylesXml() const;
+  std::string WorkbookXml(const std::vector<std::string>& rel_ids) const;
+};
+
+void ExcelGather::State::Start() {
+  for (const char* xml :
+       {"<font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
+        "<scheme val=\"minor\"/></font>"}) {
+    pugi::xml_document doc;
+    doc.load_string(xml);
+    fonts.Add(Print(doc.first_child()));
+  }
+  for (const char* xml : {"<fill><patternFill patternType=\"none\"/></fill>",
+                          "<fill><patternFill patternType=\"gray125\"/></fill>"}) {
+    pugi::xml_document doc;
+    doc.load_string(xml);
+    fills.Add(Print(doc.first_child()));
+  }
+  pugi::xml_document doc;
+  doc.load_string("<border><left/><right/><top/><bottom/><diagonal/></border>");
+  borders.Add(Print(doc.first_child()));
+  doc.load_string("<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>");
+  style_xfs.Add(Print(doc.first_child()));
+  doc.load_string("<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>");
+  cell_xfs.Add(Print(doc.first_child()));
+
+  writer.SetPart(kThemePart, kTheme1, ct::kTheme);
+  for (int i = 1; i <= 3; ++i) {
+    writer.SetPart("/xl/worksheets/sheet" + std::to_string(i) + ".xml", BlankSheet(i == 1),
+                   ct::kWorksheet);
+  }
+}
+
+ExcelGather::ExcelGather(FileSystem& fs) : state_(std::make_unique<State>(fs)) { state_->Start(); }
+ExcelGather::~ExcelGather() = default;
+
+std::string ExcelGather::State::FreeSheetName(const std::string& wanted) {
+  const std::string name = ValidSheetName(wanted);
+  if (!taken_names.count(FoldCase(name))) return name;
+  const std::vector<char32_t> cps = Decode(name);
+  for (int k = 2;; ++k) {
+    const std::string suffix = " (" + std::to_string(k) + ")";
+    const size_t room = kMaxSheetName - suffix.size();
+    std::string candidate = (NameLength(cps) > room ? Truncated(cps, room) : name) + suffix;
+    if (!taken_names.count(FoldCase(candidate))) return candidate;
+  }
+}
+
+int ExcelGather::State::FormatId(const std::string& code) {
+  auto [it, fresh] = format_ids.emplace(code, next_format_id);
+  if (fresh) ++next_format_id;
+  return it->second;
+}
+
+int ExcelGather::State::AddEntry(UniqueList& list, pugi::xml_node node) {
+  StripForeign(node);
+  return list.Add(Print(node));
+}
+
+void ExcelGather::State::MergeDxfs(pugi::xml_node dxfs_node, std::vector<int>* dxf_map) {
+  for (pugi::xml_node dxf : dxfs_node.children("dxf")) {
+    if (pugi::xml_node format = dxf.child("numFmt")) {
+      format.attribute("numFmtId").set_value(FormatId(format.attribute("formatCode").value()));
+    }
+    dxf_map->push_back(AddEntry(dxfs, dxf));
+  }
+}
+
+bool ExcelGather::State::MergeStyles(const Package& source, Source* src, std::string* err) {
+  const Relationship* rel = source.FindRelationship(source.MainPart(), Rel("styles").c_str());
+  if (!rel) return true;
+  pugi::xml_document doc;
+  if (!ParsePart(source, source.Resolve(source.MainPart(), *rel), &doc, err)) return false;
+  pugi::xml_node root = doc.child("styleSheet");
+
+  std::map<int, int> format_map;
+  std::map<int, bool> format_is_date;
+  for (pugi::xml_node f : root.child("numFmts").children("numFmt")) {
+    const std::string code = f.attribute("formatCode").value();
+    format_map[IntAttribute(f, "numFmtId")] = FormatId(code);
+    format_is_date[IntAttribute(f, "numFmtId")] = IsDateCode(code);
+  }
+  auto map_list = [&](pugi::xml_node list, const char* child, UniqueList& target) {
+    std::vector<int> map;
+    for (pugi::xml_node n : list.children(child)) map.push_back(AddEntry(target, n));
+    return map;
+  };
+  const std::vector<int> font_map = map_list(root.child("fonts"), "font", fonts);
+  const std::vector<int> fill_map = map_list(root.child("fills"), "fill", fills);
+  const std::vector<int> border_map = map_list(root.child("borders"), "border", borders);
+  auto remap_xf = [&](pugi::xml_node xf) {
+    pugi::xml_attribute format = xf.attribute("numFmtId");
+    if (format) {
+      auto it = format_map.find(format.as_int());
+      if (it != format_map.end()) format.set_value(it->second);
+    }
+    for (auto [name, map] : {std::pair{"fontId", &font_map}, std::pair{"fillId", &fill_map},
+                             std::pair{"borderId", &border_map}}) {
+      if (pugi::xml_attribute a = xf.attribute(name)) a.set_value(Mapped(*map, a.as_int()));
+    }
+  };
+  std::vector<int> style_xf_map;
+  for (pugi::xml_node xf : root.child("cellStyleXfs").children("xf")) {
+    remap_xf(xf);
+    style_xf_map.push_back(AddEntry(style_xfs, xf));
+  }
+  for (pugi::xml_node xf : root.child("cellXfs").children("xf")) {
+    const int id = IntAttribute(xf, "numFmtId");
+    auto custom = format_is_date.find(id);
+    src->xf_is_date.push_back(custom != format_is_date.end() ? custom->second : IsBuiltinDateFormat(id));
+    remap_xf(xf);
+    if (pugi::xml_attribute a = xf.attribute("xfId")) a.set_value(Mapped(style_xf_map, a.as_int()));
+    src->xf_map.push_back(AddEntry(cell_xfs, xf));
+  }
+  MergeDxfs(root.child("dxfs"), &src->dxf_map);
+  return true;
+}
+
+namespace {
+
+/// Drops what refers to a relationship that was not carried (printer settings, pivot tables,
+/// slicers): the attribute on pageSetup, else the element (and an extension left empty).
+/// `kept` maps the source's ids that were carried; it runs before they are renumbered.
+void DropDanglingReferences(pugi::xml_node root, const std::map<std::string, std::string>& kept) {
+  std::vector<pugi::xml_node> doomed;
+  std::function<void(pugi::xml_node)> walk = [&](pugi::xml_node node) {
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element || !std::strcmp(child.name(), "sheetData")) continue;
+      for (pugi::xml_attribute a = child.first_attribute(); a;) {
+        pugi::xml_attribute next = a.next_attribute();
+        if (!std::strncmp(a.name(), "r:", 2) && !kept.count(a.value())) {
+          if (!std::strcmp(child.name(), "pageSetup")) {
+            child.remove_attribute(a);
+          } else {
+            doomed.push_back(child);
+            break;
+          }
+        }
+        a = next;
+      }
+      walk(child);
+    }
+  };
+  walk(root);
+  for (pugi::xml_node node : doomed) {
+    pugi::xml_node target = node;
+    for (pugi::xml_node up = node.parent(); up && up != root; up = up.parent()) {
+      if (!std::strcmp(up.name(), "ext") && !std::strcmp(up.parent().name(), "extLst")) {
+        target = up;
+        break;
+      }
+    }
+    pugi::xml_node parent = target.parent();
+    if (!parent) continue;
+    parent.remove_child(target);
+    if (!std::strcmp(parent.name(), "extLst") && !parent.first_child()) parent.parent().remove_child(parent);
+  }
+}
+
+/// One view only, bound to the gathered workbook's one window, and not selected.
+void FixViews(pugi::xml_node root) {
+  pugi::xml_node views = root.child("sheetViews");
+  if (!views) return;
+  pugi::xml_node first = views.child("sheetView");
+  while (pugi::xml_node extra = first.next_sibling("sheetView")) views.remove_child(extra);
+  if (!first) return;
+  first.remove_attribute("tabSelected");
+  if (pugi::xml_attribute id = first.attribute("workbookViewId")) id.set_value("0");
+}
+
+void RemapOutsideSheetData(pugi::xml_node root, const std::map<std::string, std::string>& ids) {
+  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && std::strcmp(child.name(), "sheetData")) {
+      RemapRelationshipIds(child, ids);
+    }
+  }
+}
+
+}  // namespace
+
+bool ExcelGather::State::CopySheets(const Package& source, std::vector<Sheet>* added,
+                                    std::string* err) {
+  PartImporter importer(source, writer);
+  importer.skipped_types = {Rel("printerSettings"), Rel("pivotTable"), Rel("calcChain"),
+                            "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment",
+                            "http://schemas.microsoft.com/office/2007/relationships/slicer",
+                            "http://schemas.microsoft.com/office/2011/relationships/timeline"};
+  for (Sheet& sheet : *added) {
+    if (!sheet.chart) {
+      sheet.target_part = writer.FreePartName(
+          "/xl/worksheets/sheet" + std::to_string(4 + sheets.size() + (&sheet - added->data())) + ".xml");
+      writer.SetPart(sheet.target_part, std::string(), ct::kWorksheet);
+      if (!importer.ImportRelationships(sheet.source_part, sheet.target_part, nullptr, &sheet.rel_ids,
+                                        err)) {
+        return false;
+      }
+      continue;
+    }
+    pugi::xml_document doc;
+    if (!ParsePart(source, sheet.source_part, &doc, err)) return false;
+    sheet.target_part = writer.FreePartName("/xl/chartsheets/sheet1.xml");
+    writer.SetPart(sheet.target_part, std::string(), ct::kChartsheet);
+    if (!importer.ImportRelationships(sheet.source_part, sheet.target_part, nullptr, &sheet.rel_ids,
+                                      err)) {
+      return false;
+    }
+    pugi::xml_node root = doc.child("chartsheet");
+    FixViews(root);
+    DropDanglingReferences(root, sheet.rel_ids);
+    RemapRelationshipIds(root, sheet.rel_ids);
+    writer.SetPart(sheet.target_part, SaveXml(doc), ct::kChartsheet);
+  }
+  return true;
+}
+
+void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, Source* src,
+                                        const std::vector<int>& dxf_map) {
+  // Tables first: their new names are what the charts' and cells' formulas follow.
+  std::vector<std::pair<std::string, pugi::xml_document*>> tables;
+  std::vector<std::unique_ptr<pugi::xml_document>> docs;
+  for (const std::string& part : fresh) {
+    if (writer.ContentType(part) != ct::kTable) continue;
+    const std::string* bytes = writer.Bytes(part);
+    auto doc = std::make_unique<pugi::xml_document>();
+    std::string ignored;
+    if (!bytes || !ParseXml(*bytes, part, doc.get(), &ignored)) continue;
+    pugi::xml_node table = doc->child("table");
+    table.attribute("id").set_value(++table_id);
+    const std::string old = table.attribute("name").value();
+    std::string name = old;
+    for (int k = 2; table_names.count(FoldCase(name)) || workbook_names.count(FoldCase(name)); ++k) {
+      name = old + "_" + std::to_string(k);
+    }
+    table_names.insert(FoldCase(name));
+    if (name != old) src->renames.tables[FoldCase(old)] = name;
+    table.attribute("name").set_value(name.c_str());
+    if (pugi::xml_attribute display = table.attribute("displayName")) {
+      if (FoldCase(display.value()) != FoldCase(name)) src->renames.tables[FoldCase(display.value())] = name;
+      display.set_value(name.c_str());
+    }
+    std::function<void(pugi::xml_node)> remap_dxfs = [&](pugi::xml_node node) {
+      for (pugi::xml_attribute a : node.attributes()) {
+        const std::string_view n = a.name();
+        if (n.size() >= 5 && n.substr(n.size() - 5) == "DxfId") a.set_value(Mapped(dxf_map, a.as_int()));
+      }
+      for (pugi::xml_node child : node.children()) remap_dxfs(child);
+    };
+    remap_dxfs(table);
+    tables.emplace_back(part, doc.get());
+    docs.push_back(std::move(doc));
+  }
+  for (auto& [part, doc] : tables) {
+    if (!src->renames.empty()) RewriteFormulas(doc->child("table"), src->renames);
+    writer.SetPart(part, SaveXml(*doc), ct::kTable);
+  }
+  if (src->renames.empty()) return;
+  for (const std::string& part : fresh) {
+    if (writer.ContentType(part) != ct::kChart) continue;
+    const std::string* bytes = writer.Bytes(part);
+    pugi::xml_document doc;
+    std::string ignored;
+    if (!bytes || !ParseXml(*bytes, part, &doc, &ignored)) continue;
+    RewriteChartFormulas(doc, src->renames);
+    writer.SetPart(part, SaveXml(doc), ct::kChart);
+  }
+}
+
+void ExcelGather::State::AddNames(pugi::xml_node workbook, const std::vector<int>& positions,
+                                  const std::vector<int>& worksheet_positions, const Renames& renames) {
+  std::set<std::pair<std::string, int>> present;
+  for (const DefinedName& n : names) present.emplace(FoldCase(n.name), n.position);
+  auto add = [&](DefinedName n) {
+    if (present.emplace(FoldCase(n.name), n.position).second) names.push_back(std::move(n));
+  };
+  std::vector<DefinedName> clashing;
+  for (pugi::xml_node node : workbook.child("definedNames").children("definedName")) {
+    DefinedName n;
+    n.name = node.attribute("name").value();
+    if (n.name.empty()) continue;
+    for (pugi::xml_attribute a : node.attributes()) {
+      if (std::strcmp(a.name(), "name") && std::strcmp(a.name(), "localSheetId")) {
+        n.attributes.emplace_back(a.name(), a.value());
+      }
+    }
+    n.text = renames.empty() ? node.text().get() : RewriteFormula(node.text().get(), renames);
+    if (pugi::xml_attribute local = node.attribute("localSheetId")) {
+      const int index = local.as_int(-1);
+      if (index < 0 || static_cast<size_t>(index) >= positions.size() || positions[index] < 0) continue;
+      n.position = positions[index];
+      add(std::move(n));
+    } else if (workbook_names.count(FoldCase(n.name)) || table_names.count(FoldCase(n.name))) {
+      clashing.push_back(std::move(n));
+    } else {
+      workbook_names.insert(FoldCase(n.name));
+      add(std::move(n));
+    }
+  }
+  // A workbook-wide name another source already brought stays meaningful to this source's
+  // formulas as a name of each of its sheets.
+  for (const DefinedName& n : clashing) {
+    for (int position : worksheet_positions) {
+      DefinedName local = n;
+      local.position = position;
+      add(std::move(local));
+    }
+  }
+}
+
+bool ExcelGather::Add(const Package& source, const std::string& path, std::string* err) {
+  State& s = *state_;
+  pugi::xml_document workbook_doc;
+  if (!ParsePart(source, source.MainPart(), &workbook_doc, err)) return false;
+  if (UsesStrictNamespaces(workbook_doc)) {
+    *err = NotAWorkbook(path, "Strict 格式的工作簿不受支持");
+    return false;
+  }
+  pugi::xml_node workbook = workbook_doc.child("workbook");
+  if (!workbook) {
+    *err = NotAWorkbook(path, "缺少工作簿部件");
+    return false;
+  }
+
+  State::Source src;
+  src.path = path;
+  {
+    std::string bytes;
+    if (!ReadWhole(s.fs, path, &bytes, err)) return false;
+    src.size = bytes.size();
+    src.digest = std::hash<std::string>{}(bytes);
+  }
+  const std::string wb_pr = workbook.child("workbookPr").attribute("date1904").value();
+  src.date1904 = wb_pr == "1" || wb_pr == "true";
+
+  // The sheets, in workbook order; macro and dialog sheets are not carried.
+  std::vector<State::Sheet> added;
+  std::vector<int> positions;  // source sheet index -> final position, -1 when not carried
+  std::vector<int> worksheet_positions;
+  const int first_position = kBlankSheetsBefore + static_cast<int>(s.sheets.size());
+  std::set<std::string> taken = s.taken_names;
+  for (pugi::xml_node node : workbook.child("sheets").children("sheet")) {
+    const Relationship* rel = nullptr;
+    for (const Relationship& r : source.Relationships(source.MainPart())) {
+      if (r.id == node.attribute("r:id").value()) rel = &r;
+    }
+    const bool worksheet = rel && rel->type == Rel("worksheet");
+    const bool chart = rel && rel->type == Rel("chartsheet");
+    if (!worksheet && !chart) {
+      positions.push_back(-1);
+      continue;
+    }
+    State::Sheet sheet;
+    sheet.chart = chart;
+    sheet.source = s.sources.size();
+    sheet.source_part = source.Resolve(source.MainPart(), *rel);
+    if (!source.Has(sheet.source_part)) {
+      *err = NotAWorkbook(path, "缺少工作表部件 " + sheet.source_part);
+      return false;
+    }
+    const std::string old = node.attribute("name").value();
+    std::swap(taken, s.taken_names);
+    sheet.name = s.FreeSheetName(old);
+    std::swap(taken, s.taken_names);
+    taken.insert(FoldCase(sheet.name));
+    if (sheet.name != old) src.renames.sheets[FoldCase(old)] = sheet.name;
+    sheet.state = node.attribute("state").value();
+    if (sheet.state == "visible") sheet.state.clear();
+    positions.push_back(first_position + static_cast<int>(added.size()));
+    if (worksheet) worksheet_positions.push_back(positions.back());
+    added.push_back(std::move(sheet));
+  }
+  if (added.empty()) {
+    *err = NotAWorkbook(path, "没有工作表");
+    return false;
+  }
+
+  src.string_offset = s.string_count;
+  size_t string_count = 0;
+  if (const Relationship* rel = source.FindRelationship(source.MainPart(), Rel("sharedStrings").c_str())) {
+    src.strings_part = source.Resolve(source.MainPart(), *rel);
+    pugi::xml_document doc;
+    if (!ParsePart(source, src.strings_part, &doc, err)) return false;
+    for (pugi::xml_node si = doc.child("sst").child("si"); si; si = si.next_sibling("si")) ++string_count;
+  }
+
+  if (!s.MergeStyles(source, &src, err)) return false;
+
+  const std::vector<std::string> before = s.writer.Parts();
+  if (!s.CopySheets(source, &added, err)) {
+    // Nothing of a refused source stays in the result.
+    const std::set<std::string> kept(before.begin(), before.end());
+    for (const std::string& part : s.writer.Parts()) {
+      if (!kept.count(part)) {
+        s.writer.RemovePart(part);
+        s.writer.Relationships(part).clear();
+      }
+    }
+    return false;
+  }
+  std::vector<std::string> fresh;
+  {
+    const std::set<std::string> old(before.begin(), before.end());
+    for (const std::string& part : s.writer.Parts()) {
+      if (!old.count(part)) fresh.push_back(part);
+    }
+  }
+  s.FixCopiedParts(fresh, &src, src.dxf_map);
+  s.AddNames(workbook, positions, worksheet_positions, src.renames);
+
+  s.taken_names = std::move(taken);
+  s.string_count += string_count;
+  s.sources.push_back(std::move(src));
+  for (State::Sheet& sheet : added) s.sheets.push_back(std::move(sheet));
+  return true;
+}
+
+bool ExcelGather::State::OpenSource(size_t index, std::string* err) {
+  if (open && open_index == index) return true;
+  open.reset();
+  open_index = static_cast<size_t>(-1);
+  const Source& src = sources[index];
+  std::string bytes;
+  if (!ReadWhole(fs, src.path, &bytes, err)) return false;
+  if (bytes.size() != src.size || std::hash<std::string>{}(bytes) != src.digest) {
+    *err = DescribeFailure("无法读取文件", src.path, "文件在合并过程中被改动了");
+    return false;
+  }
+  open = Package::FromBytes(std::move(bytes), src.path, err);
+  if (!open) return false;
+  open_index = index;
+  return true;
+}
+
+namespace {
+
+std::string ShiftedDate(const char* value) {
+  char* end = nullptr;
+  const double days = std::strtod(value, &end);
+  if (end == value || *end) return value;
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, days + kDaysFrom1900To1904);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, std::string* err) {
+  if (!OpenSource(sheet.source, err)) return false;
+  const Source& src = sources[sheet.source];
+  pugi::xml_document doc;
+  if (!ParsePart(*open, sheet.source_part, &doc, err)) return false;
+  pugi::xml_node root = doc.child("worksheet");
+  if (!root) {
+    *err = NotAWorkbook(src.path, "工作表部件 " + sheet.source_part + " 无效");
+    return false;
+  }
+  FixViews(root);
+  DropDanglingReferences(root, sheet.rel_ids);
+  RemapOutsideSheetData(root, sheet.rel_ids);
+  for (pugi::xml_node col : root.child("cols").children("col")) {
+    if (pugi::xml_attribute a = col.attribute("style")) a.set_value(Mapped(src.xf_map, a.as_int()));
+  }
+  for (pugi::xml_node format : root.children("conditionalFormatting")) {
+    for (pugi::xml_node rule : format.children("cfRule")) {
+      if (pugi::xml_attribute a = rule.attribute("dxfId")) a.set_value(Mapped(src.dxf_map, a.as_int()));
+    }
+  }
+
+  const bool shift_dates = src.date1904;
+  const size_t offset = src.string_offset;
+  char number[32];
+  for (pugi::xml_node row = root.child("sheetData").child("row"); row; row = row.next_sibling("row")) {
+    if (pugi::xml_attribute a = row.attribute("s")) a.set_value(Mapped(src.xf_map, a.as_int()));
+    for (pugi::xml_node c = row.child("c"); c; c = c.next_sibling("c")) {
+      int style = 0;
+      if (pugi::xml_attribute a = c.attribute("s")) {
+        style = a.as_int();
+        a.set_value(Mapped(src.xf_map, style));
+      }
+      c.remove_attribute("cm");
+      c.remove_attribute("vm");
+      const char* type = c.attribute("t").value();
+      if (!std::strcmp(type, "s")) {
+        if (offset == 0) continue;
+        pugi::xml_node v = c.child("v").first_child();
+        if (!v) continue;
+        const unsigned long long index = std::strtoull(v.value(), nullptr, 10) + offset;
+        auto result = std::to_chars(number, number + sizeof number, index);
+        *result.ptr = 0;
+        v.set_value(number);
+      } else if (shift_dates && (!*type || !std::strcmp(type, "n")) &&
+                 static_cast<size_t>(style) < src.xf_is_date.size() && src.xf_is_date[style]) {
+        if (pugi::xml_node v = c.child("v").first_child()) v.set_value(ShiftedDate(v.value()).c_str());
+      }
+    }
+  }
+  if (!src.renames.empty()) RewriteFormulas(root, src.renames);
+  *piece = SaveXml(doc);
+  return true;
+}
+
+std::string ExcelGather::State::StylesXml() const {
+  std::string xml =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      "\n"
+      R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)";
+  if (!format_ids.empty()) {
+    std::vector<std::pair<int, const std::string*>> formats;
+    for (const auto& [code, id] : format_ids) formats.emplace_back(id, &code);
+    std::sort(formats.begin(), formats.end());
+    xml += "<numFmts count=\"" + std::to_string(formats.size()) + "\">";
+    for (const auto& [id, code] : formats) {
+      xml += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"" + EscapeXml(*code, true) +
+             "\"/>";
+    }
+    xml += "</numFmts>";
+  }
+  auto list = [&](const char* name, const UniqueList& entries) {
+    xml += "<" + std::string(name) + " count=\"" + std::to_string(entries.items.size()) + "\">";
+    for (const std::string& item : entries.items) xml += item;
+    xml += "</" + std::string(name) + ">";
+  };
+  list("fonts", fonts);
+  list("fills", fills);
+  list("borders", borders);
+  list("cellStyleXfs", style_xfs);
+  list("cellXfs", cell_xfs);
+  xml += R"(<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>)";
+  list("dxfs", dxfs);
+  xml += R"(<tableStyles count="0" defaultTableStyle="TableStyleMedium2" )"
+         R"(defaultPivotStyle="PivotStyleLight16"/></styleSheet>)";
+  return xml;
+}
+
+std::string ExcelGather::State::WorkbookXml(const std::vector<std::string>& rel_ids) const {
+  std::string xml =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      "\n"
+      R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+      R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+      R"(<workbookPr defaultThemeVersion="166925"/><bookViews><workbookView activeTab="0"/></bookViews>)"
+      "<sheets>";
+  std::vector<std::pair<std::string, std::string>> all = {{"Sheet1", ""}, {"Sheet2", ""}};
+  for (const Sheet& sheet : sheets) all.emplace_back(sheet.name, sheet.state);
+  all.emplace_back("Sheet3", "");
+  for (size_t i = 0; i < all.size(); ++i) {
+    xml += "<sheet name=\"" + EscapeXml(all[i].first, true) + "\" sheetId=\"" + std::to_string(i + 1) + "\"";
+    if (!all[i].second.empty()) xml += " state=\"" + EscapeXml(all[i].second, true) + "\"";
+    xml += " r:id=\"" + rel_ids[i] + "\"/>";
+  }
+  xml += "</sheets>";
+  if (!names.empty()) {
+    xml += "<definedNames>";
+    for (const DefinedName& n : names) {
+      xml += "<definedName name=\"" + EscapeXml(n.name, true) + "\"";
+      if (n.position >= 0) xml += " localSheetId=\"" + std::to_string(n.position) + "\"";
+      for (const auto& [key, value] : n.attributes) {
+        xml += " " + key + "=\"" + EscapeXml(value, true) + "\"";
+      }
+      xml += ">" + EscapeXml(n.text, false) + "</definedName>";
+    }
+    xml += "</definedNames>";
+  }
+  xml += R"(<calcPr calcId="191029"/></workbook>)";
+  return xml;
+}
+
+bool ExcelGather::Save(const std::string& path, std::string* err) {
+  State& s = *state_;
+  PackageWriter& w = s.writer;
+  w.Relationships("/").clear();
+  w.Relationships(kWorkbookPart).clear();
+  w.SetPart(kWorkbookPart, std::string(), ct::kWorkbook);
+  w.AddRelationship("/", reltype::kOfficeDocument, kWorkbookPart);
+
+  std::vector<std::string> rel_ids;
+  for (int i = 1; i <= 2; ++i) {
+    rel_ids.push_back(w.AddRelationship(kWorkbookPart, Rel("worksheet"),
+                                        "/xl/worksheets/sheet" + std::to_string(i) + ".xml"));
+  }
+  for (const State::Sheet& sheet : s.sheets) {
+    rel_ids.push_back(
+        w.AddRelationship(kWorkbookPart, Rel(sheet.chart ? "chartsheet" : "worksheet"), sheet.target_part));
+  }
+  rel_ids.push_back(w.AddRelationship(kWorkbookPart, Rel("worksheet"), "/xl/worksheets/sheet3.xml"));
+  w.AddRelationship(kWorkbookPart, Rel("theme"), kThemePart);
+  w.AddRelationship(kWorkbookPart, Rel("styles"), kStylesPart);
+  w.AddRelationship(kWorkbookPart, Rel("sharedStrings"), kStringsPart);
+  w.SetPart(kWorkbookPart, s.WorkbookXml(rel_ids), ct::kWorkbook);
+  w.SetPart(kStylesPart, s.StylesXml(), ct::kStyles);
+
+  for (const State::Sheet& sheet : s.sheets) {
+    if (sheet.chart) continue;
+    const State::Sheet* one = &sheet;
+    w.SetProducedPart(
+        sheet.target_part,
+        [&s, one](std::string* piece, bool* done, std::string* e) {
+          *done = true;
+          return s.ProduceSheet(*one, piece, e);
+        },
+        ct::kWorksheet);
+  }
+
+  // Each source's strings in turn, unchanged, after a header that counts them all.
+  auto next = std::make_shared<size_t>(0);
+  w.SetProducedPart(
+      kStringsPart,
+      [&s, next](std::string* piece, bool* done, std::string* e) {
+        piece->clear();
+        *done = false;
+        if (*next == 0) {
+          *piece = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+                   "\n"
+                   R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count=")" +
+                   std::to_string(s.string_count) + "\" uniqueCount=\"" + std::to_string(s.string_count) +
+                   "\">";
+          ++*next;
+          return true;
+        }
+        while (*next <= s.sources.size()) {
+          const size_t index = (*next)++ - 1;
+          const State::Source& src = s.sources[index];
+          if (src.strings_part.empty()) continue;
+          if (!s.OpenSource(index, e)) return false;
+          pugi::xml_document doc;
+          if (!ParsePart(*s.open, src.strings_part, &doc, e)) return false;
+          StringWriter out(piece);
+          for (pugi::xml_node si = doc.child("sst").child("si"); si; si = si.next_sibling("si")) {
+            si.print(out, "", pugi::format_raw);
+          }
+          return true;
+        }
+        *piece = "</sst>";
+        *done = true;
+        *next = 0;
+        return true;
+      },
+      ct::kStrings);
+
+  const bool saved = w.Save(s.fs, path, err);
+  s.open.reset();
+  s.open_index = static_cast<size_t>(-1);
+  return saved;
+}
+
+}  // namespace quorvane::office

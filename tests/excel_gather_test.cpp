@@ -1,0 +1,335 @@
+#include "office/excel_gather.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "office/xml.h"
+#include "support/faulty_filesystem.h"
+#include "support/temp_dir.h"
+#include "support/xlsx_check.h"
+#include "support/xlsx_samples.h"
+
+namespace quorvane::office {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::TempDir;
+using testing::XlsxBook;
+using testing::XlsxCell;
+using testing::XlsxSheet;
+
+const std::string kLong = "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345";  // 31 characters
+const std::string kChinese31 = "一二三四五六七八九十甲乙丙丁戊己庚辛壬癸子丑寅卯辰巳午未申酉戌";
+const std::string kChinese27 = "一二三四五六七八九十甲乙丙丁戊己庚辛壬癸子丑寅卯辰巳午";
+
+XlsxBook BookA() {
+  XlsxSheet data{.name = "Data",
+                 .cells = {{"A1", 's', "alpha", 1}, {"B1", 'n', "10"}, {"A2", 'i', "inline", 2},
+                           {"B2", 'n', "20", 3}, {"A3", 'n', "45292", 4}, {"B3", 'n', "1.5", 5},
+                           {"A5", 's', "merged"}},
+                 .merges = {"A5:B5"}, .column_widths = {{1, 20.5}}, .image = true, .freeze = true,
+                 .local_name = "Local", .print_area = "$A$1:$B$3"};
+  XlsxSheet summary{.name = "Summary",
+                    .cells = {{"A1", 'f', "20", 0, "Data!B1*2"}, {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
+                              {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"}, {"A4", 'b', "1"}}};
+  XlsxSheet sheet1{.name = "Sheet1", .cells = {{"A1", 's', "alpha"}, {"A2", 'n', "7"}}};
+  XlsxSheet chart{.name = "Chart", .chart = true};
+  return {.sheets = {data, summary, sheet1, chart}, .formats = {"0.000"}, .selected = 1,
+          .workbook_name = "Total"};
+}
+
+XlsxBook BookB() {
+  XlsxSheet data{.name = "data",
+                 .cells = {{"A1", 's', "beta", 1}, {"A2", 'n', "7", 6}, {"A3", 'n', "45000", 5},
+                           {"A4", 'f', "8", 3, "data!A2+1"}}};
+  XlsxSheet longer{.name = kLong, .cells = {{"A1", 's', "gamma"}, {"A2", 'f', "21", 0, "'data'!A2*3"}}};
+  XlsxSheet sales{.name = "销售数据",
+                  .cells = {{"A1", 's', "销售"}, {"B1", 'n', "100"}, {"A2", 'f', "101", 0, "销售数据!B1+1"}}};
+  XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'i', "长名字"}}};
+  return {.sheets = {data, longer, sales, chinese}, .formats = {"yyyy-mm-dd", "0.000"},
+          .fonts_reversed = true};
+}
+
+XlsxBook BookC1904() {
+  XlsxSheet longer{.name = kLong,
+                   .cells = {{"A1", 'n', "1"}, {"B1", 'n', "3"}, {"A2", 'n', "40000", 4},
+                             {"B2", 'n', "4"}, {"A3", 'n', "40000", 5}, {"B3", 'n', "5"},
+                             {"A4", 'n', "0.5"}, {"A5", 'f', "5", 0, "销售数据!B1"}},
+                   .local_name = "Local"};
+  XlsxSheet sales{.name = "销售数据", .cells = {{"B1", 'n', "5"}}};
+  XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'n', "1"}}};
+  XlsxSheet sheet3{.name = "Sheet3", .cells = {{"A1", 's', "delta", 3}}};
+  XlsxSheet chart{.name = "Chart", .chart = true};
+  return {.sheets = {longer, sales, chinese, sheet3, chart}, .formats = {"yyyy-mm-dd"},
+          .date1904 = true, .workbook_name = "Total"};
+}
+
+const std::vector<std::string> kGatheredNames = {
+    "Sheet1", "Sheet2", "Data", "Summary", "Sheet1 (2)", "Chart", "data (2)", kLong, "销售数据",
+    kChinese31, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)", "销售数据 (2)", kChinese27 + " (2)", "Sheet3 (2)",
+    "Chart (2)", "Sheet3"};
+
+/// Old sheet name -> new, for each of the three sources above.
+const std::vector<std::map<std::string, std::string>> kRenames = {
+    {{"Sheet1", "Sheet1 (2)"}},
+    {{"data", "data (2)"}},
+    {{kLong, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)"}, {"销售数据", "销售数据 (2)"},
+     {kChinese31, kChinese27 + " (2)"}, {"Sheet3", "Sheet3 (2)"}, {"Chart", "Chart (2)"}}};
+
+std::string Quote(const std::string& name) { return "'" + name + "'"; }
+
+/// `line` with its references to the renamed sheets written as the gathered workbook has them.
+std::string Renamed(std::string line, const std::map<std::string, std::string>& renames) {
+  for (const auto& [from, to] : renames) {
+    for (const std::string& ref : {Quote(from) + "!", from + "!"}) {
+      for (size_t at = line.find(ref); at != std::string::npos; at = line.find(ref, at + 1)) {
+        const unsigned char before = at ? line[at - 1] : ' ';
+        if (ref[0] != '\'' && (std::isalnum(before) || before == '\'' || before == '"' || before >= 0x80)) continue;
+        line.replace(at, ref.size(), Quote(to) + "!");
+        at += to.size();
+      }
+    }
+  }
+  return line;
+}
+
+bool PythonReaderMissing() {
+  return std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0;
+}
+
+/// What the independent reader sees, one fact a line.
+std::vector<std::string> ReadBook(const std::string& path) {
+  std::vector<std::string> lines;
+  FILE* pipe = popen(("/usr/bin/python3 " READ_XLSX " '" + path + "' 2>/dev/null").c_str(), "r");
+  if (!pipe) return lines;
+  std::string text;
+  char buffer[4096];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+  pclose(pipe);
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+/// The reader's lines per sheet, in order, and the defined names.
+struct Book {
+  std::vector<std::string> order;
+  std::map<std::string, std::vector<std::string>> sheets;
+  std::set<std::string> names;
+};
+
+Book Split(const std::vector<std::string>& lines) {
+  Book book;
+  std::string current;
+  for (const std::string& line : lines) {
+    if (line.rfind("sheet\t", 0) == 0) {
+      current = line.substr(6, line.find('\t', 6) - 6);
+      book.order.push_back(current);
+      book.sheets[current].push_back(line.substr(line.find('\t', 6)));
+    } else if (line.rfind("name\t", 0) == 0) {
+      book.names.insert(line);
+    } else {
+      book.sheets[current].push_back(line);
+    }
+  }
+  return book;
+}
+
+bool Gather(FileSystem& fs, const std::vector<std::string>& sources, const std::string& target,
+            std::string* err, const std::function<void()>& before_save = nullptr) {
+  ExcelGather gather(fs);
+  for (const std::string& source : sources) {
+    auto package = Package::Open(fs, source, err);
+    if (!package || !gather.Add(*package, source, err)) return false;
+  }
+  if (before_save) before_save();
+  return gather.Save(target, err);
+}
+
+/// The part the sheet `name` of the workbook `package` lives in.
+std::string SheetPart(const Package& package, const std::string& name) {
+  std::string bytes, err;
+  pugi::xml_document doc;
+  if (!package.Read(package.MainPart(), &bytes, &err) || !ParseXml(bytes, "wb", &doc, &err)) return "";
+  for (pugi::xml_node sheet : doc.child("workbook").child("sheets").children("sheet")) {
+    if (name != sheet.attribute("name").value()) continue;
+    for (const Relationship& rel : package.Relationships(package.MainPart())) {
+      if (rel.id == sheet.attribute("r:id").value()) return package.Resolve(package.MainPart(), rel);
+    }
+  }
+  return "";
+}
+
+/// The bytes of the part `type` leads to from `owner`, following one relationship of each type.
+std::string Follow(const Package& package, std::string owner, const std::vector<std::string>& types) {
+  for (const std::string& type : types) {
+    const Relationship* rel = package.FindRelationship(owner, (reltype::kRoot + type).c_str());
+    if (!rel) return "<no " + type + ">";
+    owner = package.Resolve(owner, *rel);
+  }
+  std::string bytes, err;
+  package.Read(owner, &bytes, &err);
+  return bytes;
+}
+
+class ExcelGatherTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& name, const XlsxBook& book) {
+    std::string err;
+    EXPECT_TRUE(testing::WriteXlsx(SystemFileSystem(), dir / name, book, &err)) << err;
+    return dir / name;
+  }
+  std::vector<std::string> WriteSamples() {
+    return {Write("a.xlsx", BookA()), Write("b.xlsx", BookB()), Write("c.xlsx", BookC1904())};
+  }
+  TempDir dir;
+};
+
+TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsTheReaderSeesThem) {
+  const std::vector<std::string> sources = WriteSamples();
+  std::vector<std::string> before;
+  for (const std::string& s : sources) before.push_back(testing::ReadAll(s));
+  std::string err;
+  ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
+
+  EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{});
+  for (size_t i = 0; i < sources.size(); ++i) EXPECT_EQ(testing::ReadAll(sources[i]), before[i]);
+  if (PythonReaderMissing()) GTEST_SKIP() << "/usr/bin/python3 with openpyxl is not installed";
+
+  const Book result = Split(ReadBook(dir / "out.xlsx"));
+  EXPECT_EQ(result.order, kGatheredNames);
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const Book source = Split(ReadBook(sources[i]));
+    for (const std::string& name : source.order) {
+      auto renamed = kRenames[i].find(name);
+      const std::string target = renamed == kRenames[i].end() ? name : renamed->second;
+      std::vector<std::string> expected;
+      for (const std::string& line : source.sheets.at(name)) expected.push_back(Renamed(line, kRenames[i]));
+      EXPECT_EQ(result.sheets.at(target), expected) << "source " << i << ", sheet " << name;
+    }
+  }
+  // Sheet-scoped names follow their sheet; a workbook-wide name taken already becomes a name of
+  // each worksheet of the source that brought it again.
+  for (const std::string& name :
+       {"name\tLocal\tData\t'Data'!$A$1", "name\tTotal\tworkbook\t'Data'!$A$1",
+        "name\tLocal\tABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)\t'ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)'!$A$1",
+        "name\tTotal\tSheet3 (2)\t'ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)'!$A$1",
+        "name\tTotal\t销售数据 (2)\t'ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)'!$A$1"}) {
+    EXPECT_TRUE(result.names.count(name)) << name;
+  }
+}
+
+TEST_F(ExcelGatherTest, CarriesPicturesAndChartSheetsWithTheirParts) {
+  const std::vector<std::string> sources = WriteSamples();
+  std::string err;
+  ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
+  auto result = Package::Open(SystemFileSystem(), dir / "out.xlsx", &err);
+  ASSERT_TRUE(result) << err;
+
+  EXPECT_EQ(Follow(*result, SheetPart(*result, "Data"), {"drawing", "image"}), testing::SamplePng());
+  const struct { std::string sheet, series; } charts[] = {
+      {"Chart", "<c:f>'Data'!$B$1:$B$3</c:f>"},
+      {"Chart (2)", "<c:f>'ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)'!$B$1:$B$3</c:f>"},
+  };
+  for (const auto& chart : charts) {
+    const std::string part = SheetPart(*result, chart.sheet);
+    EXPECT_EQ(result->ContentType(part), "application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml");
+    EXPECT_NE(Follow(*result, part, {"drawing", "chart"}).find(chart.series), std::string::npos) << chart.sheet;
+  }
+}
+
+TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) {
+  const struct {
+    const char* what;
+    std::function<void(FaultyFileSystem&, const std::string&)> spoil;
+  } cases[] = {
+      {"vanished", [](FaultyFileSystem&, const std::string& b) { std::remove(b.c_str()); }},
+      {"rewritten", [](FaultyFileSystem&, const std::string& b) {
+         std::string err;
+         testing::WriteXlsx(SystemFileSystem(), b, BookA(), &err);
+       }},
+      {"refused", [](FaultyFileSystem& fs, const std::string&) {
+         fs.FailWhen(FaultyFileSystem::Op::OpenRead, "b.xlsx", EACCES);
+       }},
+      {"unreadable", [](FaultyFileSystem& fs, const std::string&) {
+         fs.FailWhen(FaultyFileSystem::Op::Read, "b.xlsx", EIO, 100);
+       }},
+  };
+  for (const auto& c : cases) {
+    TempDir folder;
+    std::string err;
+    const std::string a = folder / "a.xlsx", b = folder / "b.xlsx";
+    ASSERT_TRUE(testing::WriteXlsx(SystemFileSystem(), a, BookA(), &err)) << err;
+    ASSERT_TRUE(testing::WriteXlsx(SystemFileSystem(), b, BookB(), &err)) << err;
+    folder.Write("out.xlsx", "old");
+    FaultyFileSystem fs(SystemFileSystem());
+    EXPECT_FALSE(Gather(fs, {a, b}, folder / "out.xlsx", &err, [&] { c.spoil(fs, b); })) << c.what;
+    EXPECT_NE(err.find("b.xlsx"), std::string::npos) << c.what << ": " << err;
+    EXPECT_EQ(testing::ReadAll(folder / "out.xlsx"), "old") << c.what;
+    std::vector<std::string> names;
+    SystemFileSystem().ListEntries(folder.path(), &names, &err);
+    EXPECT_LE(names.size(), 3u) << c.what << ": a temporary file was left";
+    EXPECT_EQ(fs.open_files, 0) << c.what;
+  }
+}
+
+TEST_F(ExcelGatherTest, LibreOfficeConvertsTheGatheredWorkbook) {
+  if (std::system("test -x /usr/bin/soffice && command -v pdftotext >/dev/null") != 0) {
+    GTEST_SKIP() << "LibreOffice (/usr/bin/soffice) or pdftotext is not installed";
+  }
+  std::string err;
+  ASSERT_TRUE(Gather(SystemFileSystem(), WriteSamples(), dir / "out.xlsx", &err)) << err;
+  const std::string command = "cd '" + dir.path() + "' && timeout 180 /usr/bin/soffice --headless "
+                              "-env:UserInstallation=file://" + dir.path() + "/profile --convert-to pdf "
+                              "--outdir '" + dir.path() + "' out.xlsx >/dev/null 2>&1 && pdftotext out.pdf out.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string text = testing::ReadAll(dir / "out.txt");
+  for (const char* expected : {"alpha", "inline", "merged", "beta", "gamma", "delta"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected;
+  }
+}
+
+TEST_F(ExcelGatherTest, GathersAHundredLargeWorkbooksInAFewSeconds) {
+  std::vector<std::string> sources;
+  for (int i = 0; i < 100; ++i) {
+    XlsxBook book{.sheets = {testing::LargeSheet("Data", 5000), testing::LargeSheet("Calc", 5000)}};
+    book.sheets[1].cells[0] = {"A1", 'f', "1", 0, "Data!A1"};
+    sources.push_back(Write("big" + std::to_string(i) + ".xlsx", book));
+  }
+  std::string err;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("100 workbooks x 2 sheets x 5000 rows gathered in %.2f s\n", seconds);
+  EXPECT_LT(seconds, 20.0);
+
+  EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{});
+  auto result = Package::Open(SystemFileSystem(), dir / "out.xlsx", &err);
+  ASSERT_TRUE(result) << err;
+  pugi::xml_document sheet, strings;
+  std::string bytes;
+  ASSERT_TRUE(result->Read(SheetPart(*result, "Calc (100)"), &bytes, &err)) << err;
+  ASSERT_TRUE(ParseXml(bytes, "sheet", &sheet, &err)) << err;
+  ASSERT_TRUE(result->Read("/xl/sharedStrings.xml", &bytes, &err)) << err;
+  ASSERT_TRUE(ParseXml(bytes, "sst", &strings, &err)) << err;
+  std::vector<std::string> texts;
+  for (pugi::xml_node si : strings.child("sst").children("si")) texts.push_back(si.child("t").text().get());
+  pugi::xml_node row = sheet.child("worksheet").child("sheetData").find_child_by_attribute("row", "r", "7");
+  const size_t index = row.find_child_by_attribute("c", "r", "B7").child("v").text().as_uint();
+  ASSERT_LT(index, texts.size());
+  EXPECT_EQ(texts[index], "text 7");
+  EXPECT_EQ(sheet.child("worksheet").child("sheetData").child("row").child("c").child("f").text().get(),
+            std::string("'Data (100)'!A1"));
+}
+
+}  // namespace
+}  // namespace quorvane::office

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/filesystem.h"
+
+namespace quorvane::testing {
+
+/// One cell of a sample sheet. Kinds: 'n' number, 's' shared string, 'i' inline string,
+/// 'b' boolean, 'f' formula (`formula` without "=", `value` its cached number).
+struct XlsxCell {
+  std::string ref;
+  char kind = 'n';
+  std::string value;
+  int style = 0;  // see XlsxBook
+  std::string formula;
+};
+
+/// One sheet of a sample workbook.
+struct XlsxSheet {
+  std::string name;
+  std::vector<XlsxCell> cells;  // in row order
+  std::vector<std::string> merges;
+  std::vector<std::pair<int, double>> column_widths;  // 1-based column, width
+  bool chart = false;           // a chart sheet plotting B1:B3 of the workbook's first sheet
+  bool image = false;           // a picture anchored at D2
+  bool freeze = false;          // the first row frozen
+  std::string local_name;       // a name of this sheet's own scope, referring to its A1
+  std::string print_area;       // e.g. "$A$1:$B$3"
+};
+
+/// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
+/// built-in date format 14, 5 + k the custom number format `formats[k]` (ids from 164).
+struct XlsxBook {
+  std::vector<XlsxSheet> sheets;
+  std::vector<std::string> formats;
+  bool fonts_reversed = false;  // the bold font listed before the plain one
+  bool date1904 = false;
+  int selected = 0;
+  std::string workbook_name;    // a workbook-wide name referring to the first sheet's A1
+};
+
+/// Writes `book` as an .xlsx file at `path`.
+bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, std::string* err);
+
+/// A small valid PNG picture (red, 4 x 4 pixels).
+std::string SamplePng();
+
+/// A sheet of `rows` rows: a number, a shared string, an inline string and a formula each.
+XlsxSheet LargeSheet(const std::string& name, int rows);
+
+}  // namespace quorvane::testing
