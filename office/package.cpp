@@ -173,7 +173,7 @@ std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string
   zip_error_init(&error);
   zip_source_t* source =
       zip_source_buffer_create(archive.bytes.data(), archive.bytes.size(), 0, &error);
-  if (source) archive.zip = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  if (source) archive.zip = zip_open_from_source(source, ZIP_RDONLY, &error);
   if (!archive.zip) {
     const int code = zip_error_code_zip(&error);
     if (source) zip_source_free(source);
