@@ -375,6 +375,11 @@ bool IsDateCode(std::string_view code) {
     if (c == ']') { --brackets; continue; }
     if (brackets > 0) continue;
     const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (l == 'g' && code.size() - i >= 7 && FoldCase(code.substr(i, 7)) == "general") {
+      i += 6;
+      continue;
+    }
+    if (l == 'e' && i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-')) continue;
     if (l == 'd' || l == 'y' || l == 'e') return true;
     if (l == 'm' && code.substr(i, 3) == "mmm") return true;
   }
