@@ -961,17 +961,240 @@ std::string ShiftedDate(const char* value) {
   return std::string(buffer, result.ptr);
 }
 
+/// What changes in a copied sheet's cells.
+struct CellRules {
+  size_t string_offset = 0;
+  const std::vector<int>* xf_map = nullptr;
+  const std::vector<bool>* xf_is_date = nullptr;  // null when the dates stay as they are
+  const Renames* renames = nullptr;               // null when no formula changes
+};
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+/// One start or end tag as written, attribute values still escaped.
+struct Tag {
+  std::string_view name;
+  std::vector<std::pair<std::string_view, std::string_view>> attributes;
+  bool closing = false;
+  bool empty = false;
+};
+
+/// Reads the tag that begins at in[i] ('<'); gives the position after it, or npos for
+/// anything the streaming pass leaves to the DOM (comments, prefixed elements, bad syntax).
+size_t ReadTag(std::string_view in, size_t i, Tag* tag) {
+  constexpr size_t npos = std::string_view::npos;
+  tag->attributes.clear();
+  tag->closing = tag->empty = false;
+  size_t j = i + 1;
+  if (j < in.size() && in[j] == '/') {
+    tag->closing = true;
+    ++j;
+  }
+  const size_t start = j;
+  while (j < in.size() && !IsSpace(in[j]) && in[j] != '>' && in[j] != '/') ++j;
+  tag->name = in.substr(start, j - start);
+  if (tag->name.empty() || tag->name.find_first_of(":!?") != npos) return npos;
+  for (;;) {
+    while (j < in.size() && IsSpace(in[j])) ++j;
+    if (j >= in.size()) return npos;
+    if (in[j] == '>') return j + 1;
+    if (in[j] == '/') {
+      if (j + 1 >= in.size() || in[j + 1] != '>') return npos;
+      tag->empty = true;
+      return j + 2;
+    }
+    const size_t name_start = j;
+    while (j < in.size() && in[j] != '=' && !IsSpace(in[j]) && in[j] != '>') ++j;
+    const std::string_view name = in.substr(name_start, j - name_start);
+    while (j < in.size() && IsSpace(in[j])) ++j;
+    if (j >= in.size() || in[j] != '=') return npos;
+    ++j;
+    while (j < in.size() && IsSpace(in[j])) ++j;
+    if (j >= in.size() || (in[j] != '"' && in[j] != '\'')) return npos;
+    const char quote = in[j++];
+    const size_t end = in.find(quote, j);
+    if (end == npos) return npos;
+    tag->attributes.emplace_back(name, in.substr(j, end - j));
+    j = end + 1;
+  }
+}
+
+void AppendNumber(unsigned long long n, std::string* out) {
+  char buffer[24];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+  out->append(buffer, result.ptr);
+}
+
+std::string Unescaped(std::string_view text) {
+  if (text.find('&') == std::string_view::npos) return std::string(text);
+  pugi::xml_document doc;
+  const std::string wrapped = "<f>" + std::string(text) + "</f>";
+  doc.load_buffer(wrapped.data(), wrapped.size(), pugi::parse_default | pugi::parse_ws_pcdata);
+  return doc.child("f").text().get();
+}
+
+/// Rewrites the cells of a sheet, the text between <sheetData> and </sheetData>, in one pass
+/// over the text, into `out`. `prefixes` collects the attribute prefixes it met. False when
+/// the text holds something only the DOM handles.
+bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
+                 std::set<std::string>* prefixes) {
+  out->reserve(out->size() + in.size() + in.size() / 16);
+  Tag tag;
+  int style = 0;
+  std::string_view type;
+  size_t i = 0;
+  while (i < in.size()) {
+    const size_t lt = in.find('<', i);
+    if (lt == std::string_view::npos) {
+      out->append(in.substr(i));
+      break;
+    }
+    out->append(in.substr(i, lt - i));
+    const size_t end = ReadTag(in, lt, &tag);
+    if (end == std::string_view::npos) return false;
+    i = end;
+    const bool row = tag.name == "row", cell = tag.name == "c";
+    if (tag.closing || (!row && !cell)) {
+      out->append(in.substr(lt, end - lt));
+      if (tag.closing || tag.empty || (tag.name != "v" && tag.name != "f")) continue;
+      // The text of a value or a formula.
+      const size_t text_end = in.find('<', i);
+      if (text_end == std::string_view::npos) return false;
+      const std::string_view text = in.substr(i, text_end - i);
+      i = text_end;
+      if (tag.name == "v" && type == "s" && rules.string_offset) {
+        AppendNumber(std::strtoull(std::string(text).c_str(), nullptr, 10) + rules.string_offset, out);
+      } else if (tag.name == "v" && rules.xf_is_date && (type.empty() || type == "n") &&
+                 static_cast<size_t>(style) < rules.xf_is_date->size() && (*rules.xf_is_date)[style]) {
+        out->append(ShiftedDate(std::string(text).c_str()));
+      } else if (tag.name == "f" && rules.renames && text.find_first_of("![") != std::string_view::npos) {
+        out->append(EscapeXml(RewriteFormula(Unescaped(text), *rules.renames), false));
+      } else {
+        out->append(text);
+      }
+      continue;
+    }
+    if (cell) {
+      style = 0;
+      type = {};
+    }
+    *out += '<';
+    out->append(tag.name);
+    for (const auto& [name, value] : tag.attributes) {
+      if (const size_t colon = name.find(':'); colon != std::string_view::npos) {
+        prefixes->emplace(name.substr(0, colon));
+      }
+      if (cell && (name == "cm" || name == "vm")) continue;
+      *out += ' ';
+      out->append(name);
+      *out += "=\"";
+      if (name == "s") {
+        const int old = std::atoi(std::string(value).c_str());
+        if (cell) style = old;
+        AppendNumber(static_cast<unsigned>(Mapped(*rules.xf_map, old)), out);
+      } else {
+        if (cell && name == "t") type = value;
+        out->append(value);
+      }
+      *out += '"';
+    }
+    out->append(tag.empty ? "/>" : ">");
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+/// The same changes as StreamCells, on a DOM.
+void RewriteCellsInDom(pugi::xml_node sheet_data, const CellRules& rules) {
+  char number[32];
+  for (pugi::xml_node row = sheet_data.child("row"); row; row = row.next_sibling("row")) {
+    if (pugi::xml_attribute a = row.attribute("s")) a.set_value(Mapped(*rules.xf_map, a.as_int()));
+    for (pugi::xml_node c = row.child("c"); c; c = c.next_sibling("c")) {
+      int style = 0;
+      if (pugi::xml_attribute a = c.attribute("s")) {
+        style = a.as_int();
+        a.set_value(Mapped(*rules.xf_map, style));
+      }
+      c.remove_attribute("cm");
+      c.remove_attribute("vm");
+      const char* type = c.attribute("t").value();
+      pugi::xml_node v = c.child("v").first_child();
+      if (!v) continue;
+      if (!std::strcmp(type, "s") && rules.string_offset) {
+        const unsigned long long index = std::strtoull(v.value(), nullptr, 10) + rules.string_offset;
+        *std::to_chars(number, number + sizeof number - 1, index).ptr = 0;
+        v.set_value(number);
+      } else if (rules.xf_is_date && (!*type || !std::strcmp(type, "n")) &&
+                 static_cast<size_t>(style) < rules.xf_is_date->size() && (*rules.xf_is_date)[style]) {
+        v.set_value(ShiftedDate(v.value()).c_str());
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, std::string* err) {
   if (!OpenSource(sheet.source, err)) return false;
   const Source& src = sources[sheet.source];
+  std::string bytes;
+  if (!open->Read(sheet.source_part, &bytes, err)) return false;
+  CellRules rules;
+  rules.string_offset = src.string_offset;
+  rules.xf_map = &src.xf_map;
+  rules.xf_is_date = src.date1904 ? &src.xf_is_date : nullptr;
+  rules.renames = src.renames.empty() ? nullptr : &src.renames;
+
+  // The cells, the bulk of a sheet, go by a pass over the text; the rest by the DOM. A sheet
+  // written unusually (prefixed elements, comments among the cells) goes whole by the DOM.
+  std::string cells;
+  std::set<std::string> prefixes;
+  std::string_view rest = bytes;
+  const size_t data_at = bytes.find("<sheetData");
+  Tag data_tag;
+  const size_t data_end = data_at == std::string::npos ? data_at : ReadTag(bytes, data_at, &data_tag);
+  const size_t close_at = bytes.rfind("</sheetData>");
+  std::string outer;
+  bool streamed = false;
+  if (data_end != std::string::npos && !data_tag.empty && close_at != std::string::npos &&
+      close_at >= data_end && bytes.find("<worksheet ") != std::string::npos &&
+      StreamCells(std::string_view(bytes).substr(data_end, close_at - data_end), rules, &cells, &prefixes)) {
+    outer = bytes.substr(0, data_end) + bytes.substr(close_at);
+    rest = outer;
+    streamed = true;
+  }
   pugi::xml_document doc;
-  if (!ParsePart(*open, sheet.source_part, &doc, err)) return false;
+  if (!ParseXml(rest, sheet.source_part, &doc, err)) return false;
+  std::string().swap(bytes);
   pugi::xml_node root = doc.child("worksheet");
   if (!root) {
     *err = NotAWorkbook(src.path, "工作表部件 " + sheet.source_part + " 无效");
     return false;
+  }
+  if (streamed) {
+    // The streamed cells keep their attribute prefixes, which must still be declared.
+    Tag root_tag;
+    const size_t root_at = outer.find("<worksheet ");
+    std::map<std::string, std::string, std::less<>> declared;
+    if (ReadTag(outer, root_at, &root_tag) != std::string::npos) {
+      for (const auto& [name, value] : root_tag.attributes) declared.emplace(name, value);
+    }
+    bool same = declared.count("xmlns") && declared.at("xmlns") == ns::kSheet;
+    for (const std::string& prefix : prefixes) {
+      auto it = declared.find("xmlns:" + prefix);
+      same = same && it != declared.end() &&
+             it->second == root.attribute(("xmlns:" + prefix).c_str()).value();
+    }
+    if (!same) {
+      if (!open->Read(sheet.source_part, &bytes, err) || !ParseXml(bytes, sheet.source_part, &doc, err)) {
+        return false;
+      }
+      root = doc.child("worksheet");
+      streamed = false;
+    }
   }
   FixViews(root);
   DropDanglingReferences(root, sheet.rel_ids);
@@ -984,37 +1207,21 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
       if (pugi::xml_attribute a = rule.attribute("dxfId")) a.set_value(Mapped(src.dxf_map, a.as_int()));
     }
   }
-
-  const bool shift_dates = src.date1904;
-  const size_t offset = src.string_offset;
-  char number[32];
-  for (pugi::xml_node row = root.child("sheetData").child("row"); row; row = row.next_sibling("row")) {
-    if (pugi::xml_attribute a = row.attribute("s")) a.set_value(Mapped(src.xf_map, a.as_int()));
-    for (pugi::xml_node c = row.child("c"); c; c = c.next_sibling("c")) {
-      int style = 0;
-      if (pugi::xml_attribute a = c.attribute("s")) {
-        style = a.as_int();
-        a.set_value(Mapped(src.xf_map, style));
-      }
-      c.remove_attribute("cm");
-      c.remove_attribute("vm");
-      const char* type = c.attribute("t").value();
-      if (!std::strcmp(type, "s")) {
-        if (offset == 0) continue;
-        pugi::xml_node v = c.child("v").first_child();
-        if (!v) continue;
-        const unsigned long long index = std::strtoull(v.value(), nullptr, 10) + offset;
-        auto result = std::to_chars(number, number + sizeof number, index);
-        *result.ptr = 0;
-        v.set_value(number);
-      } else if (shift_dates && (!*type || !std::strcmp(type, "n")) &&
-                 static_cast<size_t>(style) < src.xf_is_date.size() && src.xf_is_date[style]) {
-        if (pugi::xml_node v = c.child("v").first_child()) v.set_value(ShiftedDate(v.value()).c_str());
-      }
-    }
+  if (!streamed) RewriteCellsInDom(root.child("sheetData"), rules);
+  if (rules.renames) RewriteFormulas(root, *rules.renames);
+  if (!streamed) {
+    *piece = SaveXml(doc);
+    return true;
   }
-  if (!src.renames.empty()) RewriteFormulas(root, src.renames);
-  *piece = SaveXml(doc);
+  constexpr std::string_view kMark = "#cells#";
+  root.child("sheetData").text().set(kMark.data());
+  const std::string saved = SaveXml(doc);
+  const size_t mark = saved.find(kMark, saved.find("<sheetData"));
+  piece->clear();
+  piece->reserve(saved.size() + cells.size());
+  piece->append(saved, 0, mark);
+  piece->append(cells);
+  piece->append(saved, mark + kMark.size());
   return true;
 }
 

@@ -130,7 +130,7 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
   auto related = [&](const std::string& type, pugi::xml_document* doc) -> pugi::xml_node {
     const office::Relationship* rel =
         package->FindRelationship(main, (std::string(office::reltype::kRoot) + type).c_str());
-    return rel && load(package->Resolve(main, *rel), doc) ? doc->first_child() : pugi::xml_node();
+    return rel && load(package->Resolve(main, *rel), doc) ? doc->document_element() : pugi::xml_node();
   };
   Counts counts;
   for (pugi::xml_node si : related("sharedStrings", &strings_doc).children("si")) { (void)si; ++counts.strings; }
@@ -158,7 +158,7 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
     const std::string part = package->Resolve(main, *rel);
     pugi::xml_document doc;
     load(part, &doc);
-    pugi::xml_node root = doc.first_child();
+    pugi::xml_node root = doc.document_element();
     for (pugi::xml_node view : root.child("sheetViews").children("sheetView")) {
       if (view.attribute("tabSelected").as_bool()) {
         ++selected_count;
