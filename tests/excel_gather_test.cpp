@@ -34,7 +34,8 @@ XlsxBook BookA() {
                            {"B2", 'n', "20", 3}, {"A3", 'n', "45292", 4}, {"B3", 'n', "1.5", 5},
                            {"A5", 's', "merged"}},
                  .merges = {"A5:B5"}, .column_widths = {{1, 20.5}}, .image = true, .freeze = true,
-                 .local_name = "Local", .print_area = "$A$1:$B$3"};
+                 .local_name = "Local", .print_area = "$A$1:$B$3", .table = "Sales", .highlight = true,
+                 .link = "https://example.com/a"};
   XlsxSheet summary{.name = "Summary",
                     .cells = {{"A1", 'f', "20", 0, "Data!B1*2"}, {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
                               {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"}, {"A4", 'b', "1"}}};
@@ -47,13 +48,14 @@ XlsxBook BookA() {
 XlsxBook BookB() {
   XlsxSheet data{.name = "data",
                  .cells = {{"A1", 's', "beta", 1}, {"A2", 'n', "7", 6}, {"A3", 'n', "45000", 5},
-                           {"A4", 'f', "8", 3, "data!A2+1"}}};
+                           {"A4", 'f', "8", 3, "data!A2+1"}, {"B1", 'n', "20"}},
+                 .highlight = true};
   XlsxSheet longer{.name = kLong, .cells = {{"A1", 's', "gamma"}, {"A2", 'f', "21", 0, "'data'!A2*3"}}};
   XlsxSheet sales{.name = "销售数据",
                   .cells = {{"A1", 's', "销售"}, {"B1", 'n', "100"}, {"A2", 'f', "101", 0, "销售数据!B1+1"}}};
   XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'i', "长名字"}}};
   return {.sheets = {data, longer, sales, chinese}, .formats = {"yyyy-mm-dd", "0.000"},
-          .fonts_reversed = true};
+          .fonts_reversed = true, .prefixed = true};
 }
 
 XlsxBook BookC1904() {
@@ -64,7 +66,9 @@ XlsxBook BookC1904() {
                    .local_name = "Local"};
   XlsxSheet sales{.name = "销售数据", .cells = {{"B1", 'n', "5"}}};
   XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'n', "1"}}};
-  XlsxSheet sheet3{.name = "Sheet3", .cells = {{"A1", 's', "delta", 3}}};
+  XlsxSheet sheet3{.name = "Sheet3",
+                   .cells = {{"A1", 's', "delta", 3}, {"B1", 'f', "1", 0, "COUNTA(Sales[delta])"}},
+                   .table = "Sales"};
   XlsxSheet chart{.name = "Chart", .chart = true};
   return {.sheets = {longer, sales, chinese, sheet3, chart}, .formats = {"yyyy-mm-dd"},
           .date1904 = true, .workbook_name = "Total"};
@@ -75,17 +79,25 @@ const std::vector<std::string> kGatheredNames = {
     kChinese31, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)", "销售数据 (2)", kChinese27 + " (2)", "Sheet3 (2)",
     "Chart (2)", "Sheet3"};
 
-/// Old sheet name -> new, for each of the three sources above.
+/// Old sheet name -> new, for each of the three sources above; a table renamed, as
+/// text -> new text.
 const std::vector<std::map<std::string, std::string>> kRenames = {
     {{"Sheet1", "Sheet1 (2)"}},
     {{"data", "data (2)"}},
     {{kLong, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)"}, {"销售数据", "销售数据 (2)"},
      {kChinese31, kChinese27 + " (2)"}, {"Sheet3", "Sheet3 (2)"}, {"Chart", "Chart (2)"}}};
+const std::vector<std::map<std::string, std::string>> kTableRenames = {
+    {}, {}, {{"Sales[", "Sales_2["}, {"table\tSales\t", "table\tSales_2\t"}}};
 
 std::string Quote(const std::string& name) { return "'" + name + "'"; }
 
-/// `line` with its references to the renamed sheets written as the gathered workbook has them.
-std::string Renamed(std::string line, const std::map<std::string, std::string>& renames) {
+/// `line` with its references to the renamed sheets and tables written as the gathered
+/// workbook has them.
+std::string Renamed(std::string line, const std::map<std::string, std::string>& renames,
+                    const std::map<std::string, std::string>& tables) {
+  for (const auto& [from, to] : tables) {
+    if (const size_t at = line.find(from); at != std::string::npos) line.replace(at, from.size(), to);
+  }
   for (const auto& [from, to] : renames) {
     for (const std::string& ref : {Quote(from) + "!", from + "!"}) {
       for (size_t at = line.find(ref); at != std::string::npos; at = line.find(ref, at + 1)) {
@@ -213,7 +225,7 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsTheReaderSeesThe
       auto renamed = kRenames[i].find(name);
       const std::string target = renamed == kRenames[i].end() ? name : renamed->second;
       std::vector<std::string> expected;
-      for (const std::string& line : source.sheets.at(name)) expected.push_back(Renamed(line, kRenames[i]));
+      for (const std::string& line : source.sheets.at(name)) expected.push_back(Renamed(line, kRenames[i], kTableRenames[i]));
       EXPECT_EQ(result.sheets.at(target), expected) << "source " << i << ", sheet " << name;
     }
   }

@@ -2,6 +2,7 @@
   sheet NAME KIND            for each sheet in order (KIND work or chart)
   cell REF VALUE FORMAT BOLD FILL BORDER    for each cell holding something
   merged RANGE / width COLUMN WIDTH / freeze CELL / print_area RANGES / charts COUNT
+  table NAME REF COLUMNS / cf RANGE TYPE FORMULAS FILL / link REF TARGET
   name NAME SCOPE TEXT       for each defined name (SCOPE the sheet's name or "workbook")
 VALUE is JSON; dates read as ISO text."""
 import datetime
@@ -40,6 +41,16 @@ def sheet_lines(sheet):
         yield ["freeze", sheet.freeze_panes]
     if sheet.print_area:
         yield ["print_area", str(sheet.print_area)]
+    for table in sheet.tables.values():
+        yield ["table", table.name, table.ref, ",".join(c.name for c in table.tableColumns)]
+    for formatting in sheet.conditional_formatting:
+        for rule in formatting.rules:
+            yield ["cf", str(formatting.sqref), rule.type, ",".join(rule.formula),
+                   str(rule.dxf.fill.bgColor.rgb if rule.dxf and rule.dxf.fill else None)]
+    for row in sheet.iter_rows():
+        for cell in row:
+            if cell.hyperlink is not None:
+                yield ["link", cell.coordinate, str(cell.hyperlink.target)]
 
 
 def name_lines(book):

@@ -80,13 +80,29 @@ std::string Styles(const XlsxBook& book) {
          xf(0, plain_id, 0, 0) + xf(0, bold_id, 0, 0) + xf(0, plain_id, 2, 0) + xf(0, plain_id, 0, 1) +
          xf(14, plain_id, 0, 0);
   for (size_t k = 0; k < book.formats.size(); ++k) xml += xf(164 + static_cast<int>(k), plain_id, 0, 0);
+  const std::string red = "<dxf><fill><patternFill><bgColor rgb=\"FFFF0000\"/></patternFill></fill></dxf>";
+  const std::string green = "<dxf><fill><patternFill><bgColor rgb=\"FF00FF00\"/></patternFill></fill></dxf>";
   xml += "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/>"
-         "</cellStyles><dxfs count=\"0\"/></styleSheet>";
+         "</cellStyles><dxfs count=\"2\">" + (book.fonts_reversed ? green + red : red + green) +
+         "</dxfs></styleSheet>";
   return xml;
 }
 
+/// Gives every element of a worksheet the prefix x:, as some producers write them.
+std::string Prefixed(const std::string& xml) {
+  std::string out;
+  for (size_t i = 0; i < xml.size(); ++i) {
+    out += xml[i];
+    if (xml[i] != '<' || xml[i + 1] == '?') continue;
+    if (xml[i + 1] == '/') out += xml[++i];
+    out += "x:";
+  }
+  const std::string plain = std::string("xmlns=\"") + kMain, prefixed = std::string("xmlns:x=\"") + kMain;
+  return out.replace(out.find(plain), plain.size(), prefixed);
+}
+
 std::string Worksheet(const XlsxSheet& sheet, bool selected, std::map<std::string, int>* strings,
-                      std::vector<std::string>* string_list, bool image) {
+                      std::vector<std::string>* string_list, bool image, bool dxf_reversed) {
   std::string xml = std::string(kDecl) + "<worksheet xmlns=\"" + kMain + "\" xmlns:r=\"" + kRels + "\">";
   xml += "<sheetViews><sheetView ";
   if (selected) xml += "tabSelected=\"1\" ";
@@ -134,9 +150,16 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, std::map<std::strin
     for (const std::string& m : sheet.merges) xml += "<mergeCell ref=\"" + m + "\"/>";
     xml += "</mergeCells>";
   }
+  if (sheet.highlight) {
+    xml += "<conditionalFormatting sqref=\"B1:B3\"><cfRule type=\"cellIs\" dxfId=\"" +
+           std::string(dxf_reversed ? "1" : "0") +
+           "\" priority=\"1\" operator=\"greaterThan\"><formula>15</formula></cfRule></conditionalFormatting>";
+  }
+  if (!sheet.link.empty()) xml += "<hyperlinks><hyperlink ref=\"A1\" r:id=\"rIdLink\"/></hyperlinks>";
   xml += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
          "footer=\"0.3\"/>";
   if (image) xml += "<drawing r:id=\"rIdImage\"/>";
+  if (!sheet.table.empty()) xml += "<tableParts count=\"1\"><tablePart r:id=\"rIdTable\"/></tableParts>";
   return xml + "</worksheet>";
 }
 
@@ -182,6 +205,14 @@ std::string Chartsheet(bool selected) {
          "\"><sheetPr/><sheetViews><sheetView " + (selected ? "tabSelected=\"1\" " : "") +
          "zoomToFit=\"1\" workbookViewId=\"0\"/></sheetViews><pageMargins left=\"0.7\" right=\"0.7\" "
          "top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/><drawing r:id=\"rId1\"/></chartsheet>";
+}
+
+std::string Table(const XlsxSheet& sheet, int id) {
+  return std::string(kDecl) + "<table xmlns=\"" + kMain + "\" id=\"" + std::to_string(id) + "\" name=\"" +
+         sheet.table + "\" displayName=\"" + sheet.table + "\" ref=\"A1:A3\"><autoFilter ref=\"A1:A3\"/>"
+         "<tableColumns count=\"1\"><tableColumn id=\"1\" name=\"" + Esc(sheet.cells[0].value) +
+         "\"/></tableColumns><tableStyleInfo name=\"TableStyleMedium2\" showFirstColumn=\"0\" "
+         "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>";
 }
 
 void Chunk(std::string* png, const char* type, const std::string& data) {
@@ -255,8 +286,16 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
       id = w.AddRelationship(workbook, Rel("chartsheet"), part);
     } else {
       part = "/xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
-      w.SetPart(part, Worksheet(sheet, selected, &strings, &string_list, sheet.image),
-                kCt + "spreadsheetml.worksheet+xml");
+      const std::string xml =
+          Worksheet(sheet, selected, &strings, &string_list, sheet.image, book.fonts_reversed);
+      w.SetPart(part, book.prefixed ? Prefixed(xml) : xml, kCt + "spreadsheetml.worksheet+xml");
+      if (!sheet.link.empty()) w.Relationships(part).push_back({"rIdLink", Rel("hyperlink"), sheet.link, true});
+      if (!sheet.table.empty()) {
+        const std::string table = "/xl/tables/table" + std::to_string(i + 1) + ".xml";
+        w.SetPart(table, Table(sheet, static_cast<int>(i + 1)), kCt + "spreadsheetml.table+xml");
+        w.Relationships(part).push_back({"rIdTable", Rel("table"), "../tables/table" +
+                                         std::to_string(i + 1) + ".xml", false});
+      }
       if (sheet.image) {
         const std::string drawing = "/xl/drawings/drawing" + std::to_string(i + 1) + ".xml";
         w.SetPart(drawing, PictureDrawing(), kCt + "drawing+xml");

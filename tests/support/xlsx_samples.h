@@ -29,6 +29,9 @@ struct XlsxSheet {
   bool freeze = false;          // the first row frozen
   std::string local_name;       // a name of this sheet's own scope, referring to its A1
   std::string print_area;       // e.g. "$A$1:$B$3"
+  std::string table;            // a table of this name over A1:A3, its column named by A1
+  bool highlight = false;       // B1:B3 over 15 filled red by a conditional format
+  std::string link;             // a hyperlink on A1 to this address
 };
 
 /// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
@@ -36,10 +39,11 @@ struct XlsxSheet {
 struct XlsxBook {
   std::vector<XlsxSheet> sheets;
   std::vector<std::string> formats;
-  bool fonts_reversed = false;  // the bold font listed before the plain one
+  bool fonts_reversed = false;  // the bold font and a green dxf listed before the others
   bool date1904 = false;
   int selected = 0;
   std::string workbook_name;    // a workbook-wide name referring to the first sheet's A1
+  bool prefixed = false;        // worksheets written with the prefix x: for their elements
 };
 
 /// Writes `book` as an .xlsx file at `path`.
