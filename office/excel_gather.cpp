@@ -220,8 +220,22 @@ std::string Quoted(const std::string& name) {
 struct Renames {
   std::map<std::string, std::string> sheets;
   std::map<std::string, std::string> tables;
-  bool empty() const { return sheets.empty() && tables.empty(); }
+  size_t external_offset = 0;  // added to the [n] of references to other workbooks
+  bool empty() const { return sheets.empty() && tables.empty() && external_offset == 0; }
 };
+
+/// The length of an external-workbook index "[12]" at the start of `text`, or 0.
+size_t ExternalIndexLength(std::string_view text) {
+  if (text.size() < 3 || text[0] != '[') return 0;
+  size_t j = 1;
+  while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+  return j > 1 && j < text.size() && text[j] == ']' ? j + 1 : 0;
+}
+
+std::string Renumbered(std::string_view text, size_t length, size_t offset) {
+  const unsigned long index = std::strtoul(std::string(text.substr(1, length - 2)).c_str(), nullptr, 10);
+  return "[" + std::to_string(index + offset) + "]";
+}
 
 /// `formula` with its references to renamed sheets (A!B1, 'a b'!B1, A:C!B1) and renamed tables
 /// (T[col]) following the new names. String literals and external references are left alone.
@@ -266,6 +280,11 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
         name += f[j++];
       }
       const size_t end = std::min(n, j + 1);
+      if (const size_t length = ExternalIndexLength(name); length && renames.external_offset) {
+        out += Quoted(Renumbered(name, length, renames.external_offset) + name.substr(length));
+        i = end;
+        continue;
+      }
       const bool is_sheet = end < n && f[end] == '!' && name.find_first_of("[]") == std::string::npos;
       if (is_sheet) {
         const size_t colon = name.find(':');
@@ -279,6 +298,13 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
       }
       out.append(f.substr(i, end - i));
       i = end;
+    } else if (const size_t length = c == '[' && renames.external_offset &&
+                                             (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != '[' && f[i - 1] != ']'))
+                                         ? ExternalIndexLength(f.substr(i))
+                                         : 0;
+               length && i + length < n && (IsNameChar(f[i + length]) || f[i + length] == '!')) {
+      out += Renumbered(f.substr(i, length), length, renames.external_offset);
+      i += length;
     } else if (IsNameChar(c) && !std::isdigit(static_cast<unsigned char>(c)) &&
                (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != ']' && f[i - 1] != '!'))) {
       size_t j = i;
@@ -493,6 +519,7 @@ struct ExcelGather::State {
   std::set<std::string> taken_names{"sheet1", "sheet2", "sheet3"};
   size_t string_count = 0;
   std::vector<DefinedName> names;
+  std::vector<std::string> external_links;  // parts, in the order formulas number them
   std::set<std::string> workbook_names;  // folded names of workbook scope
   std::set<std::string> table_names;     // folded
   int table_id = 0;
@@ -904,8 +931,27 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
 
   if (!s.MergeStyles(source, &src, err)) return false;
 
+  // Links to other workbooks, numbered [1], [2], ... in formulas, continue the ones before.
   const std::vector<std::string> before = s.writer.Parts();
-  if (!s.CopySheets(source, &added, err)) {
+  std::vector<std::string> links;
+  auto copy = [&] {
+    if (!s.CopySheets(source, &added, err)) return false;
+    PartImporter importer(source, s.writer);
+    for (pugi::xml_node reference : workbook.child("externalReferences").children("externalReference")) {
+      const Relationship* rel = nullptr;
+      for (const Relationship& r : source.Relationships(source.MainPart())) {
+        if (r.id == reference.attribute("r:id").value()) rel = &r;
+      }
+      if (!rel || rel->external) {
+        *err = NotAWorkbook(path, "外部引用无效");
+        return false;
+      }
+      links.push_back(importer.CopyPart(source.Resolve(source.MainPart(), *rel), err));
+      if (links.back().empty()) return false;
+    }
+    return true;
+  };
+  if (!copy()) {
     // Nothing of a refused source stays in the result.
     const std::set<std::string> kept(before.begin(), before.end());
     for (const std::string& part : s.writer.Parts()) {
@@ -923,6 +969,8 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
       if (!old.count(part)) fresh.push_back(part);
     }
   }
+  src.renames.external_offset = s.external_links.size();
+  s.external_links.insert(s.external_links.end(), links.begin(), links.end());
   s.FixCopiedParts(fresh, &src, src.dxf_map);
   s.AddNames(workbook, positions, worksheet_positions, src.renames);
 
@@ -1085,9 +1133,11 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
         prefixes->emplace(name.substr(0, colon));
       }
       if (cell && (name == "cm" || name == "vm")) continue;
+      const char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
       *out += ' ';
       out->append(name);
-      *out += "=\"";
+      *out += '=';
+      *out += quote;
       if (name == "s") {
         const int old = std::atoi(std::string(value).c_str());
         if (cell) style = old;
@@ -1096,7 +1146,7 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
         if (cell && name == "t") type = value;
         out->append(value);
       }
-      *out += '"';
+      *out += quote;
     }
     out->append(tag.empty ? "/>" : ">");
   }
@@ -1275,6 +1325,13 @@ std::string ExcelGather::State::WorkbookXml(const std::vector<std::string>& rel_
     xml += " r:id=\"" + rel_ids[i] + "\"/>";
   }
   xml += "</sheets>";
+  if (!external_links.empty()) {
+    xml += "<externalReferences>";
+    for (size_t i = 0; i < external_links.size(); ++i) {
+      xml += "<externalReference r:id=\"" + rel_ids[all.size() + i] + "\"/>";
+    }
+    xml += "</externalReferences>";
+  }
   if (!names.empty()) {
     xml += "<definedNames>";
     for (const DefinedName& n : names) {
@@ -1309,6 +1366,9 @@ bool ExcelGather::Save(const std::string& path, std::string* err) {
         w.AddRelationship(kWorkbookPart, Rel(sheet.chart ? "chartsheet" : "worksheet"), sheet.target_part));
   }
   rel_ids.push_back(w.AddRelationship(kWorkbookPart, Rel("worksheet"), "/xl/worksheets/sheet3.xml"));
+  for (const std::string& link : s.external_links) {
+    rel_ids.push_back(w.AddRelationship(kWorkbookPart, Rel("externalLink"), link));
+  }
   w.AddRelationship(kWorkbookPart, Rel("theme"), kThemePart);
   w.AddRelationship(kWorkbookPart, Rel("styles"), kStylesPart);
   w.AddRelationship(kWorkbookPart, Rel("sharedStrings"), kStringsPart);
