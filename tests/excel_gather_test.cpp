@@ -38,11 +38,12 @@ XlsxBook BookA() {
                  .link = "https://example.com/a"};
   XlsxSheet summary{.name = "Summary",
                     .cells = {{"A1", 'f', "20", 0, "Data!B1*2"}, {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
-                              {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"}, {"A4", 'b', "1"}}};
+                              {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"}, {"A4", 'b', "1"},
+                              {"A5", 'f', "2", 0, "[1]Other!A1*2"}}};
   XlsxSheet sheet1{.name = "Sheet1", .cells = {{"A1", 's', "alpha"}, {"A2", 'n', "7"}}};
   XlsxSheet chart{.name = "Chart", .chart = true};
   return {.sheets = {data, summary, sheet1, chart}, .formats = {"0.000"}, .selected = 1,
-          .workbook_name = "Total"};
+          .workbook_name = "Total", .external_link = true};
 }
 
 XlsxBook BookB() {
@@ -64,14 +65,14 @@ XlsxBook BookC1904() {
                              {"B2", 'n', "4"}, {"A3", 'n', "40000", 5}, {"B3", 'n', "5"},
                              {"A4", 'n', "0.5"}, {"A5", 'f', "5", 0, "销售数据!B1"}},
                    .local_name = "Local"};
-  XlsxSheet sales{.name = "销售数据", .cells = {{"B1", 'n', "5"}}};
+  XlsxSheet sales{.name = "销售数据", .cells = {{"B1", 'n', "5"}, {"B2", 'f', "1", 0, "[1]Other!A1"}}};
   XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'n', "1"}}};
   XlsxSheet sheet3{.name = "Sheet3",
                    .cells = {{"A1", 's', "delta", 3}, {"B1", 'f', "1", 0, "COUNTA(Sales[delta])"}},
                    .table = "Sales"};
   XlsxSheet chart{.name = "Chart", .chart = true};
   return {.sheets = {longer, sales, chinese, sheet3, chart}, .formats = {"yyyy-mm-dd"},
-          .date1904 = true, .workbook_name = "Total"};
+          .date1904 = true, .workbook_name = "Total", .external_link = true};
 }
 
 const std::vector<std::string> kGatheredNames = {
@@ -79,15 +80,15 @@ const std::vector<std::string> kGatheredNames = {
     kChinese31, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)", "销售数据 (2)", kChinese27 + " (2)", "Sheet3 (2)",
     "Chart (2)", "Sheet3"};
 
-/// Old sheet name -> new, for each of the three sources above; a table renamed, as
-/// text -> new text.
+/// Old sheet name -> new, for each of the three sources above; a table and an external link
+/// renumbered, as text -> new text.
 const std::vector<std::map<std::string, std::string>> kRenames = {
     {{"Sheet1", "Sheet1 (2)"}},
     {{"data", "data (2)"}},
     {{kLong, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)"}, {"销售数据", "销售数据 (2)"},
      {kChinese31, kChinese27 + " (2)"}, {"Sheet3", "Sheet3 (2)"}, {"Chart", "Chart (2)"}}};
 const std::vector<std::map<std::string, std::string>> kTableRenames = {
-    {}, {}, {{"Sales[", "Sales_2["}, {"table\tSales\t", "table\tSales_2\t"}}};
+    {}, {}, {{"Sales[", "Sales_2["}, {"table\tSales\t", "table\tSales_2\t"}, {"[1]Other", "[2]Other"}}};
 
 std::string Quote(const std::string& name) { return "'" + name + "'"; }
 

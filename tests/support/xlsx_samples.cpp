@@ -322,10 +322,21 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
     names_xml += "<definedName name=\"" + Esc(book.workbook_name) + "\">" +
                  Esc(Quoted(book.sheets[0].name)) + "!$A$1</definedName>";
   }
+  std::string references;
+  if (book.external_link) {
+    const std::string link = "/xl/externalLinks/externalLink1.xml";
+    w.SetPart(link, std::string(kDecl) + "<externalLink xmlns=\"" + kMain + "\" xmlns:r=\"" + kRels +
+                        "\"><externalBook r:id=\"rId1\"><sheetNames><sheetName val=\"Other\"/></sheetNames>"
+                        "</externalBook></externalLink>",
+              kCt + "spreadsheetml.externalLink+xml");
+    w.AddExternalRelationship(link, Rel("externalLinkPath"), "other.xlsx");
+    references = "<externalReferences><externalReference r:id=\"" +
+                 w.AddRelationship(workbook, Rel("externalLink"), link) + "\"/></externalReferences>";
+  }
   std::string xml = std::string(kDecl) + "<workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + kRels + "\">";
   xml += book.date1904 ? "<workbookPr date1904=\"1\"/>" : "<workbookPr/>";
   xml += "<bookViews><workbookView activeTab=\"" + std::to_string(book.selected) + "\"/></bookViews>";
-  xml += "<sheets>" + sheets_xml + "</sheets>";
+  xml += "<sheets>" + sheets_xml + "</sheets>" + references;
   if (!names_xml.empty()) xml += "<definedNames>" + names_xml + "</definedNames>";
   xml += "<calcPr calcId=\"191029\"/></workbook>";
   w.SetPart(workbook, xml, kCt + "spreadsheetml.sheet.main+xml");

@@ -44,6 +44,7 @@ struct XlsxBook {
   int selected = 0;
   std::string workbook_name;    // a workbook-wide name referring to the first sheet's A1
   bool prefixed = false;        // worksheets written with the prefix x: for their elements
+  bool external_link = false;   // a link to another workbook, other.xlsx, known to formulas as [1]
 };
 
 /// Writes `book` as an .xlsx file at `path`.
