@@ -35,7 +35,7 @@ XlsxBook BookA() {
                            {"A5", 's', "merged"}},
                  .merges = {"A5:B5"}, .column_widths = {{1, 20.5}}, .image = true, .freeze = true,
                  .local_name = "Local", .print_area = "$A$1:$B$3", .table = "Sales", .highlight = true,
-                 .link = "https://example.com/a"};
+                 .link = "https://example.com/a", .comment = "注释一", .rows_and_columns = true};
   XlsxSheet summary{.name = "Summary",
                     .cells = {{"A1", 'f', "20", 0, "Data!B1*2"}, {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
                               {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"}, {"A4", 'b', "1"},
@@ -64,7 +64,7 @@ XlsxBook BookC1904() {
                    .cells = {{"A1", 'n', "1"}, {"B1", 'n', "3"}, {"A2", 'n', "40000", 4},
                              {"B2", 'n', "4"}, {"A3", 'n', "40000", 5}, {"B3", 'n', "5"},
                              {"A4", 'n', "0.5"}, {"A5", 'f', "5", 0, "销售数据!B1"}},
-                   .local_name = "Local"};
+                   .local_name = "Local", .comment = "note two", .rows_and_columns = true};
   XlsxSheet sales{.name = "销售数据", .cells = {{"B1", 'n', "5"}, {"B2", 'f', "1", 0, "[1]Other!A1"}}};
   XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'n', "1"}}};
   XlsxSheet sheet3{.name = "Sheet3",

@@ -2,7 +2,8 @@
   sheet NAME KIND            for each sheet in order (KIND work or chart)
   cell REF VALUE FORMAT BOLD FILL BORDER    for each cell holding something
   merged RANGE / width COLUMN WIDTH / freeze CELL / print_area RANGES / charts COUNT
-  table NAME REF COLUMNS / cf RANGE TYPE FORMULAS FILL / link REF TARGET
+  table NAME REF COLUMNS / cf RANGE TYPE FORMULAS FILL / link REF TARGET / comment REF TEXT
+  row NUMBER HEIGHT HIDDEN / hidden_column COLUMN
   name NAME SCOPE TEXT       for each defined name (SCOPE the sheet's name or "workbook")
 VALUE is JSON; dates read as ISO text."""
 import datetime
@@ -51,6 +52,14 @@ def sheet_lines(sheet):
         for cell in row:
             if cell.hyperlink is not None:
                 yield ["link", cell.coordinate, str(cell.hyperlink.target)]
+            if cell.comment is not None:
+                yield ["comment", cell.coordinate, cell.comment.text]
+    for key, dim in sorted(sheet.row_dimensions.items()):
+        if dim.customHeight or dim.hidden:
+            yield ["row", str(key), str(dim.height), str(dim.hidden)]
+    for key, dim in sorted(sheet.column_dimensions.items()):
+        if dim.hidden:
+            yield ["hidden_column", key]
 
 
 def name_lines(book):

@@ -111,12 +111,13 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, std::map<std::strin
     xml += "<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>";
   }
   xml += "</sheetView></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
-  if (!sheet.column_widths.empty()) {
+  if (!sheet.column_widths.empty() || sheet.rows_and_columns) {
     xml += "<cols>";
     for (auto [col, width] : sheet.column_widths) {
       xml += "<col min=\"" + std::to_string(col) + "\" max=\"" + std::to_string(col) + "\" width=\"" +
              std::to_string(width) + "\" customWidth=\"1\"/>";
     }
+    if (sheet.rows_and_columns) xml += "<col min=\"3\" max=\"3\" width=\"9\" hidden=\"1\"/>";
     xml += "</cols>";
   }
   xml += "<sheetData>";
@@ -126,7 +127,10 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, std::map<std::strin
     if (r != row) {
       if (row) xml += "</row>";
       row = r;
-      xml += "<row r=\"" + std::to_string(r) + "\">";
+      xml += "<row r=\"" + std::to_string(r) + "\"";
+      if (sheet.rows_and_columns && r == 2) xml += " ht=\"30\" customHeight=\"1\"";
+      if (sheet.rows_and_columns && r == 3) xml += " hidden=\"1\"";
+      xml += ">";
     }
     xml += "<c r=\"" + cell.ref + "\"";
     if (cell.style) xml += " s=\"" + std::to_string(cell.style) + "\"";
@@ -159,6 +163,7 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, std::map<std::strin
   xml += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
          "footer=\"0.3\"/>";
   if (image) xml += "<drawing r:id=\"rIdImage\"/>";
+  if (!sheet.comment.empty()) xml += "<legacyDrawing r:id=\"rIdNotes\"/>";
   if (!sheet.table.empty()) xml += "<tableParts count=\"1\"><tablePart r:id=\"rIdTable\"/></tableParts>";
   return xml + "</worksheet>";
 }
@@ -205,6 +210,25 @@ std::string Chartsheet(bool selected) {
          "\"><sheetPr/><sheetViews><sheetView " + (selected ? "tabSelected=\"1\" " : "") +
          "zoomToFit=\"1\" workbookViewId=\"0\"/></sheetViews><pageMargins left=\"0.7\" right=\"0.7\" "
          "top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/><drawing r:id=\"rId1\"/></chartsheet>";
+}
+
+std::string Comments(const std::string& text) {
+  return std::string(kDecl) + "<comments xmlns=\"" + kMain + "\"><authors><author>Tester</author></authors>"
+         "<commentList><comment ref=\"A1\" authorId=\"0\"><text><r><t>" + Esc(text) +
+         "</t></r></text></comment></commentList></comments>";
+}
+
+std::string NotesVml() {
+  return "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
+         "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><o:shapelayout v:ext=\"edit\"><o:idmap "
+         "v:ext=\"edit\" data=\"1\"/></o:shapelayout><v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" "
+         "o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\"><v:stroke joinstyle=\"miter\"/><v:path "
+         "gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype><v:shape id=\"_x0000_s1025\" "
+         "type=\"#_x0000_t202\" style=\"position:absolute;margin-left:60pt;margin-top:2pt;width:108pt;"
+         "height:60pt;z-index:1;visibility:hidden\" fillcolor=\"#ffffe1\"><v:fill color2=\"#ffffe1\"/>"
+         "<v:textbox/><x:ClientData ObjectType=\"Note\"><x:MoveWithCells/><x:SizeWithCells/><x:Anchor>1, 15, "
+         "0, 2, 3, 15, 3, 16</x:Anchor><x:AutoFill>False</x:AutoFill><x:Row>0</x:Row><x:Column>0</x:Column>"
+         "</x:ClientData></v:shape></xml>";
 }
 
 std::string Table(const XlsxSheet& sheet, int id) {
@@ -290,6 +314,13 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
           Worksheet(sheet, selected, &strings, &string_list, sheet.image, book.fonts_reversed);
       w.SetPart(part, book.prefixed ? Prefixed(xml) : xml, kCt + "spreadsheetml.worksheet+xml");
       if (!sheet.link.empty()) w.Relationships(part).push_back({"rIdLink", Rel("hyperlink"), sheet.link, true});
+      if (!sheet.comment.empty()) {
+        const std::string n = std::to_string(i + 1);
+        w.SetPart("/xl/comments" + n + ".xml", Comments(sheet.comment), kCt + "spreadsheetml.comments+xml");
+        w.AddRelationship(part, Rel("comments"), "/xl/comments" + n + ".xml");
+        w.SetPart("/xl/drawings/vmlDrawing" + n + ".vml", NotesVml(), kCt + "vmlDrawing");
+        w.Relationships(part).push_back({"rIdNotes", Rel("vmlDrawing"), "../drawings/vmlDrawing" + n + ".vml", false});
+      }
       if (!sheet.table.empty()) {
         const std::string table = "/xl/tables/table" + std::to_string(i + 1) + ".xml";
         w.SetPart(table, Table(sheet, static_cast<int>(i + 1)), kCt + "spreadsheetml.table+xml");

@@ -32,6 +32,8 @@ struct XlsxSheet {
   std::string table;            // a table of this name over A1:A3, its column named by A1
   bool highlight = false;       // B1:B3 over 15 filled red by a conditional format
   std::string link;             // a hyperlink on A1 to this address
+  std::string comment;          // a note on A1 with this text
+  bool rows_and_columns = false;  // row 2 30 points high, row 3 and column C hidden
 };
 
 /// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
