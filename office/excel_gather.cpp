@@ -485,6 +485,102 @@ struct DefinedName {
   std::string text;
 };
 
+/// Gives the shapes of a VML drawing ids from fresh blocks of 1024: Excel counts them across
+/// the whole workbook, and two drawings claiming one block make it repair the file. `blocks`
+/// receives old block -> new block.
+std::string RenumberVmlShapes(const std::string& vml, long* next_block, std::map<long, long>* blocks) {
+  std::vector<long> listed;
+  size_t data_at = std::string::npos, data_end = std::string::npos;
+  if (const size_t idmap = vml.find("idmap"); idmap != std::string::npos) {
+    const size_t close = vml.find('>', idmap);
+    const size_t data = vml.find("data=", idmap);
+    if (data != std::string::npos && data < close && data + 6 < vml.size()) {
+      data_at = data + 6;
+      data_end = vml.find(vml[data + 5], data_at);
+      std::string list = vml.substr(data_at, data_end - data_at);
+      for (char* p = list.data(); *p;) {
+        char* end = nullptr;
+        const long block = std::strtol(p, &end, 10);
+        if (end == p) { ++p; continue; }
+        if (!blocks->count(block)) {
+          (*blocks)[block] = (*next_block)++;
+          listed.push_back(block);
+        }
+        p = end;
+      }
+    }
+  }
+  if (data_end == std::string::npos) data_at = std::string::npos;
+  constexpr std::string_view kShape = "_x0000_s";
+  std::string out;
+  out.reserve(vml.size() + 16);
+  size_t i = 0;
+  while (i < vml.size()) {
+    const size_t at = vml.find(kShape, i);
+    if (data_at != std::string::npos && (at == std::string::npos || at > data_at)) {
+      out.append(vml, i, data_at - i);
+      for (size_t k = 0; k < listed.size(); ++k) out += (k ? "," : "") + std::to_string((*blocks)[listed[k]]);
+      i = data_end;
+      data_at = std::string::npos;
+      continue;
+    }
+    if (at == std::string::npos) {
+      out.append(vml, i);
+      break;
+    }
+    size_t digits = at + kShape.size();
+    while (digits < vml.size() && std::isdigit(static_cast<unsigned char>(vml[digits]))) ++digits;
+    out.append(vml, i, at + kShape.size() - i);
+    if (digits > at + kShape.size()) {
+      const long id = std::strtol(vml.c_str() + at + kShape.size(), nullptr, 10);
+      auto found = blocks->find(id / 1024);
+      if (found == blocks->end()) found = blocks->emplace(id / 1024, (*next_block)++).first;
+      out += std::to_string(found->second * 1024 + id % 1024);
+    }
+    i = digits;
+  }
+  return out;
+}
+
+/// The absolute part a relationship of the target package's part `owner` names.
+std::string ResolveTarget(const std::string& owner, const std::string& target) {
+  if (!target.empty() && target[0] == '/') return target;
+  std::vector<std::string> parts;
+  std::string folder = owner.substr(0, owner.rfind('/'));
+  for (size_t start = 1; start <= folder.size();) {
+    const size_t end = std::min(folder.find('/', start), folder.size());
+    if (end > start) parts.push_back(folder.substr(start, end - start));
+    start = end + 1;
+  }
+  for (size_t start = 0; start <= target.size();) {
+    const size_t end = std::min(target.find('/', start), target.size());
+    const std::string piece = target.substr(start, end - start);
+    if (piece == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!piece.empty() && piece != ".") {
+      parts.push_back(piece);
+    }
+    start = end + 1;
+  }
+  std::string path;
+  for (const std::string& piece : parts) path += "/" + piece;
+  return path;
+}
+
+/// Renumbers the shapeId of form controls and embedded objects outside the cells.
+void RemapShapeIds(pugi::xml_node node, const std::map<long, long>& blocks) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element || !std::strcmp(child.name(), "sheetData")) continue;
+    if (pugi::xml_attribute id = child.attribute("shapeId")) {
+      const long old = id.as_llong();
+      if (auto found = blocks.find(old / 1024); found != blocks.end()) {
+        id.set_value(static_cast<long long>(found->second * 1024 + old % 1024));
+      }
+    }
+    RemapShapeIds(child, blocks);
+  }
+}
+
 }  // namespace
 
 struct ExcelGather::State {
@@ -510,6 +606,7 @@ struct ExcelGather::State {
     size_t source = 0;
     std::string source_part;
     std::map<std::string, std::string> rel_ids;
+    std::map<long, long> shape_blocks;  // the blocks of its VML drawings, old -> new
   };
 
   FileSystem& fs;
@@ -523,6 +620,8 @@ struct ExcelGather::State {
   std::set<std::string> workbook_names;  // folded names of workbook scope
   std::set<std::string> table_names;     // folded
   int table_id = 0;
+  long next_shape_block = 1;
+  std::map<std::string, std::map<long, long>> vml_blocks;  // by VML part
 
   UniqueList fonts, fills, borders, style_xfs, cell_xfs, dxfs;
   std::map<std::string, int> format_ids;  // custom code -> id
@@ -800,6 +899,13 @@ void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, S
     if (!src->renames.empty()) RewriteFormulas(doc->child("table"), src->renames);
     writer.SetPart(part, SaveXml(*doc), ct::kTable);
   }
+  for (const std::string& part : fresh) {
+    if (writer.ContentType(part) != "application/vnd.openxmlformats-officedocument.vmlDrawing") continue;
+    if (const std::string* bytes = writer.Bytes(part)) {
+      writer.SetPart(part, RenumberVmlShapes(*bytes, &next_shape_block, &vml_blocks[part]),
+                     writer.ContentType(part));
+    }
+  }
   if (src->renames.empty()) return;
   for (const std::string& part : fresh) {
     if (writer.ContentType(part) != ct::kChart) continue;
@@ -973,6 +1079,12 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
   s.external_links.insert(s.external_links.end(), links.begin(), links.end());
   s.FixCopiedParts(fresh, &src, src.dxf_map);
   s.AddNames(workbook, positions, worksheet_positions, src.renames);
+  for (State::Sheet& sheet : added) {
+    for (const Relationship& rel : s.writer.Relationships(sheet.target_part)) {
+      auto found = s.vml_blocks.find(ResolveTarget(sheet.target_part, rel.target));
+      if (!rel.external && found != s.vml_blocks.end()) sheet.shape_blocks.insert(found->second.begin(), found->second.end());
+    }
+  }
 
   s.taken_names = std::move(taken);
   s.string_count += string_count;
@@ -1257,6 +1369,7 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
       if (pugi::xml_attribute a = rule.attribute("dxfId")) a.set_value(Mapped(src.dxf_map, a.as_int()));
     }
   }
+  if (!sheet.shape_blocks.empty()) RemapShapeIds(root, sheet.shape_blocks);
   if (!streamed) RewriteCellsInDom(root.child("sheetData"), rules);
   if (rules.renames) RewriteFormulas(root, *rules.renames);
   if (!streamed) {

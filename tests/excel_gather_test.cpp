@@ -241,7 +241,7 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsTheReaderSeesThe
   }
 }
 
-TEST_F(ExcelGatherTest, CarriesPicturesAndChartSheetsWithTheirParts) {
+TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsAndNotesWithTheirParts) {
   const std::vector<std::string> sources = WriteSamples();
   std::string err;
   ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
@@ -258,6 +258,17 @@ TEST_F(ExcelGatherTest, CarriesPicturesAndChartSheetsWithTheirParts) {
     EXPECT_EQ(result->ContentType(part), "application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml");
     EXPECT_NE(Follow(*result, part, {"drawing", "chart"}).find(chart.series), std::string::npos) << chart.sheet;
   }
+  // Both sources numbered their note shapes from block 1; the workbook needs distinct blocks.
+  std::set<std::string> blocks;
+  for (const std::string& sheet : {std::string("Data"), std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)")}) {
+    const std::string vml = Follow(*result, SheetPart(*result, sheet), {"vmlDrawing"});
+    const size_t data = vml.find("data=\"");
+    ASSERT_NE(data, std::string::npos) << sheet;
+    blocks.insert(vml.substr(data, vml.find('"', data + 6) - data));
+    EXPECT_NE(vml.find("_x0000_s" + std::to_string(1024 * std::stoi(vml.substr(data + 6)) + 1)),
+              std::string::npos) << sheet;
+  }
+  EXPECT_EQ(blocks.size(), 2u);
 }
 
 TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) {
