@@ -306,6 +306,33 @@ TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) 
   }
 }
 
+TEST_F(ExcelGatherTest, RefusesPackagesThatHoldNoSheetsAndKeepsNothingOfThem) {
+  const std::string main_type = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+  const struct { const char* name; std::string part, xml, why; } cases[] = {
+      {"word.xlsx", "/word/document.xml",
+       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"/>", "缺少工作簿部件"},
+      {"empty.xlsx", "/xl/workbook.xml",
+       "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>",
+       "没有工作表"},
+  };
+  for (const auto& c : cases) {
+    PackageWriter w;
+    w.SetPart(c.part, c.xml, main_type);
+    w.AddRelationship("/", reltype::kOfficeDocument, c.part);
+    std::string err;
+    ASSERT_TRUE(w.Save(SystemFileSystem(), dir / c.name, &err)) << err;
+    ExcelGather gather(SystemFileSystem());
+    auto package = Package::Open(SystemFileSystem(), dir / c.name, &err);
+    ASSERT_TRUE(package) << err;
+    EXPECT_FALSE(gather.Add(*package, dir / c.name, &err));
+    EXPECT_EQ(err, "无法读取文件“" + dir / c.name + "”：不是有效的 Excel 工作簿（" + c.why + "）");
+    auto good = Package::Open(SystemFileSystem(), Write("a.xlsx", BookA()), &err);
+    ASSERT_TRUE(good && gather.Add(*good, dir / "a.xlsx", &err)) << err;
+    ASSERT_TRUE(gather.Save(dir / "out.xlsx", &err)) << err;
+    EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{}) << c.name;
+  }
+}
+
 TEST_F(ExcelGatherTest, LibreOfficeConvertsTheGatheredWorkbook) {
   if (std::system("test -x /usr/bin/soffice && command -v pdftotext >/dev/null") != 0) {
     GTEST_SKIP() << "LibreOffice (/usr/bin/soffice) or pdftotext is not installed";
