@@ -478,6 +478,13 @@ bool ParsePart(const Package& source, const std::string& part, pugi::xml_documen
   return source.Read(part, &bytes, err) && ParseXml(bytes, part, doc, err);
 }
 
+const Relationship* RelationshipById(const Package& source, const std::string& owner, std::string_view id) {
+  for (const Relationship& r : source.Relationships(owner)) {
+    if (r.id == id) return &r;
+  }
+  return nullptr;
+}
+
 struct DefinedName {
   std::string name;
   int position = -1;  // the sheet's final position for a sheet-scoped name; -1 for the workbook
@@ -638,6 +645,9 @@ struct ExcelGather::State {
   bool MergeStyles(const Package& source, Source* src, std::string* err);
   void MergeDxfs(pugi::xml_node dxfs_node, std::vector<int>* dxf_map);
   bool CopySheets(const Package& source, std::vector<Sheet>* added, std::string* err);
+  bool CopyParts(const Package& source, const std::string& path, pugi::xml_node workbook,
+                 std::vector<Sheet>* added, std::vector<std::string>* links,
+                 std::vector<std::string>* fresh, std::string* err);
   void FixCopiedParts(const std::vector<std::string>& fresh, Source* src,
                       const std::vector<int>& dxf_map);
   void AddNames(pugi::xml_node workbook, const std::vector<int>& positions,
@@ -859,6 +869,39 @@ bool ExcelGather::State::CopySheets(const Package& source, std::vector<Sheet>* a
   return true;
 }
 
+bool ExcelGather::State::CopyParts(const Package& source, const std::string& path, pugi::xml_node workbook,
+                                   std::vector<Sheet>* added, std::vector<std::string>* links,
+                                   std::vector<std::string>* fresh, std::string* err) {
+  const std::vector<std::string> before = writer.Parts();
+  const std::set<std::string> old(before.begin(), before.end());
+  auto copy = [&] {
+    if (!CopySheets(source, added, err)) return false;
+    // Links to other workbooks, numbered [1], [2], ... in formulas.
+    PartImporter importer(source, writer);
+    for (pugi::xml_node reference : workbook.child("externalReferences").children("externalReference")) {
+      const Relationship* rel = RelationshipById(source, source.MainPart(), reference.attribute("r:id").value());
+      if (!rel || rel->external) {
+        *err = NotAWorkbook(path, "外部引用无效");
+        return false;
+      }
+      links->push_back(importer.CopyPart(source.Resolve(source.MainPart(), *rel), err));
+      if (links->back().empty()) return false;
+    }
+    return true;
+  };
+  const bool copied = copy();
+  for (const std::string& part : writer.Parts()) {
+    if (old.count(part)) continue;
+    // Nothing of a refused source stays in the result.
+    if (copied) {
+      fresh->push_back(part);
+    } else {
+      writer.RemovePart(part);
+    }
+  }
+  return copied;
+}
+
 void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, Source* src,
                                         const std::vector<int>& dxf_map) {
   // Tables first: their new names are what the charts' and cells' formulas follow.
@@ -991,10 +1034,7 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
   const int first_position = kBlankSheetsBefore + static_cast<int>(s.sheets.size());
   std::set<std::string> taken = s.taken_names;
   for (pugi::xml_node node : workbook.child("sheets").children("sheet")) {
-    const Relationship* rel = nullptr;
-    for (const Relationship& r : source.Relationships(source.MainPart())) {
-      if (r.id == node.attribute("r:id").value()) rel = &r;
-    }
+    const Relationship* rel = RelationshipById(source, source.MainPart(), node.attribute("r:id").value());
     const bool worksheet = rel && rel->type == Rel("worksheet");
     const bool chart = rel && rel->type == Rel("chartsheet");
     if (!worksheet && !chart) {
@@ -1037,44 +1077,8 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
 
   if (!s.MergeStyles(source, &src, err)) return false;
 
-  // Links to other workbooks, numbered [1], [2], ... in formulas, continue the ones before.
-  const std::vector<std::string> before = s.writer.Parts();
-  std::vector<std::string> links;
-  auto copy = [&] {
-    if (!s.CopySheets(source, &added, err)) return false;
-    PartImporter importer(source, s.writer);
-    for (pugi::xml_node reference : workbook.child("externalReferences").children("externalReference")) {
-      const Relationship* rel = nullptr;
-      for (const Relationship& r : source.Relationships(source.MainPart())) {
-        if (r.id == reference.attribute("r:id").value()) rel = &r;
-      }
-      if (!rel || rel->external) {
-        *err = NotAWorkbook(path, "外部引用无效");
-        return false;
-      }
-      links.push_back(importer.CopyPart(source.Resolve(source.MainPart(), *rel), err));
-      if (links.back().empty()) return false;
-    }
-    return true;
-  };
-  if (!copy()) {
-    // Nothing of a refused source stays in the result.
-    const std::set<std::string> kept(before.begin(), before.end());
-    for (const std::string& part : s.writer.Parts()) {
-      if (!kept.count(part)) {
-        s.writer.RemovePart(part);
-        s.writer.Relationships(part).clear();
-      }
-    }
-    return false;
-  }
-  std::vector<std::string> fresh;
-  {
-    const std::set<std::string> old(before.begin(), before.end());
-    for (const std::string& part : s.writer.Parts()) {
-      if (!old.count(part)) fresh.push_back(part);
-    }
-  }
+  std::vector<std::string> links, fresh;
+  if (!s.CopyParts(source, path, workbook, &added, &links, &fresh, err)) return false;
   src.renames.external_offset = s.external_links.size();
   s.external_links.insert(s.external_links.end(), links.begin(), links.end());
   s.FixCopiedParts(fresh, &src, src.dxf_map);
