@@ -24,11 +24,13 @@ constexpr const char* kWorksheet =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 constexpr const char* kChartsheet =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml";
-constexpr const char* kStyles = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
+constexpr const char* kStyles =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
 constexpr const char* kStrings =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
 constexpr const char* kTheme = "application/vnd.openxmlformats-officedocument.theme+xml";
-constexpr const char* kTable = "application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml";
+constexpr const char* kTable =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml";
 constexpr const char* kChart = "application/vnd.openxmlformats-officedocument.drawingml.chart+xml";
 }  // namespace ct
 
@@ -81,9 +83,10 @@ std::string BlankSheet(bool selected) {
       R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
       R"(<dimension ref="A1"/><sheetViews><sheetView )";
   if (selected) xml += R"(tabSelected="1" )";
-  xml += R"(workbookViewId="0"/></sheetViews><sheetFormatPr defaultRowHeight="15"/><sheetData/>)"
-         R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
-         R"(</worksheet>)";
+  xml +=
+      R"(workbookViewId="0"/></sheetViews><sheetFormatPr defaultRowHeight="15"/><sheetData/>)"
+      R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
+      R"(</worksheet>)";
   return xml;
 }
 
@@ -92,11 +95,20 @@ std::string EscapeXml(std::string_view text, bool attribute) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += attribute ? "&quot;" : "\""; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += attribute ? "&quot;" : "\"";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -190,7 +202,8 @@ std::string Truncated(const std::vector<char32_t>& cps, size_t units) {
 std::string ValidSheetName(const std::string& name) {
   std::vector<char32_t> cps;
   for (char32_t c : Decode(name)) {
-    if (c == '[' || c == ']' || c == ':' || c == '*' || c == '?' || c == '/' || c == '\\' || c < 0x20) {
+    if (c == '[' || c == ']' || c == ':' || c == '*' || c == '?' || c == '/' || c == '\\' ||
+        c < 0x20) {
       c = '_';
     }
     cps.push_back(c);
@@ -233,7 +246,8 @@ size_t ExternalIndexLength(std::string_view text) {
 }
 
 std::string Renumbered(std::string_view text, size_t length, size_t offset) {
-  const unsigned long index = std::strtoul(std::string(text.substr(1, length - 2)).c_str(), nullptr, 10);
+  const unsigned long index =
+      std::strtoul(std::string(text.substr(1, length - 2)).c_str(), nullptr, 10);
   return "[" + std::to_string(index + offset) + "]";
 }
 
@@ -261,7 +275,10 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
       size_t j = i + 1;
       while (j < n) {
         if (f[j] == '"') {
-          if (j + 1 < n && f[j + 1] == '"') { j += 2; continue; }
+          if (j + 1 < n && f[j + 1] == '"') {
+            j += 2;
+            continue;
+          }
           break;
         }
         ++j;
@@ -274,7 +291,11 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
       size_t j = i + 1;
       while (j < n) {
         if (f[j] == '\'') {
-          if (j + 1 < n && f[j + 1] == '\'') { name += '\''; j += 2; continue; }
+          if (j + 1 < n && f[j + 1] == '\'') {
+            name += '\'';
+            j += 2;
+            continue;
+          }
           break;
         }
         name += f[j++];
@@ -285,7 +306,8 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
         i = end;
         continue;
       }
-      const bool is_sheet = end < n && f[end] == '!' && name.find_first_of("[]") == std::string::npos;
+      const bool is_sheet =
+          end < n && f[end] == '!' && name.find_first_of("[]") == std::string::npos;
       if (is_sheet) {
         const size_t colon = name.find(':');
         const std::string first = name.substr(0, colon);
@@ -298,10 +320,11 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
       }
       out.append(f.substr(i, end - i));
       i = end;
-    } else if (const size_t length = c == '[' && renames.external_offset &&
-                                             (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != '[' && f[i - 1] != ']'))
-                                         ? ExternalIndexLength(f.substr(i))
-                                         : 0;
+    } else if (const size_t length =
+                   c == '[' && renames.external_offset &&
+                           (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != '[' && f[i - 1] != ']'))
+                       ? ExternalIndexLength(f.substr(i))
+                       : 0;
                length && i + length < n && (IsNameChar(f[i + length]) || f[i + length] == '!')) {
       out += Renumbered(f.substr(i, length), length, renames.external_offset);
       i += length;
@@ -316,7 +339,8 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
         size_t k = j + 1;
         while (k < n && IsNameChar(f[k])) ++k;
         const std::string second(f.substr(j + 1, k - j - 1));
-        if (k < n && f[k] == '!' && !second.empty() && (renamed_sheet(token) || renamed_sheet(second))) {
+        if (k < n && f[k] == '!' && !second.empty() &&
+            (renamed_sheet(token) || renamed_sheet(second))) {
           out += sheet_ref(token, &second);
           j = k;
         } else {
@@ -338,9 +362,10 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
 }
 
 bool IsFormulaElement(const char* name) {
-  return !std::strcmp(name, "f") || !std::strcmp(name, "formula") || !std::strcmp(name, "formula1") ||
-         !std::strcmp(name, "formula2") || !std::strcmp(name, "xm:f") ||
-         !std::strcmp(name, "calculatedColumnFormula") || !std::strcmp(name, "totalsRowFormula");
+  return !std::strcmp(name, "f") || !std::strcmp(name, "formula") ||
+         !std::strcmp(name, "formula1") || !std::strcmp(name, "formula2") ||
+         !std::strcmp(name, "xm:f") || !std::strcmp(name, "calculatedColumnFormula") ||
+         !std::strcmp(name, "totalsRowFormula");
 }
 
 /// Rewrites the formulas below `node` (cells, validations, conditional formats, internal
@@ -395,10 +420,22 @@ bool IsDateCode(std::string_view code) {
       if (c == '"') in_quotes = false;
       continue;
     }
-    if (c == '"') { in_quotes = true; continue; }
-    if (c == '\\' || c == '_' || c == '*') { ++i; continue; }
-    if (c == '[') { ++brackets; continue; }
-    if (c == ']') { --brackets; continue; }
+    if (c == '"') {
+      in_quotes = true;
+      continue;
+    }
+    if (c == '\\' || c == '_' || c == '*') {
+      ++i;
+      continue;
+    }
+    if (c == '[') {
+      ++brackets;
+      continue;
+    }
+    if (c == ']') {
+      --brackets;
+      continue;
+    }
     if (brackets > 0) continue;
     const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (l == 'g' && code.size() - i >= 7 && FoldCase(code.substr(i, 7)) == "general") {
@@ -478,7 +515,8 @@ bool ParsePart(const Package& source, const std::string& part, pugi::xml_documen
   return source.Read(part, &bytes, err) && ParseXml(bytes, part, doc, err);
 }
 
-const Relationship* RelationshipById(const Package& source, const std::string& owner, std::string_view id) {
+const Relationship* RelationshipById(const Package& source, const std::string& owner,
+                                     std::string_view id) {
   for (const Relationship& r : source.Relationships(owner)) {
     if (r.id == id) return &r;
   }
@@ -495,7 +533,8 @@ struct DefinedName {
 /// Gives the shapes of a VML drawing ids from fresh blocks of 1024: Excel counts them across
 /// the whole workbook, and two drawings claiming one block make it repair the file. `blocks`
 /// receives old block -> new block.
-std::string RenumberVmlShapes(const std::string& vml, long* next_block, std::map<long, long>* blocks) {
+std::string RenumberVmlShapes(const std::string& vml, long* next_block,
+                              std::map<long, long>* blocks) {
   std::vector<long> listed;
   size_t data_at = std::string::npos, data_end = std::string::npos;
   if (const size_t idmap = vml.find("idmap"); idmap != std::string::npos) {
@@ -508,7 +547,10 @@ std::string RenumberVmlShapes(const std::string& vml, long* next_block, std::map
       for (char* p = list.data(); *p;) {
         char* end = nullptr;
         const long block = std::strtol(p, &end, 10);
-        if (end == p) { ++p; continue; }
+        if (end == p) {
+          ++p;
+          continue;
+        }
         if (!blocks->count(block)) {
           (*blocks)[block] = (*next_block)++;
           listed.push_back(block);
@@ -526,7 +568,8 @@ std::string RenumberVmlShapes(const std::string& vml, long* next_block, std::map
     const size_t at = vml.find(kShape, i);
     if (data_at != std::string::npos && (at == std::string::npos || at > data_at)) {
       out.append(vml, i, data_at - i);
-      for (size_t k = 0; k < listed.size(); ++k) out += (k ? "," : "") + std::to_string((*blocks)[listed[k]]);
+      for (size_t k = 0; k < listed.size(); ++k)
+        out += (k ? "," : "") + std::to_string((*blocks)[listed[k]]);
       i = data_end;
       data_at = std::string::npos;
       continue;
@@ -624,8 +667,8 @@ struct ExcelGather::State {
   size_t string_count = 0;
   std::vector<DefinedName> names;
   std::vector<std::string> external_links;  // parts, in the order formulas number them
-  std::set<std::string> workbook_names;  // folded names of workbook scope
-  std::set<std::string> table_names;     // folded
+  std::set<std::string> workbook_names;     // folded names of workbook scope
+  std::set<std::string> table_names;        // folded
   int table_id = 0;
   long next_shape_block = 1;
   std::map<std::string, std::map<long, long>> vml_blocks;  // by VML part
@@ -763,7 +806,8 @@ bool ExcelGather::State::MergeStyles(const Package& source, Source* src, std::st
   for (pugi::xml_node xf : root.child("cellXfs").children("xf")) {
     const int id = IntAttribute(xf, "numFmtId");
     auto custom = format_is_date.find(id);
-    src->xf_is_date.push_back(custom != format_is_date.end() ? custom->second : IsBuiltinDateFormat(id));
+    src->xf_is_date.push_back(custom != format_is_date.end() ? custom->second
+                                                             : IsBuiltinDateFormat(id));
     remap_xf(xf);
     if (pugi::xml_attribute a = xf.attribute("xfId")) a.set_value(Mapped(style_xf_map, a.as_int()));
     src->xf_map.push_back(AddEntry(cell_xfs, xf));
@@ -809,7 +853,8 @@ void DropDanglingReferences(pugi::xml_node root, const std::map<std::string, std
     pugi::xml_node parent = target.parent();
     if (!parent) continue;
     parent.remove_child(target);
-    if (!std::strcmp(parent.name(), "extLst") && !parent.first_child()) parent.parent().remove_child(parent);
+    if (!std::strcmp(parent.name(), "extLst") && !parent.first_child())
+      parent.parent().remove_child(parent);
   }
 }
 
@@ -837,17 +882,21 @@ void RemapOutsideSheetData(pugi::xml_node root, const std::map<std::string, std:
 bool ExcelGather::State::CopySheets(const Package& source, std::vector<Sheet>* added,
                                     std::string* err) {
   PartImporter importer(source, writer);
-  importer.skipped_types = {Rel("printerSettings"), Rel("pivotTable"), Rel("calcChain"),
-                            "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment",
-                            "http://schemas.microsoft.com/office/2007/relationships/slicer",
-                            "http://schemas.microsoft.com/office/2011/relationships/timeline"};
+  importer.skipped_types = {
+      Rel("printerSettings"),
+      Rel("pivotTable"),
+      Rel("calcChain"),
+      "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment",
+      "http://schemas.microsoft.com/office/2007/relationships/slicer",
+      "http://schemas.microsoft.com/office/2011/relationships/timeline"};
   for (Sheet& sheet : *added) {
     if (!sheet.chart) {
       sheet.target_part = writer.FreePartName(
-          "/xl/worksheets/sheet" + std::to_string(4 + sheets.size() + (&sheet - added->data())) + ".xml");
+          "/xl/worksheets/sheet" + std::to_string(4 + sheets.size() + (&sheet - added->data())) +
+          ".xml");
       writer.SetPart(sheet.target_part, std::string(), ct::kWorksheet);
-      if (!importer.ImportRelationships(sheet.source_part, sheet.target_part, nullptr, &sheet.rel_ids,
-                                        err)) {
+      if (!importer.ImportRelationships(sheet.source_part, sheet.target_part, nullptr,
+                                        &sheet.rel_ids, err)) {
         return false;
       }
       continue;
@@ -869,17 +918,20 @@ bool ExcelGather::State::CopySheets(const Package& source, std::vector<Sheet>* a
   return true;
 }
 
-bool ExcelGather::State::CopyParts(const Package& source, const std::string& path, pugi::xml_node workbook,
-                                   std::vector<Sheet>* added, std::vector<std::string>* links,
-                                   std::vector<std::string>* fresh, std::string* err) {
+bool ExcelGather::State::CopyParts(const Package& source, const std::string& path,
+                                   pugi::xml_node workbook, std::vector<Sheet>* added,
+                                   std::vector<std::string>* links, std::vector<std::string>* fresh,
+                                   std::string* err) {
   const std::vector<std::string> before = writer.Parts();
   const std::set<std::string> old(before.begin(), before.end());
   auto copy = [&] {
     if (!CopySheets(source, added, err)) return false;
     // Links to other workbooks, numbered [1], [2], ... in formulas.
     PartImporter importer(source, writer);
-    for (pugi::xml_node reference : workbook.child("externalReferences").children("externalReference")) {
-      const Relationship* rel = RelationshipById(source, source.MainPart(), reference.attribute("r:id").value());
+    for (pugi::xml_node reference :
+         workbook.child("externalReferences").children("externalReference")) {
+      const Relationship* rel =
+          RelationshipById(source, source.MainPart(), reference.attribute("r:id").value());
       if (!rel || rel->external) {
         *err = NotAWorkbook(path, "外部引用无效");
         return false;
@@ -917,20 +969,23 @@ void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, S
     table.attribute("id").set_value(++table_id);
     const std::string old = table.attribute("name").value();
     std::string name = old;
-    for (int k = 2; table_names.count(FoldCase(name)) || workbook_names.count(FoldCase(name)); ++k) {
+    for (int k = 2; table_names.count(FoldCase(name)) || workbook_names.count(FoldCase(name));
+         ++k) {
       name = old + "_" + std::to_string(k);
     }
     table_names.insert(FoldCase(name));
     if (name != old) src->renames.tables[FoldCase(old)] = name;
     table.attribute("name").set_value(name.c_str());
     if (pugi::xml_attribute display = table.attribute("displayName")) {
-      if (FoldCase(display.value()) != FoldCase(name)) src->renames.tables[FoldCase(display.value())] = name;
+      if (FoldCase(display.value()) != FoldCase(name))
+        src->renames.tables[FoldCase(display.value())] = name;
       display.set_value(name.c_str());
     }
     std::function<void(pugi::xml_node)> remap_dxfs = [&](pugi::xml_node node) {
       for (pugi::xml_attribute a : node.attributes()) {
         const std::string_view n = a.name();
-        if (n.size() >= 5 && n.substr(n.size() - 5) == "DxfId") a.set_value(Mapped(dxf_map, a.as_int()));
+        if (n.size() >= 5 && n.substr(n.size() - 5) == "DxfId")
+          a.set_value(Mapped(dxf_map, a.as_int()));
       }
       for (pugi::xml_node child : node.children()) remap_dxfs(child);
     };
@@ -943,7 +998,8 @@ void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, S
     writer.SetPart(part, SaveXml(*doc), ct::kTable);
   }
   for (const std::string& part : fresh) {
-    if (writer.ContentType(part) != "application/vnd.openxmlformats-officedocument.vmlDrawing") continue;
+    if (writer.ContentType(part) != "application/vnd.openxmlformats-officedocument.vmlDrawing")
+      continue;
     if (const std::string* bytes = writer.Bytes(part)) {
       writer.SetPart(part, RenumberVmlShapes(*bytes, &next_shape_block, &vml_blocks[part]),
                      writer.ContentType(part));
@@ -962,7 +1018,8 @@ void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, S
 }
 
 void ExcelGather::State::AddNames(pugi::xml_node workbook, const std::vector<int>& positions,
-                                  const std::vector<int>& worksheet_positions, const Renames& renames) {
+                                  const std::vector<int>& worksheet_positions,
+                                  const Renames& renames) {
   std::set<std::pair<std::string, int>> present;
   for (const DefinedName& n : names) present.emplace(FoldCase(n.name), n.position);
   auto add = [&](DefinedName n) {
@@ -981,7 +1038,8 @@ void ExcelGather::State::AddNames(pugi::xml_node workbook, const std::vector<int
     n.text = renames.empty() ? node.text().get() : RewriteFormula(node.text().get(), renames);
     if (pugi::xml_attribute local = node.attribute("localSheetId")) {
       const int index = local.as_int(-1);
-      if (index < 0 || static_cast<size_t>(index) >= positions.size() || positions[index] < 0) continue;
+      if (index < 0 || static_cast<size_t>(index) >= positions.size() || positions[index] < 0)
+        continue;
       n.position = positions[index];
       add(std::move(n));
     } else if (workbook_names.count(FoldCase(n.name)) || table_names.count(FoldCase(n.name))) {
@@ -1034,7 +1092,8 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
   const int first_position = kBlankSheetsBefore + static_cast<int>(s.sheets.size());
   std::set<std::string> taken = s.taken_names;
   for (pugi::xml_node node : workbook.child("sheets").children("sheet")) {
-    const Relationship* rel = RelationshipById(source, source.MainPart(), node.attribute("r:id").value());
+    const Relationship* rel =
+        RelationshipById(source, source.MainPart(), node.attribute("r:id").value());
     const bool worksheet = rel && rel->type == Rel("worksheet");
     const bool chart = rel && rel->type == Rel("chartsheet");
     if (!worksheet && !chart) {
@@ -1068,11 +1127,13 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
 
   src.string_offset = s.string_count;
   size_t string_count = 0;
-  if (const Relationship* rel = source.FindRelationship(source.MainPart(), Rel("sharedStrings").c_str())) {
+  if (const Relationship* rel =
+          source.FindRelationship(source.MainPart(), Rel("sharedStrings").c_str())) {
     src.strings_part = source.Resolve(source.MainPart(), *rel);
     pugi::xml_document doc;
     if (!ParsePart(source, src.strings_part, &doc, err)) return false;
-    for (pugi::xml_node si = doc.child("sst").child("si"); si; si = si.next_sibling("si")) ++string_count;
+    for (pugi::xml_node si = doc.child("sst").child("si"); si; si = si.next_sibling("si"))
+      ++string_count;
   }
 
   if (!s.MergeStyles(source, &src, err)) return false;
@@ -1086,7 +1147,8 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
   for (State::Sheet& sheet : added) {
     for (const Relationship& rel : s.writer.Relationships(sheet.target_part)) {
       auto found = s.vml_blocks.find(ResolveTarget(sheet.target_part, rel.target));
-      if (!rel.external && found != s.vml_blocks.end()) sheet.shape_blocks.insert(found->second.begin(), found->second.end());
+      if (!rel.external && found != s.vml_blocks.end())
+        sheet.shape_blocks.insert(found->second.begin(), found->second.end());
     }
   }
 
@@ -1227,11 +1289,14 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
       const std::string_view text = in.substr(i, text_end - i);
       i = text_end;
       if (tag.name == "v" && type == "s" && rules.string_offset) {
-        AppendNumber(std::strtoull(std::string(text).c_str(), nullptr, 10) + rules.string_offset, out);
+        AppendNumber(std::strtoull(std::string(text).c_str(), nullptr, 10) + rules.string_offset,
+                     out);
       } else if (tag.name == "v" && rules.xf_is_date && (type.empty() || type == "n") &&
-                 static_cast<size_t>(style) < rules.xf_is_date->size() && (*rules.xf_is_date)[style]) {
+                 static_cast<size_t>(style) < rules.xf_is_date->size() &&
+                 (*rules.xf_is_date)[style]) {
         out->append(ShiftedDate(std::string(text).c_str()));
-      } else if (tag.name == "f" && rules.renames && text.find_first_of("![") != std::string_view::npos) {
+      } else if (tag.name == "f" && rules.renames &&
+                 text.find_first_of("![") != std::string_view::npos) {
         out->append(EscapeXml(RewriteFormula(Unescaped(text), *rules.renames), false));
       } else {
         out->append(text);
@@ -1290,11 +1355,13 @@ void RewriteCellsInDom(pugi::xml_node sheet_data, const CellRules& rules) {
       pugi::xml_node v = c.child("v").first_child();
       if (!v) continue;
       if (!std::strcmp(type, "s") && rules.string_offset) {
-        const unsigned long long index = std::strtoull(v.value(), nullptr, 10) + rules.string_offset;
+        const unsigned long long index =
+            std::strtoull(v.value(), nullptr, 10) + rules.string_offset;
         *std::to_chars(number, number + sizeof number - 1, index).ptr = 0;
         v.set_value(number);
       } else if (rules.xf_is_date && (!*type || !std::strcmp(type, "n")) &&
-                 static_cast<size_t>(style) < rules.xf_is_date->size() && (*rules.xf_is_date)[style]) {
+                 static_cast<size_t>(style) < rules.xf_is_date->size() &&
+                 (*rules.xf_is_date)[style]) {
         v.set_value(ShiftedDate(v.value()).c_str());
       }
     }
@@ -1321,13 +1388,15 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
   std::string_view rest = bytes;
   const size_t data_at = bytes.find("<sheetData");
   Tag data_tag;
-  const size_t data_end = data_at == std::string::npos ? data_at : ReadTag(bytes, data_at, &data_tag);
+  const size_t data_end =
+      data_at == std::string::npos ? data_at : ReadTag(bytes, data_at, &data_tag);
   const size_t close_at = bytes.rfind("</sheetData>");
   std::string outer;
   bool streamed = false;
   if (data_end != std::string::npos && !data_tag.empty && close_at != std::string::npos &&
       close_at >= data_end && bytes.find("<worksheet ") != std::string::npos &&
-      StreamCells(std::string_view(bytes).substr(data_end, close_at - data_end), rules, &cells, &prefixes)) {
+      StreamCells(std::string_view(bytes).substr(data_end, close_at - data_end), rules, &cells,
+                  &prefixes)) {
     outer = bytes.substr(0, data_end) + bytes.substr(close_at);
     rest = outer;
     streamed = true;
@@ -1355,7 +1424,8 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
              it->second == root.attribute(("xmlns:" + prefix).c_str()).value();
     }
     if (!same) {
-      if (!open->Read(sheet.source_part, &bytes, err) || !ParseXml(bytes, sheet.source_part, &doc, err)) {
+      if (!open->Read(sheet.source_part, &bytes, err) ||
+          !ParseXml(bytes, sheet.source_part, &doc, err)) {
         return false;
       }
       root = doc.child("worksheet");
@@ -1370,7 +1440,8 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
   }
   for (pugi::xml_node format : root.children("conditionalFormatting")) {
     for (pugi::xml_node rule : format.children("cfRule")) {
-      if (pugi::xml_attribute a = rule.attribute("dxfId")) a.set_value(Mapped(src.dxf_map, a.as_int()));
+      if (pugi::xml_attribute a = rule.attribute("dxfId"))
+        a.set_value(Mapped(src.dxf_map, a.as_int()));
     }
   }
   if (!sheet.shape_blocks.empty()) RemapShapeIds(root, sheet.shape_blocks);
@@ -1403,8 +1474,8 @@ std::string ExcelGather::State::StylesXml() const {
     std::sort(formats.begin(), formats.end());
     xml += "<numFmts count=\"" + std::to_string(formats.size()) + "\">";
     for (const auto& [id, code] : formats) {
-      xml += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"" + EscapeXml(*code, true) +
-             "\"/>";
+      xml += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"" +
+             EscapeXml(*code, true) + "\"/>";
     }
     xml += "</numFmts>";
   }
@@ -1437,7 +1508,8 @@ std::string ExcelGather::State::WorkbookXml(const std::vector<std::string>& rel_
   for (const Sheet& sheet : sheets) all.emplace_back(sheet.name, sheet.state);
   all.emplace_back("Sheet3", "");
   for (size_t i = 0; i < all.size(); ++i) {
-    xml += "<sheet name=\"" + EscapeXml(all[i].first, true) + "\" sheetId=\"" + std::to_string(i + 1) + "\"";
+    xml += "<sheet name=\"" + EscapeXml(all[i].first, true) + "\" sheetId=\"" +
+           std::to_string(i + 1) + "\"";
     if (!all[i].second.empty()) xml += " state=\"" + EscapeXml(all[i].second, true) + "\"";
     xml += " r:id=\"" + rel_ids[i] + "\"/>";
   }
@@ -1479,10 +1551,11 @@ bool ExcelGather::Save(const std::string& path, std::string* err) {
                                         "/xl/worksheets/sheet" + std::to_string(i) + ".xml"));
   }
   for (const State::Sheet& sheet : s.sheets) {
-    rel_ids.push_back(
-        w.AddRelationship(kWorkbookPart, Rel(sheet.chart ? "chartsheet" : "worksheet"), sheet.target_part));
+    rel_ids.push_back(w.AddRelationship(
+        kWorkbookPart, Rel(sheet.chart ? "chartsheet" : "worksheet"), sheet.target_part));
   }
-  rel_ids.push_back(w.AddRelationship(kWorkbookPart, Rel("worksheet"), "/xl/worksheets/sheet3.xml"));
+  rel_ids.push_back(
+      w.AddRelationship(kWorkbookPart, Rel("worksheet"), "/xl/worksheets/sheet3.xml"));
   for (const std::string& link : s.external_links) {
     rel_ids.push_back(w.AddRelationship(kWorkbookPart, Rel("externalLink"), link));
   }
@@ -1512,11 +1585,12 @@ bool ExcelGather::Save(const std::string& path, std::string* err) {
         piece->clear();
         *done = false;
         if (*next == 0) {
-          *piece = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                   "\n"
-                   R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count=")" +
-                   std::to_string(s.string_count) + "\" uniqueCount=\"" + std::to_string(s.string_count) +
-                   "\">";
+          *piece =
+              R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+              "\n"
+              R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count=")" +
+              std::to_string(s.string_count) + "\" uniqueCount=\"" +
+              std::to_string(s.string_count) + "\">";
           ++*next;
           return true;
         }

@@ -30,65 +30,117 @@ const std::string kChinese27 = "一二三四五六七八九十甲乙丙丁戊己
 
 XlsxBook BookA() {
   XlsxSheet data{.name = "Data",
-                 .cells = {{"A1", 's', "alpha", 1}, {"B1", 'n', "10"}, {"A2", 'i', "inline", 2},
-                           {"B2", 'n', "20", 3}, {"A3", 'n', "45292", 4}, {"B3", 'n', "1.5", 5},
+                 .cells = {{"A1", 's', "alpha", 1},
+                           {"B1", 'n', "10"},
+                           {"A2", 'i', "inline", 2},
+                           {"B2", 'n', "20", 3},
+                           {"A3", 'n', "45292", 4},
+                           {"B3", 'n', "1.5", 5},
                            {"A5", 's', "merged"}},
-                 .merges = {"A5:B5"}, .column_widths = {{1, 20.5}}, .image = true, .freeze = true,
-                 .local_name = "Local", .print_area = "$A$1:$B$3", .table = "Sales", .highlight = true,
-                 .link = "https://example.com/a", .comment = "注释一", .rows_and_columns = true};
+                 .merges = {"A5:B5"},
+                 .column_widths = {{1, 20.5}},
+                 .image = true,
+                 .freeze = true,
+                 .local_name = "Local",
+                 .print_area = "$A$1:$B$3",
+                 .table = "Sales",
+                 .highlight = true,
+                 .link = "https://example.com/a",
+                 .comment = "注释一",
+                 .rows_and_columns = true};
   XlsxSheet summary{.name = "Summary",
-                    .cells = {{"A1", 'f', "20", 0, "Data!B1*2"}, {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
-                              {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"}, {"A4", 'b', "1"},
+                    .cells = {{"A1", 'f', "20", 0, "Data!B1*2"},
+                              {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
+                              {"A3", 'f', "17", 0, "LEN(\"Sheet1!A1\")+Sheet1!A2"},
+                              {"A4", 'b', "1"},
                               {"A5", 'f', "2", 0, "[1]Other!A1*2"}}};
   XlsxSheet sheet1{.name = "Sheet1", .cells = {{"A1", 's', "alpha"}, {"A2", 'n', "7"}}};
   XlsxSheet chart{.name = "Chart", .chart = true};
-  return {.sheets = {data, summary, sheet1, chart}, .formats = {"0.000"}, .selected = 1,
-          .workbook_name = "Total", .external_link = true};
+  return {.sheets = {data, summary, sheet1, chart},
+          .formats = {"0.000"},
+          .selected = 1,
+          .workbook_name = "Total",
+          .external_link = true};
 }
 
 XlsxBook BookB() {
   XlsxSheet data{.name = "data",
-                 .cells = {{"A1", 's', "beta", 1}, {"A2", 'n', "7", 6}, {"A3", 'n', "45000", 5},
-                           {"A4", 'f', "8", 3, "data!A2+1"}, {"B1", 'n', "20"}},
+                 .cells = {{"A1", 's', "beta", 1},
+                           {"A2", 'n', "7", 6},
+                           {"A3", 'n', "45000", 5},
+                           {"A4", 'f', "8", 3, "data!A2+1"},
+                           {"B1", 'n', "20"}},
                  .highlight = true};
-  XlsxSheet longer{.name = kLong, .cells = {{"A1", 's', "gamma"}, {"A2", 'f', "21", 0, "'data'!A2*3"}}};
-  XlsxSheet sales{.name = "销售数据",
-                  .cells = {{"A1", 's', "销售"}, {"B1", 'n', "100"}, {"A2", 'f', "101", 0, "销售数据!B1+1"}}};
+  XlsxSheet longer{.name = kLong,
+                   .cells = {{"A1", 's', "gamma"}, {"A2", 'f', "21", 0, "'data'!A2*3"}}};
+  XlsxSheet sales{
+      .name = "销售数据",
+      .cells = {{"A1", 's', "销售"}, {"B1", 'n', "100"}, {"A2", 'f', "101", 0, "销售数据!B1+1"}}};
   XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'i', "长名字"}}};
-  return {.sheets = {data, longer, sales, chinese}, .formats = {"yyyy-mm-dd", "0.000"},
-          .fonts_reversed = true, .prefixed = true};
+  return {.sheets = {data, longer, sales, chinese},
+          .formats = {"yyyy-mm-dd", "0.000"},
+          .fonts_reversed = true,
+          .prefixed = true};
 }
 
 XlsxBook BookC1904() {
   XlsxSheet longer{.name = kLong,
-                   .cells = {{"A1", 'n', "1"}, {"B1", 'n', "3"}, {"A2", 'n', "40000", 4},
-                             {"B2", 'n', "4"}, {"A3", 'n', "40000", 5}, {"B3", 'n', "5"},
-                             {"A4", 'n', "0.5"}, {"A5", 'f', "5", 0, "销售数据!B1"}},
-                   .local_name = "Local", .comment = "note two", .rows_and_columns = true};
-  XlsxSheet sales{.name = "销售数据", .cells = {{"B1", 'n', "5"}, {"B2", 'f', "1", 0, "[1]Other!A1"}}};
+                   .cells = {{"A1", 'n', "1"},
+                             {"B1", 'n', "3"},
+                             {"A2", 'n', "40000", 4},
+                             {"B2", 'n', "4"},
+                             {"A3", 'n', "40000", 5},
+                             {"B3", 'n', "5"},
+                             {"A4", 'n', "0.5"},
+                             {"A5", 'f', "5", 0, "销售数据!B1"}},
+                   .local_name = "Local",
+                   .comment = "note two",
+                   .rows_and_columns = true};
+  XlsxSheet sales{.name = "销售数据",
+                  .cells = {{"B1", 'n', "5"}, {"B2", 'f', "1", 0, "[1]Other!A1"}}};
   XlsxSheet chinese{.name = kChinese31, .cells = {{"A1", 'n', "1"}}};
   XlsxSheet sheet3{.name = "Sheet3",
                    .cells = {{"A1", 's', "delta", 3}, {"B1", 'f', "1", 0, "COUNTA(Sales[delta])"}},
                    .table = "Sales"};
   XlsxSheet chart{.name = "Chart", .chart = true};
-  return {.sheets = {longer, sales, chinese, sheet3, chart}, .formats = {"yyyy-mm-dd"},
-          .date1904 = true, .workbook_name = "Total", .external_link = true};
+  return {.sheets = {longer, sales, chinese, sheet3, chart},
+          .formats = {"yyyy-mm-dd"},
+          .date1904 = true,
+          .workbook_name = "Total",
+          .external_link = true};
 }
 
-const std::vector<std::string> kGatheredNames = {
-    "Sheet1", "Sheet2", "Data", "Summary", "Sheet1 (2)", "Chart", "data (2)", kLong, "销售数据",
-    kChinese31, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)", "销售数据 (2)", kChinese27 + " (2)", "Sheet3 (2)",
-    "Chart (2)", "Sheet3"};
+const std::vector<std::string> kGatheredNames = {"Sheet1",
+                                                 "Sheet2",
+                                                 "Data",
+                                                 "Summary",
+                                                 "Sheet1 (2)",
+                                                 "Chart",
+                                                 "data (2)",
+                                                 kLong,
+                                                 "销售数据",
+                                                 kChinese31,
+                                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)",
+                                                 "销售数据 (2)",
+                                                 kChinese27 + " (2)",
+                                                 "Sheet3 (2)",
+                                                 "Chart (2)",
+                                                 "Sheet3"};
 
 /// Old sheet name -> new, for each of the three sources above; a table and an external link
 /// renumbered, as text -> new text.
 const std::vector<std::map<std::string, std::string>> kRenames = {
     {{"Sheet1", "Sheet1 (2)"}},
     {{"data", "data (2)"}},
-    {{kLong, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)"}, {"销售数据", "销售数据 (2)"},
-     {kChinese31, kChinese27 + " (2)"}, {"Sheet3", "Sheet3 (2)"}, {"Chart", "Chart (2)"}}};
+    {{kLong, "ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)"},
+     {"销售数据", "销售数据 (2)"},
+     {kChinese31, kChinese27 + " (2)"},
+     {"Sheet3", "Sheet3 (2)"},
+     {"Chart", "Chart (2)"}}};
 const std::vector<std::map<std::string, std::string>> kTableRenames = {
-    {}, {}, {{"Sales[", "Sales_2["}, {"table\tSales\t", "table\tSales_2\t"}, {"[1]Other", "[2]Other"}}};
+    {},
+    {},
+    {{"Sales[", "Sales_2["}, {"table\tSales\t", "table\tSales_2\t"}, {"[1]Other", "[2]Other"}}};
 
 std::string Quote(const std::string& name) { return "'" + name + "'"; }
 
@@ -97,13 +149,16 @@ std::string Quote(const std::string& name) { return "'" + name + "'"; }
 std::string Renamed(std::string line, const std::map<std::string, std::string>& renames,
                     const std::map<std::string, std::string>& tables) {
   for (const auto& [from, to] : tables) {
-    if (const size_t at = line.find(from); at != std::string::npos) line.replace(at, from.size(), to);
+    if (const size_t at = line.find(from); at != std::string::npos)
+      line.replace(at, from.size(), to);
   }
   for (const auto& [from, to] : renames) {
     for (const std::string& ref : {Quote(from) + "!", from + "!"}) {
       for (size_t at = line.find(ref); at != std::string::npos; at = line.find(ref, at + 1)) {
         const unsigned char before = at ? line[at - 1] : ' ';
-        if (ref[0] != '\'' && (std::isalnum(before) || before == '\'' || before == '"' || before >= 0x80)) continue;
+        if (ref[0] != '\'' &&
+            (std::isalnum(before) || before == '\'' || before == '"' || before >= 0x80))
+          continue;
         line.replace(at, ref.size(), Quote(to) + "!");
         at += to.size();
       }
@@ -172,18 +227,21 @@ bool Gather(FileSystem& fs, const std::vector<std::string>& sources, const std::
 std::string SheetPart(const Package& package, const std::string& name) {
   std::string bytes, err;
   pugi::xml_document doc;
-  if (!package.Read(package.MainPart(), &bytes, &err) || !ParseXml(bytes, "wb", &doc, &err)) return "";
+  if (!package.Read(package.MainPart(), &bytes, &err) || !ParseXml(bytes, "wb", &doc, &err))
+    return "";
   for (pugi::xml_node sheet : doc.child("workbook").child("sheets").children("sheet")) {
     if (name != sheet.attribute("name").value()) continue;
     for (const Relationship& rel : package.Relationships(package.MainPart())) {
-      if (rel.id == sheet.attribute("r:id").value()) return package.Resolve(package.MainPart(), rel);
+      if (rel.id == sheet.attribute("r:id").value())
+        return package.Resolve(package.MainPart(), rel);
     }
   }
   return "";
 }
 
 /// The bytes of the part `type` leads to from `owner`, following one relationship of each type.
-std::string Follow(const Package& package, std::string owner, const std::vector<std::string>& types) {
+std::string Follow(const Package& package, std::string owner,
+                   const std::vector<std::string>& types) {
   for (const std::string& type : types) {
     const Relationship* rel = package.FindRelationship(owner, (reltype::kRoot + type).c_str());
     if (!rel) return "<no " + type + ">";
@@ -226,7 +284,8 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsTheReaderSeesThe
       auto renamed = kRenames[i].find(name);
       const std::string target = renamed == kRenames[i].end() ? name : renamed->second;
       std::vector<std::string> expected;
-      for (const std::string& line : source.sheets.at(name)) expected.push_back(Renamed(line, kRenames[i], kTableRenames[i]));
+      for (const std::string& line : source.sheets.at(name))
+        expected.push_back(Renamed(line, kRenames[i], kTableRenames[i]));
       EXPECT_EQ(result.sheets.at(target), expected) << "source " << i << ", sheet " << name;
     }
   }
@@ -248,25 +307,32 @@ TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsAndNotesWithTheirParts) {
   auto result = Package::Open(SystemFileSystem(), dir / "out.xlsx", &err);
   ASSERT_TRUE(result) << err;
 
-  EXPECT_EQ(Follow(*result, SheetPart(*result, "Data"), {"drawing", "image"}), testing::SamplePng());
-  const struct { std::string sheet, series; } charts[] = {
+  EXPECT_EQ(Follow(*result, SheetPart(*result, "Data"), {"drawing", "image"}),
+            testing::SamplePng());
+  const struct {
+    std::string sheet, series;
+  } charts[] = {
       {"Chart", "<c:f>'Data'!$B$1:$B$3</c:f>"},
       {"Chart (2)", "<c:f>'ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)'!$B$1:$B$3</c:f>"},
   };
   for (const auto& chart : charts) {
     const std::string part = SheetPart(*result, chart.sheet);
-    EXPECT_EQ(result->ContentType(part), "application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml");
-    EXPECT_NE(Follow(*result, part, {"drawing", "chart"}).find(chart.series), std::string::npos) << chart.sheet;
+    EXPECT_EQ(result->ContentType(part),
+              "application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml");
+    EXPECT_NE(Follow(*result, part, {"drawing", "chart"}).find(chart.series), std::string::npos)
+        << chart.sheet;
   }
   // Both sources numbered their note shapes from block 1; the workbook needs distinct blocks.
   std::set<std::string> blocks;
-  for (const std::string& sheet : {std::string("Data"), std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)")}) {
+  for (const std::string& sheet :
+       {std::string("Data"), std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZ1 (2)")}) {
     const std::string vml = Follow(*result, SheetPart(*result, sheet), {"vmlDrawing"});
     const size_t data = vml.find("data=\"");
     ASSERT_NE(data, std::string::npos) << sheet;
     blocks.insert(vml.substr(data, vml.find('"', data + 6) - data));
     EXPECT_NE(vml.find("_x0000_s" + std::to_string(1024 * std::stoi(vml.substr(data + 6)) + 1)),
-              std::string::npos) << sheet;
+              std::string::npos)
+        << sheet;
   }
   EXPECT_EQ(blocks.size(), 2u);
 }
@@ -277,14 +343,17 @@ TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) 
     std::function<void(FaultyFileSystem&, const std::string&)> spoil;
   } cases[] = {
       {"vanished", [](FaultyFileSystem&, const std::string& b) { std::remove(b.c_str()); }},
-      {"rewritten", [](FaultyFileSystem&, const std::string& b) {
+      {"rewritten",
+       [](FaultyFileSystem&, const std::string& b) {
          std::string err;
          testing::WriteXlsx(SystemFileSystem(), b, BookA(), &err);
        }},
-      {"refused", [](FaultyFileSystem& fs, const std::string&) {
+      {"refused",
+       [](FaultyFileSystem& fs, const std::string&) {
          fs.FailWhen(FaultyFileSystem::Op::OpenRead, "b.xlsx", EACCES);
        }},
-      {"unreadable", [](FaultyFileSystem& fs, const std::string&) {
+      {"unreadable",
+       [](FaultyFileSystem& fs, const std::string&) {
          fs.FailWhen(FaultyFileSystem::Op::Read, "b.xlsx", EIO, 100);
        }},
   };
@@ -307,12 +376,18 @@ TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) 
 }
 
 TEST_F(ExcelGatherTest, RefusesPackagesThatHoldNoSheetsAndKeepsNothingOfThem) {
-  const std::string main_type = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
-  const struct { const char* name; std::string part, xml, why; } cases[] = {
+  const std::string main_type =
+      "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+  const struct {
+    const char* name;
+    std::string part, xml, why;
+  } cases[] = {
       {"word.xlsx", "/word/document.xml",
-       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"/>", "缺少工作簿部件"},
+       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"/>",
+       "缺少工作簿部件"},
       {"empty.xlsx", "/xl/workbook.xml",
-       "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>",
+       "<workbook "
+       "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>",
        "没有工作表"},
   };
   for (const auto& c : cases) {
@@ -339,9 +414,14 @@ TEST_F(ExcelGatherTest, LibreOfficeConvertsTheGatheredWorkbook) {
   }
   std::string err;
   ASSERT_TRUE(Gather(SystemFileSystem(), WriteSamples(), dir / "out.xlsx", &err)) << err;
-  const std::string command = "cd '" + dir.path() + "' && timeout 180 /usr/bin/soffice --headless "
-                              "-env:UserInstallation=file://" + dir.path() + "/profile --convert-to pdf "
-                              "--outdir '" + dir.path() + "' out.xlsx >/dev/null 2>&1 && pdftotext out.pdf out.txt";
+  const std::string command = "cd '" + dir.path() +
+                              "' && timeout 180 /usr/bin/soffice --headless "
+                              "-env:UserInstallation=file://" +
+                              dir.path() +
+                              "/profile --convert-to pdf "
+                              "--outdir '" +
+                              dir.path() +
+                              "' out.xlsx >/dev/null 2>&1 && pdftotext out.pdf out.txt";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string text = testing::ReadAll(dir / "out.txt");
   for (const char* expected : {"alpha", "inline", "beta", "gamma", "delta"}) {
@@ -360,7 +440,8 @@ TEST_F(ExcelGatherTest, GathersAHundredLargeWorkbooksInAFewSeconds) {
   }
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("100 workbooks x 2 sheets x 5000 rows gathered in %.2f s\n", seconds);
   EXPECT_LT(seconds, 20.0);
 
@@ -374,13 +455,16 @@ TEST_F(ExcelGatherTest, GathersAHundredLargeWorkbooksInAFewSeconds) {
   ASSERT_TRUE(result->Read("/xl/sharedStrings.xml", &bytes, &err)) << err;
   ASSERT_TRUE(ParseXml(bytes, "sst", &strings, &err)) << err;
   std::vector<std::string> texts;
-  for (pugi::xml_node si : strings.child("sst").children("si")) texts.push_back(si.child("t").text().get());
-  pugi::xml_node row = sheet.child("worksheet").child("sheetData").find_child_by_attribute("row", "r", "7");
+  for (pugi::xml_node si : strings.child("sst").children("si"))
+    texts.push_back(si.child("t").text().get());
+  pugi::xml_node row =
+      sheet.child("worksheet").child("sheetData").find_child_by_attribute("row", "r", "7");
   const size_t index = row.find_child_by_attribute("c", "r", "B7").child("v").text().as_uint();
   ASSERT_LT(index, texts.size());
   EXPECT_EQ(texts[index], "text 7");
-  EXPECT_EQ(sheet.child("worksheet").child("sheetData").child("row").child("c").child("f").text().get(),
-            std::string("'Data (100)'!A1"));
+  EXPECT_EQ(
+      sheet.child("worksheet").child("sheetData").child("row").child("c").child("f").text().get(),
+      std::string("'Data (100)'!A1"));
 }
 
 }  // namespace

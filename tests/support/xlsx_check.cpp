@@ -65,14 +65,16 @@ void CheckSheetData(const std::string& part, pugi::xml_node root, const Counts& 
     check_style(row.attribute("s"));
     for (pugi::xml_node c : row.children("c")) {
       check_style(c.attribute("s"));
-      if (!std::strcmp(c.attribute("t").value(), "s") && c.child("v").text().as_ullong() >= counts.strings) {
+      if (!std::strcmp(c.attribute("t").value(), "s") &&
+          c.child("v").text().as_ullong() >= counts.strings) {
         bad(std::string("shared string ") + c.child("v").text().get() + " out of range");
       }
     }
   }
   for (pugi::xml_node format : root.children("conditionalFormatting")) {
     for (pugi::xml_node rule : format.children("cfRule")) {
-      if (rule.attribute("dxfId") && rule.attribute("dxfId").as_uint() >= counts.dxfs) bad("dxfId out of range");
+      if (rule.attribute("dxfId") && rule.attribute("dxfId").as_uint() >= counts.dxfs)
+        bad("dxfId out of range");
     }
   }
 }
@@ -107,7 +109,8 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
       if (!load(part, &doc)) continue;
       pugi::xml_node table = doc.child("table");
       if (!table) continue;
-      if (!table_ids.insert(table.attribute("id").as_int()).second) problems.push_back("table id twice");
+      if (!table_ids.insert(table.attribute("id").as_int()).second)
+        problems.push_back("table id twice");
       if (!table_names.insert(Lower(table.attribute("name").value())).second) {
         problems.push_back("table name twice");
       }
@@ -130,20 +133,31 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
   auto related = [&](const std::string& type, pugi::xml_document* doc) -> pugi::xml_node {
     const office::Relationship* rel =
         package->FindRelationship(main, (std::string(office::reltype::kRoot) + type).c_str());
-    return rel && load(package->Resolve(main, *rel), doc) ? doc->document_element() : pugi::xml_node();
+    return rel && load(package->Resolve(main, *rel), doc) ? doc->document_element()
+                                                          : pugi::xml_node();
   };
   Counts counts;
-  for (pugi::xml_node si : related("sharedStrings", &strings_doc).children("si")) { (void)si; ++counts.strings; }
+  for (pugi::xml_node si : related("sharedStrings", &strings_doc).children("si")) {
+    (void)si;
+    ++counts.strings;
+  }
   strings_doc.reset();
   pugi::xml_node styles = related("styles", &styles_doc);
-  for (pugi::xml_node xf : styles.child("cellXfs").children("xf")) { (void)xf; ++counts.xfs; }
-  for (pugi::xml_node dxf : styles.child("dxfs").children("dxf")) { (void)dxf; ++counts.dxfs; }
+  for (pugi::xml_node xf : styles.child("cellXfs").children("xf")) {
+    (void)xf;
+    ++counts.xfs;
+  }
+  for (pugi::xml_node dxf : styles.child("dxfs").children("dxf")) {
+    (void)dxf;
+    ++counts.dxfs;
+  }
 
   std::set<std::string> sheet_names;
   int sheet_count = 0, selected = -1, selected_count = 0;
   for (pugi::xml_node sheet : workbook.child("sheets").children("sheet")) {
     const std::string name = sheet.attribute("name").value();
-    if (name.empty() || Utf16Length(name) > 31 || name.find_first_of("[]:*?/\\") != std::string::npos) {
+    if (name.empty() || Utf16Length(name) > 31 ||
+        name.find_first_of("[]:*?/\\") != std::string::npos) {
       problems.push_back("invalid sheet name: " + name);
     }
     if (!sheet_names.insert(Lower(name)).second) problems.push_back("sheet name twice: " + name);
@@ -174,12 +188,14 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
     ++sheet_count;
   }
   if (selected_count != 1) problems.push_back(std::to_string(selected_count) + " sheets selected");
-  if (workbook.child("bookViews").child("workbookView").attribute("activeTab").as_int() != selected) {
+  if (workbook.child("bookViews").child("workbookView").attribute("activeTab").as_int() !=
+      selected) {
     problems.push_back("the active sheet is not the selected one");
   }
   for (pugi::xml_node name : workbook.child("definedNames").children("definedName")) {
     if (name.attribute("localSheetId") && name.attribute("localSheetId").as_int() >= sheet_count) {
-      problems.push_back(std::string("localSheetId out of range: ") + name.attribute("name").value());
+      problems.push_back(std::string("localSheetId out of range: ") +
+                         name.attribute("name").value());
     }
   }
   return problems;

@@ -24,15 +24,15 @@ struct XlsxSheet {
   std::vector<XlsxCell> cells;  // in row order
   std::vector<std::string> merges;
   std::vector<std::pair<int, double>> column_widths;  // 1-based column, width
-  bool chart = false;           // a chart sheet plotting B1:B3 of the workbook's first sheet
-  bool image = false;           // a picture anchored at D2
-  bool freeze = false;          // the first row frozen
-  std::string local_name;       // a name of this sheet's own scope, referring to its A1
-  std::string print_area;       // e.g. "$A$1:$B$3"
-  std::string table;            // a table of this name over A1:A3, its column named by A1
-  bool highlight = false;       // B1:B3 over 15 filled red by a conditional format
-  std::string link;             // a hyperlink on A1 to this address
-  std::string comment;          // a note on A1 with this text
+  bool chart = false;             // a chart sheet plotting B1:B3 of the workbook's first sheet
+  bool image = false;             // a picture anchored at D2
+  bool freeze = false;            // the first row frozen
+  std::string local_name;         // a name of this sheet's own scope, referring to its A1
+  std::string print_area;         // e.g. "$A$1:$B$3"
+  std::string table;              // a table of this name over A1:A3, its column named by A1
+  bool highlight = false;         // B1:B3 over 15 filled red by a conditional format
+  std::string link;               // a hyperlink on A1 to this address
+  std::string comment;            // a note on A1 with this text
   bool rows_and_columns = false;  // row 2 30 points high, row 3 and column C hidden
 };
 
@@ -44,9 +44,9 @@ struct XlsxBook {
   bool fonts_reversed = false;  // the bold font and a green dxf listed before the others
   bool date1904 = false;
   int selected = 0;
-  std::string workbook_name;    // a workbook-wide name referring to the first sheet's A1
-  bool prefixed = false;        // worksheets written with the prefix x: for their elements
-  bool external_link = false;   // a link to another workbook, other.xlsx, known to formulas as [1]
+  std::string workbook_name;   // a workbook-wide name referring to the first sheet's A1
+  bool prefixed = false;       // worksheets written with the prefix x: for their elements
+  bool external_link = false;  // a link to another workbook, other.xlsx, known to formulas as [1]
 };
 
 /// Writes `book` as an .xlsx file at `path`.
