@@ -1279,6 +1279,12 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
     const size_t end = ReadTag(in, lt, &tag);
     if (end == std::string_view::npos) return false;
     i = end;
+    for (const auto& attribute : tag.attributes) {
+      const size_t colon = attribute.first.find(':');
+      if (colon != std::string_view::npos && attribute.first.substr(0, colon) != "xml") {
+        prefixes->emplace(attribute.first.substr(0, colon));
+      }
+    }
     const bool row = tag.name == "row", cell = tag.name == "c";
     if (tag.closing || (!row && !cell)) {
       out->append(in.substr(lt, end - lt));
@@ -1310,9 +1316,6 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
     *out += '<';
     out->append(tag.name);
     for (const auto& [name, value] : tag.attributes) {
-      if (const size_t colon = name.find(':'); colon != std::string_view::npos) {
-        prefixes->emplace(name.substr(0, colon));
-      }
       if (cell && (name == "cm" || name == "vm")) continue;
       const char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
       *out += ' ';
