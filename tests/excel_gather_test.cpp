@@ -300,7 +300,7 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsTheReaderSeesThe
   }
 }
 
-TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsAndNotesWithTheirParts) {
+TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsNotesAndStylesOnce) {
   const std::vector<std::string> sources = WriteSamples();
   std::string err;
   ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
@@ -322,6 +322,16 @@ TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsAndNotesWithTheirParts) {
     EXPECT_NE(Follow(*result, part, {"drawing", "chart"}).find(chart.series), std::string::npos)
         << chart.sheet;
   }
+  // Styles are merged by value: the sources' plain and bold fonts and their two custom
+  // formats are each held once, beside the workbook's own default font.
+  pugi::xml_document styles;
+  std::string bytes;
+  ASSERT_TRUE(result->Read("/xl/styles.xml", &bytes, &err) && ParseXml(bytes, "s", &styles, &err));
+  const pugi::xml_node sheet = styles.child("styleSheet");
+  EXPECT_EQ(std::distance(sheet.child("fonts").begin(), sheet.child("fonts").end()), 3);
+  EXPECT_EQ(std::distance(sheet.child("numFmts").begin(), sheet.child("numFmts").end()), 2);
+  EXPECT_EQ(std::distance(sheet.child("dxfs").begin(), sheet.child("dxfs").end()), 2);
+
   // Both sources numbered their note shapes from block 1; the workbook needs distinct blocks.
   std::set<std::string> blocks;
   for (const std::string& sheet :
