@@ -791,7 +791,11 @@ bool ExcelGather::State::MergeStyles(const Package& source, Source* src, std::st
     pugi::xml_attribute format = xf.attribute("numFmtId");
     if (format) {
       auto it = format_map.find(format.as_int());
-      if (it != format_map.end()) format.set_value(it->second);
+      if (it != format_map.end()) {
+        format.set_value(it->second);
+      } else if (format.as_int() >= 164) {
+        format.set_value(0);  // a custom format the source never defined
+      }
     }
     for (auto [name, map] : {std::pair{"fontId", &font_map}, std::pair{"fillId", &fill_map},
                              std::pair{"borderId", &border_map}}) {

@@ -47,7 +47,8 @@ XlsxBook BookA() {
                  .highlight = true,
                  .link = "https://example.com/a",
                  .comment = "注释一",
-                 .rows_and_columns = true};
+                 .rows_and_columns = true,
+                 .printer_settings = true};
   XlsxSheet summary{.name = "Summary",
                     .cells = {{"A1", 'f', "20", 0, "Data!B1*2"},
                               {"A2", 'f', "31.5", 0, "SUM('Data'!B1:B3)"},
@@ -306,6 +307,7 @@ TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsNotesAndStylesOnce) {
   ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
   auto result = Package::Open(SystemFileSystem(), dir / "out.xlsx", &err);
   ASSERT_TRUE(result) << err;
+  std::string bytes;
 
   EXPECT_EQ(Follow(*result, SheetPart(*result, "Data"), {"drawing", "image"}),
             testing::SamplePng());
@@ -322,10 +324,16 @@ TEST_F(ExcelGatherTest, CarriesPicturesChartSheetsNotesAndStylesOnce) {
     EXPECT_NE(Follow(*result, part, {"drawing", "chart"}).find(chart.series), std::string::npos)
         << chart.sheet;
   }
+  // Printer settings belong to the machine that printed; they are left behind.
+  for (const std::string& part : result->Parts()) {
+    EXPECT_EQ(part.find("printerSettings"), std::string::npos);
+  }
+  ASSERT_TRUE(result->Read(SheetPart(*result, "Data"), &bytes, &err)) << err;
+  EXPECT_NE(bytes.find("<pageSetup orientation=\"landscape\"/>"), std::string::npos);
+
   // Styles are merged by value: the sources' plain and bold fonts and their two custom
   // formats are each held once, beside the workbook's own default font.
   pugi::xml_document styles;
-  std::string bytes;
   ASSERT_TRUE(result->Read("/xl/styles.xml", &bytes, &err) && ParseXml(bytes, "s", &styles, &err));
   const pugi::xml_node sheet = styles.child("styleSheet");
   EXPECT_EQ(std::distance(sheet.child("fonts").begin(), sheet.child("fonts").end()), 3);

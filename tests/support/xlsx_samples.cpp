@@ -191,6 +191,7 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, std::map<std::strin
   xml +=
       "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
       "footer=\"0.3\"/>";
+  if (sheet.printer_settings) xml += "<pageSetup orientation=\"landscape\" r:id=\"rIdPrinter\"/>";
   if (image) xml += "<drawing r:id=\"rIdImage\"/>";
   if (!sheet.comment.empty()) xml += "<legacyDrawing r:id=\"rIdNotes\"/>";
   if (!sheet.table.empty())
@@ -366,6 +367,14 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
       w.SetPart(part, book.prefixed ? Prefixed(xml) : xml, kCt + "spreadsheetml.worksheet+xml");
       if (!sheet.link.empty())
         w.Relationships(part).push_back({"rIdLink", Rel("hyperlink"), sheet.link, true});
+      if (sheet.printer_settings) {
+        const std::string settings =
+            "/xl/printerSettings/printerSettings" + std::to_string(i + 1) + ".bin";
+        w.SetPart(settings, std::string(64, '\1'), kCt + "spreadsheetml.printerSettings");
+        w.Relationships(part).push_back(
+            {"rIdPrinter", Rel("printerSettings"),
+             "../printerSettings/printerSettings" + std::to_string(i + 1) + ".bin", false});
+      }
       if (!sheet.comment.empty()) {
         const std::string n = std::to_string(i + 1);
         w.SetPart("/xl/comments" + n + ".xml", Comments(sheet.comment),

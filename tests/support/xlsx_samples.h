@@ -34,6 +34,7 @@ struct XlsxSheet {
   std::string link;               // a hyperlink on A1 to this address
   std::string comment;            // a note on A1 with this text
   bool rows_and_columns = false;  // row 2 30 points high, row 3 and column C hidden
+  bool printer_settings = false;  // a printer-settings part for its page setup
 };
 
 /// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
