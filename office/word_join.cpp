@@ -360,6 +360,7 @@ void WordJoin::State::IndexBase() {
     }
   }
   num_ids.StartAt(1);
+  drawing_ids.StartAt(1);
   for (Shared kind : {kComments, kFootnotes, kEndnotes}) {
     for (pugi::xml_node entry : shared[kind].Root().children(kShared[kind].entry)) {
       note_ids[kind].See(entry.attribute("w:id").value());
