@@ -108,6 +108,14 @@ std::string PrefixOf(std::string_view name) {
   return colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon));
 }
 
+/// Parses the part `part` of the document `file`; a failure names both.
+bool ParsePart(const std::string& file, const std::string& part, std::string_view bytes,
+               pugi::xml_document* doc, std::string* err) {
+  if (ParseXml(bytes, part, doc, err)) return true;
+  *err = "无法读取文档“" + file + "”：" + *err;
+  return false;
+}
+
 /// Calls `visit` on `top` and every element below it, in document order. `visit` may change
 /// the element it is given but not remove it.
 template <typename Visit>
@@ -295,18 +303,18 @@ bool WordJoin::State::CopyBasePackage(const Package& base, std::string* err) {
 bool WordJoin::State::LoadXmlPart(const std::string& name, XmlPart* part, std::string* err) {
   const std::string* bytes = writer.Bytes(name);
   if (!bytes) {
-    *err = "无法读取文件“" + base_name + "”：缺少部件 " + name;
+    *err = "无法读取文档“" + base_name + "”中的“" + name + "”：部件不存在";
     return false;
   }
   part->name = name;
-  return ParseXml(*bytes, name, &part->doc, err);
+  return ParsePart(base_name, name, *bytes, &part->doc, err);
 }
 
 bool WordJoin::State::LoadParts(const Package& base, std::string* err) {
   main_part = base.MainPart();
   if (!LoadXmlPart(main_part, &document, err)) return false;
   if (!document.Root().child("w:body")) {
-    *err = "无法读取文件“" + base_name + "”：不是有效的 Word 文档";
+    *err = "无法读取文档“" + base_name + "”：不是 Word 文档";
     return false;
   }
   for (int kind = 0; kind < kSharedCount; ++kind) {
@@ -376,10 +384,10 @@ bool WordJoin::State::LoadSource(Source& src, std::string* err) {
   const Package& package = src.package;
   std::string bytes;
   if (!package.Read(package.MainPart(), &bytes, err) ||
-      !ParseXml(bytes, package.MainPart(), &src.document, err))
+      !ParsePart(package.Name(), package.MainPart(), bytes, &src.document, err))
     return false;
   if (!src.document.document_element().child("w:body")) {
-    *err = "无法读取文件“" + package.Name() + "”：不是有效的 Word 文档";
+    *err = "无法读取文档“" + package.Name() + "”：不是 Word 文档";
     return false;
   }
   for (int kind = 0; kind < kSharedCount; ++kind) {
@@ -388,7 +396,8 @@ bool WordJoin::State::LoadSource(Source& src, std::string* err) {
     if (!rel) continue;
     XmlPart& part = src.parts[kind];
     part.name = package.Resolve(package.MainPart(), *rel);
-    if (!package.Read(part.name, &bytes, err) || !ParseXml(bytes, part.name, &part.doc, err))
+    if (!package.Read(part.name, &bytes, err) ||
+        !ParsePart(package.Name(), part.name, bytes, &part.doc, err))
       return false;
   }
   for (pugi::xml_node style : src.parts[kStyles].Root().children("w:style"))

@@ -1,8 +1,7 @@
-"""Prints the body paragraph texts of a Word document, as python-docx reads them, as JSON."""
-import json
+"""Prints the body paragraph texts of a Word document as python-docx reads them, one a line."""
 import sys
 
 import docx
 
-document = docx.Document(sys.argv[1])
-print(json.dumps([paragraph.text for paragraph in document.paragraphs], ensure_ascii=False))
+for paragraph in docx.Document(sys.argv[1]).paragraphs:
+    print(paragraph.text)

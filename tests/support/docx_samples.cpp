@@ -133,7 +133,7 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
       before += "<w:commentRangeStart w:id=\"0\"/>";
       after += "<w:commentRangeEnd w:id=\"0\"/><w:r><w:commentReference w:id=\"0\"/></w:r>";
     }
-    if (i == 0 && s.footnote)
+    if (i + 1 == s.paragraphs.size() && s.footnote)
       after += "<w:r><w:rPr><w:vertAlign w:val=\"superscript\"/></w:rPr><w:footnoteReference w:id=\"1\"/></w:r>";
     std::string p = Paragraph(s.paragraphs[i], before, "", static_cast<int>(i % 9) + 1);
     body += p.insert(p.size() - 6, after);
