@@ -70,6 +70,17 @@ std::vector<std::string> RichSources(const TempDir& dir) {
   return {Write(dir, "a.docx", base), Write(dir, "b.docx", second), Write(dir, "c.docx", third)};
 }
 
+/// A package holding nothing but the main part `xml`.
+std::string WriteBareDocx(const std::string& path, const std::string& xml) {
+  PackageWriter writer;
+  writer.AddRelationship("/", reltype::kOfficeDocument, "/word/document.xml");
+  writer.SetPart("/word/document.xml", xml,
+                 "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
+  std::string err;
+  EXPECT_TRUE(writer.Save(SystemFileSystem(), path, &err)) << err;
+  return path;
+}
+
 /// The parsed part `part` of the package at `path`.
 pugi::xml_document ReadPart(const Package& package, const std::string& part) {
   std::string bytes, err;
@@ -166,6 +177,24 @@ TEST(WordJoinTest, MacroEnabledBaseGivesPlainDocumentAndGainsTheSourcesParts) {
   }
 }
 
+TEST(WordJoinTest, BaseRootDeclaresTheNamespacesOfTheCopiedContent) {
+  TempDir dir;
+  std::string base = WriteBareDocx(
+      dir / "a.docx", "<x:document xmlns:x=\"" + std::string(ns::kWord) +
+                          "\"><x:body><x:p><x:r><x:t>一</x:t></x:r></x:p></x:body></x:document>");
+  DocxSample source = Sample({"二"});
+  source.image = true;
+  std::string err, joined = dir / "joined.docx";
+  ASSERT_TRUE(Join(SystemFileSystem(), {base, Write(dir, "b.docx", source)}, joined, &err)) << err;
+  EXPECT_EQ(testing::CheckDocx(joined), std::vector<std::string>{});
+  std::unique_ptr<Package> package = Package::Open(SystemFileSystem(), joined, &err);
+  ASSERT_TRUE(package) << err;
+  pugi::xml_node root = ReadPart(*package, "/word/document.xml").document_element();
+  for (const char* prefix : {"r", "wp", "a", "pic", "w14"})
+    EXPECT_FALSE(NamespaceOf(root, prefix).empty()) << prefix;
+  EXPECT_STREQ(root.attribute("mc:Ignorable").value(), "w14");
+}
+
 TEST(WordJoinTest, PythonDocxReadsTheSourcesTextsInOrder) {
   std::string script = QUORVANE_TEST_DIR "/office/read_docx.py";
   if (Shell("/usr/bin/python3 -c 'import docx; print(1)'") != "1\n")
@@ -217,12 +246,7 @@ TEST(WordJoinTest, FailureLeavesTheDestinationAsItWas) {
   TempDir dir;
   std::string a = Write(dir, "a.docx", Sample({"一"}));
   std::string b = Write(dir, "b.docx", Sample({"二"}));
-  PackageWriter broken;
-  broken.AddRelationship("/", reltype::kOfficeDocument, "/word/document.xml");
-  broken.SetPart("/word/document.xml", "<w:document><w:body>",
-                 "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
-  std::string err, bad = dir / "bad.docx";
-  ASSERT_TRUE(broken.Save(SystemFileSystem(), bad, &err)) << err;
+  std::string err, bad = WriteBareDocx(dir / "bad.docx", "<w:document><w:body>");
   struct Case { const char* name; std::string second; bool fault; FaultyFileSystem::Op op; };
   for (const Case& c : {Case{"damaged source", bad, false, FaultyFileSystem::Op::Write},
                         Case{"disk full", b, true, FaultyFileSystem::Op::Write},

@@ -180,7 +180,7 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
       std::string tag = kind == "header" ? "hdr" : "ftr";
       std::string id = part("/word/" + kind + "1.xml", std::string(kWordType) + kind + "+xml",
                             kRoot + ("<w:" + tag) + kNamespaces + ">" +
-                                Paragraph(kind == "header" ? "页眉" : "页脚") + "</w:" + tag + ">",
+                                Paragraph(kind == "header" ? "页眉" : "页脚", "", "", kind == "header" ? 7 : 8) + "</w:" + tag + ">",
                             kind);
       sect_pr += "<w:" + kind + "Reference w:type=\"default\" r:id=\"" + id + "\"/>";
     }
