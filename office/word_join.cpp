@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string_view>
@@ -29,8 +28,8 @@ constexpr const char* kMacroTypes[] = {
 // Parts that belong to the document as a whole. A source's are never copied as parts: their
 // entries are merged into the base's (styles, numbering, notes) or the base's own stay.
 constexpr const char* kDocumentWideRelTypes[] = {
-    "styles", "stylesWithEffects", "numbering", "settings", "webSettings", "fontTable", "theme",
-    "comments", "footnotes", "endnotes", "glossaryDocument", "customXml", "people",
+    "styles", "numbering", "settings", "webSettings", "fontTable", "theme",
+    "comments", "footnotes", "endnotes", "glossaryDocument", "customXml",
 };
 
 /// The parts whose entries every source adds to.

@@ -195,6 +195,24 @@ TEST(WordJoinTest, BaseRootDeclaresTheNamespacesOfTheCopiedContent) {
   EXPECT_STREQ(root.attribute("mc:Ignorable").value(), "w14");
 }
 
+TEST(WordJoinTest, SourceOfSeveralSectionsBeginsOnANewPageAndKeepsItsOwnBreaks) {
+  TempDir dir;
+  std::string continuous = "<w:sectPr><w:type w:val=\"continuous\"/></w:sectPr>";
+  std::string source = WriteBareDocx(
+      dir / "b.docx", "<w:document xmlns:w=\"" + std::string(ns::kWord) + "\"><w:body><w:p><w:pPr>" +
+                          continuous + "</w:pPr></w:p><w:p/>" + continuous + "</w:body></w:document>");
+  std::string err, joined = dir / "joined.docx";
+  ASSERT_TRUE(Join(SystemFileSystem(), {Write(dir, "a.docx", Sample({"一"})), source}, joined, &err))
+      << err;
+  std::unique_ptr<Package> package = Package::Open(SystemFileSystem(), joined, &err);
+  ASSERT_TRUE(package) << err;
+  pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+  std::vector<std::string> types;
+  for (pugi::xpath_node sect_pr : doc.select_nodes("//w:sectPr"))
+    types.push_back(sect_pr.node().child("w:type").attribute("w:val").value());
+  EXPECT_EQ(types, (std::vector<std::string>{"", "nextPage", "continuous"}));
+}
+
 TEST(WordJoinTest, PythonDocxReadsTheSourcesTextsInOrder) {
   std::string script = QUORVANE_TEST_DIR "/office/read_docx.py";
   if (Shell("/usr/bin/python3 -c 'import docx; print(1)'") != "1\n")
