@@ -175,7 +175,10 @@ bool PythonReaderMissing() {
 /// What the independent reader sees, one fact a line.
 std::vector<std::string> ReadBook(const std::string& path) {
   std::vector<std::string> lines;
-  FILE* pipe = popen(("/usr/bin/python3 " READ_XLSX " '" + path + "' 2>/dev/null").c_str(), "r");
+  FILE* pipe = popen(
+      ("/usr/bin/python3 " QUORVANE_TEST_DIR "/office/read_xlsx.py '" + path + "' 2>/dev/null")
+          .c_str(),
+      "r");
   if (!pipe) return lines;
   std::string text;
   char buffer[4096];

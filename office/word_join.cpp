@@ -1,0 +1,778 @@
+#include "office/word_join.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "office/xml.h"
+
+namespace quorvane::office {
+namespace {
+
+constexpr const char* kDocumentType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+constexpr const char* kWordTypeRoot = "application/vnd.openxmlformats-officedocument.wordprocessingml.";
+
+// Parts that hold macros, or settings only macros use; a plain document carries none of them.
+constexpr const char* kMacroTypes[] = {
+    "application/vnd.ms-office.vbaProject",
+    "application/vnd.ms-word.vbaData+xml",
+    "application/vnd.ms-word.keyMapCustomizations+xml",
+    "application/vnd.ms-word.attachedToolbars",
+};
+
+// Parts that belong to the document as a whole. A source's are never copied as parts: their
+// entries are merged into the base's (styles, numbering, notes) or the base's own stay.
+constexpr const char* kDocumentWideRelTypes[] = {
+    "styles", "numbering", "settings", "webSettings", "fontTable", "theme",
+    "comments", "footnotes", "endnotes", "glossaryDocument", "customXml",
+};
+
+/// The parts whose entries every source adds to.
+enum Shared { kStyles, kNumbering, kComments, kFootnotes, kEndnotes, kSharedCount };
+
+struct SharedKind {
+  const char* rel;     // relationship type, after reltype::kRoot
+  const char* type;    // content type, after kWordTypeRoot
+  const char* name;    // part name when the base has none
+  const char* root;    // root element
+  const char* entry;   // entry element with a w:id, for notes
+};
+
+constexpr SharedKind kShared[kSharedCount] = {
+    {"styles", "styles+xml", "/word/styles.xml", "w:styles", ""},
+    {"numbering", "numbering+xml", "/word/numbering.xml", "w:numbering", ""},
+    {"comments", "comments+xml", "/word/comments.xml", "w:comments", "w:comment"},
+    {"footnotes", "footnotes+xml", "/word/footnotes.xml", "w:footnotes", "w:footnote"},
+    {"endnotes", "endnotes+xml", "/word/endnotes.xml", "w:endnotes", "w:endnote"},
+};
+
+/// An XML part held as a tree until the save; `name` is empty while there is no such part.
+struct XmlPart {
+  std::string name;
+  pugi::xml_document doc;
+  pugi::xml_node Root() const { return doc.document_element(); }
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+const char* Val(pugi::xml_node node) { return node.attribute("w:val").value(); }
+
+pugi::xml_node LastElement(pugi::xml_node parent) {
+  pugi::xml_node node = parent.last_child();
+  while (node && node.type() != pugi::node_element) node = node.previous_sibling();
+  return node;
+}
+
+pugi::xml_node PreviousElement(pugi::xml_node node) {
+  do {
+    node = node.previous_sibling();
+  } while (node && node.type() != pugi::node_element);
+  return node;
+}
+
+void SetAttribute(pugi::xml_node node, const char* name, const std::string& value) {
+  pugi::xml_attribute attribute = node.attribute(name);
+  if (!attribute) attribute = node.append_attribute(name);
+  attribute.set_value(value.c_str());
+}
+
+std::vector<std::string> SplitSpaces(std::string_view text) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) words.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+std::string PrefixOf(std::string_view name) {
+  size_t colon = name.find(':');
+  return colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon));
+}
+
+/// Parses the part `part` of the document `file`; a failure names both.
+bool ParsePart(const std::string& file, const std::string& part, std::string_view bytes,
+               pugi::xml_document* doc, std::string* err) {
+  if (ParseXml(bytes, part, doc, err)) return true;
+  *err = "无法读取文档“" + file + "”：" + *err;
+  return false;
+}
+
+/// Calls `visit` on `top` and every element below it, in document order. `visit` may change
+/// the element it is given but not remove it.
+template <typename Visit>
+void ForEachElement(pugi::xml_node top, Visit visit) {
+  pugi::xml_node node = top;
+  while (node) {
+    if (node.type() == pugi::node_element) visit(node);
+    if (pugi::xml_node child = node.first_child()) {
+      node = child;
+      continue;
+    }
+    while (node && node != top && !node.next_sibling()) node = node.parent();
+    if (!node || node == top) break;
+    node = node.next_sibling();
+  }
+}
+
+/// Hands out decimal ids above every id already seen.
+class IdCounter {
+ public:
+  void See(const char* text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value >= next_) next_ = value + 1;
+  }
+  void StartAt(long long value) {
+    if (value > next_) next_ = value;
+  }
+  std::string Next() { return std::to_string(next_++); }
+
+ private:
+  long long next_ = 0;
+};
+
+/// Hands out eight-digit hexadecimal ids (w14:paraId, w:nsid) not seen before, below 0x80000000.
+class HexIds {
+ public:
+  void See(const char* text) { used_.insert(std::strtoul(text, nullptr, 16)); }
+  std::string Next() {
+    do {
+      next_ = (next_ + 0x9E3779B1u) & 0x7FFFFFFFu;
+    } while (next_ == 0 || !used_.insert(next_).second);
+    char text[9];
+    std::snprintf(text, sizeof text, "%08lX", next_);
+    return text;
+  }
+
+ private:
+  std::set<unsigned long> used_;
+  unsigned long next_ = 0;
+};
+
+bool IsRangeStart(std::string_view name) {
+  return name == "w:permStart" || name == "w:moveFromRangeStart" || name == "w:moveToRangeStart";
+}
+bool IsRangeEnd(std::string_view name) {
+  return name == "w:permEnd" || name == "w:moveFromRangeEnd" || name == "w:moveToRangeEnd";
+}
+bool IsStyleReference(std::string_view name) {
+  return name == "w:pStyle" || name == "w:rStyle" || name == "w:tblStyle" ||
+         name == "w:basedOn" || name == "w:link" || name == "w:next" ||
+         name == "w:numStyleLink" || name == "w:styleLink";
+}
+/// The shared part whose entry the reference element `name` points at, or kSharedCount.
+Shared NoteReferenced(std::string_view name) {
+  if (name == "w:commentRangeStart" || name == "w:commentRangeEnd" ||
+      name == "w:commentReference")
+    return kComments;
+  if (name == "w:footnoteReference") return kFootnotes;
+  if (name == "w:endnoteReference") return kEndnotes;
+  return kSharedCount;
+}
+
+/// Gives `sect_pr` the section start `type` (w:type comes after the header and footer
+/// references and the note properties).
+void SetSectionType(pugi::xml_node sect_pr, const char* type) {
+  pugi::xml_node node = sect_pr.child("w:type");
+  if (!node) {
+    pugi::xml_node before = sect_pr.first_child();
+    while (before) {
+      std::string_view name = before.name();
+      if (name != "w:headerReference" && name != "w:footerReference" &&
+          name != "w:footnotePr" && name != "w:endnotePr")
+        break;
+      before = before.next_sibling();
+    }
+    node = before ? sect_pr.insert_child_before("w:type", before) : sect_pr.append_child("w:type");
+  }
+  SetAttribute(node, "w:val", type);
+}
+
+/// One further document being appended: its parsed parts, its importer and the id maps that
+/// its content goes through.
+struct Source {
+  Source(const Package& p, PackageWriter& writer) : package(p), importer(p, writer) {}
+
+  const Package& package;
+  PartImporter importer;
+  pugi::xml_document document;
+  XmlPart parts[kSharedCount];  // the source's own, by their names in the source
+  std::map<std::string, pugi::xml_node> styles, nums, abstracts, entries[kSharedCount];
+  std::map<std::string, std::string> style_ids, num_ids, abstract_ids, range_ids,
+      bookmark_names, note_ids[kSharedCount];
+  std::set<std::string> dropped_bookmarks;
+};
+
+}  // namespace
+
+struct WordJoin::State {
+  PackageWriter writer;
+  std::string main_part;
+  std::string base_name;
+  XmlPart document;
+  XmlPart shared[kSharedCount];
+  bool failed = false;
+  std::string failure;
+
+  std::map<std::string, std::string> style_by_name;  // lower-case w:name -> w:styleId
+  std::set<std::string> style_ids;                   // lower case
+  std::set<std::string> bookmark_names;              // lower case
+  IdCounter range_ids, drawing_ids, abstract_ids, num_ids, note_ids[kSharedCount];
+  HexIds para_ids, nsids;
+
+  bool CopyBasePackage(const Package& base, std::string* err);
+  bool LoadParts(const Package& base, std::string* err);
+  bool LoadXmlPart(const std::string& name, XmlPart* part, std::string* err);
+  void IndexBase();
+  void IndexIds(pugi::xml_node top);
+
+  bool LoadSource(Source& src, std::string* err);
+  void CloseLastSection();
+  pugi::xml_node PrepareSourceBody(Source& src);
+  bool RemapContent(pugi::xml_node top, Source& src, std::set<std::string>* prefixes,
+                    std::string* err);
+  bool ImportBodyRelationships(Source& src, pugi::xml_node body, std::string* err);
+  bool RemapHeadersAndFooters(Source& src, const std::set<std::string>& ids, std::string* err);
+  void AppendBody(pugi::xml_node source_body);
+
+  std::string MapStyle(Source& src, const std::string& id, std::string* err);
+  std::string MapNum(Source& src, const std::string& id, std::string* err);
+  std::string MapAbstractNum(Source& src, const std::string& id, std::string* err);
+  std::string MapNote(Source& src, Shared kind, const std::string& id, std::string* err);
+  std::string MapRange(Source& src, char kind, const std::string& id);
+  std::string MapBookmarkName(Source& src, const std::string& name);
+  pugi::xml_node SharedRoot(Source& src, Shared kind);
+
+  bool Fail(const std::string& message, std::string* err) {
+    failed = true;
+    failure = message;
+    if (err) *err = message;
+    return false;
+  }
+};
+
+// ---- The base ------------------------------------------------------------------------------
+
+bool WordJoin::State::CopyBasePackage(const Package& base, std::string* err) {
+  auto is_macro = [&](const std::string& part) {
+    std::string type = base.ContentType(part);
+    for (const char* macro : kMacroTypes) {
+      if (type == macro) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> parts = base.Parts();
+  for (const std::string& part : parts) {
+    if (is_macro(part)) continue;
+    std::string bytes;
+    if (!base.Read(part, &bytes, err)) return false;
+    writer.SetPart(part, std::move(bytes), base.ContentType(part));
+  }
+  parts.push_back("/");
+  for (const std::string& owner : parts) {
+    if (owner != "/" && is_macro(owner)) continue;
+    const std::vector<Relationship>& rels = base.Relationships(owner);
+    if (rels.empty()) continue;
+    std::vector<Relationship>& copy = writer.Relationships(owner);
+    for (const Relationship& rel : rels) {
+      if (!rel.external && is_macro(base.Resolve(owner, rel))) continue;
+      copy.push_back(rel);
+    }
+  }
+  return true;
+}
+
+bool WordJoin::State::LoadXmlPart(const std::string& name, XmlPart* part, std::string* err) {
+  const std::string* bytes = writer.Bytes(name);
+  if (!bytes) {
+    *err = "无法读取文档“" + base_name + "”中的“" + name + "”：部件不存在";
+    return false;
+  }
+  part->name = name;
+  return ParsePart(base_name, name, *bytes, &part->doc, err);
+}
+
+bool WordJoin::State::LoadParts(const Package& base, std::string* err) {
+  main_part = base.MainPart();
+  if (!LoadXmlPart(main_part, &document, err)) return false;
+  if (!document.Root().child("w:body")) {
+    *err = "无法读取文档“" + base_name + "”：不是 Word 文档";
+    return false;
+  }
+  for (int kind = 0; kind < kSharedCount; ++kind) {
+    const Relationship* rel =
+        base.FindRelationship(main_part, std::string(reltype::kRoot) + kShared[kind].rel);
+    if (rel && !LoadXmlPart(base.Resolve(main_part, *rel), &shared[kind], err)) return false;
+  }
+  return true;
+}
+
+void WordJoin::State::IndexIds(pugi::xml_node top) {
+  ForEachElement(top, [&](pugi::xml_node node) {
+    std::string_view name = node.name();
+    if (name == "w:bookmarkStart") {
+      range_ids.See(node.attribute("w:id").value());
+      bookmark_names.insert(Lower(node.attribute("w:name").value()));
+    } else if (IsRangeStart(name)) {
+      range_ids.See(node.attribute("w:id").value());
+    } else if (name == "wp:docPr" || name == "pic:cNvPr") {
+      drawing_ids.See(node.attribute("id").value());
+    }
+    if (pugi::xml_attribute id = node.attribute("w14:paraId")) para_ids.See(id.value());
+    if (pugi::xml_attribute id = node.attribute("w14:textId")) para_ids.See(id.value());
+  });
+}
+
+void WordJoin::State::IndexBase() {
+  IndexIds(document.Root());
+  for (const std::string& part : writer.Parts()) {
+    std::string type = writer.ContentType(part);
+    if (type != std::string(kWordTypeRoot) + "header+xml" &&
+        type != std::string(kWordTypeRoot) + "footer+xml")
+      continue;
+    XmlPart header;
+    std::string ignored;
+    if (LoadXmlPart(part, &header, &ignored)) IndexIds(header.Root());
+  }
+  for (pugi::xml_node style : shared[kStyles].Root().children("w:style")) {
+    std::string id = style.attribute("w:styleId").value();
+    pugi::xml_node name = style.child("w:name");
+    style_by_name.emplace(Lower(name ? Val(name) : id), id);
+    style_ids.insert(Lower(id));
+  }
+  for (pugi::xml_node node : shared[kNumbering].Root().children()) {
+    std::string_view name = node.name();
+    if (name == "w:abstractNum") {
+      abstract_ids.See(node.attribute("w:abstractNumId").value());
+      nsids.See(Val(node.child("w:nsid")));
+    } else if (name == "w:num") {
+      num_ids.See(node.attribute("w:numId").value());
+    }
+  }
+  num_ids.StartAt(1);
+  drawing_ids.StartAt(1);
+  for (Shared kind : {kComments, kFootnotes, kEndnotes}) {
+    for (pugi::xml_node entry : shared[kind].Root().children(kShared[kind].entry)) {
+      note_ids[kind].See(entry.attribute("w:id").value());
+      IndexIds(entry);
+    }
+    if (kind != kComments) note_ids[kind].StartAt(1);
+  }
+}
+
+// ---- A further source ----------------------------------------------------------------------
+
+bool WordJoin::State::LoadSource(Source& src, std::string* err) {
+  const Package& package = src.package;
+  std::string bytes;
+  if (!package.Read(package.MainPart(), &bytes, err) ||
+      !ParsePart(package.Name(), package.MainPart(), bytes, &src.document, err))
+    return false;
+  if (!src.document.document_element().child("w:body")) {
+    *err = "无法读取文档“" + package.Name() + "”：不是 Word 文档";
+    return false;
+  }
+  for (int kind = 0; kind < kSharedCount; ++kind) {
+    const Relationship* rel = package.FindRelationship(
+        package.MainPart(), std::string(reltype::kRoot) + kShared[kind].rel);
+    if (!rel) continue;
+    XmlPart& part = src.parts[kind];
+    part.name = package.Resolve(package.MainPart(), *rel);
+    if (!package.Read(part.name, &bytes, err) ||
+        !ParsePart(package.Name(), part.name, bytes, &part.doc, err))
+      return false;
+  }
+  for (pugi::xml_node style : src.parts[kStyles].Root().children("w:style"))
+    src.styles.emplace(style.attribute("w:styleId").value(), style);
+  for (pugi::xml_node num : src.parts[kNumbering].Root().children("w:num"))
+    src.nums.emplace(num.attribute("w:numId").value(), num);
+  for (pugi::xml_node abstract : src.parts[kNumbering].Root().children("w:abstractNum"))
+    src.abstracts.emplace(abstract.attribute("w:abstractNumId").value(), abstract);
+  for (Shared kind : {kComments, kFootnotes, kEndnotes}) {
+    for (pugi::xml_node entry : src.parts[kind].Root().children(kShared[kind].entry))
+      src.entries[kind].emplace(entry.attribute("w:id").value(), entry);
+  }
+  return true;
+}
+
+/// Ends the document's last section where its content ends: the body's final section
+/// properties move into the last paragraph, so the next source can begin a section of its
+/// own without a page between them.
+void WordJoin::State::CloseLastSection() {
+  pugi::xml_node body = document.Root().child("w:body");
+  pugi::xml_node sect_pr = LastElement(body);
+  if (std::string_view(sect_pr.name()) != "w:sectPr") sect_pr = body.append_child("w:sectPr");
+  pugi::xml_node last = PreviousElement(sect_pr);
+  bool usable = last && std::string_view(last.name()) == "w:p" &&
+                !last.child("w:pPr").child("w:sectPr");
+  if (!usable) last = body.insert_child_before("w:p", sect_pr);
+  pugi::xml_node p_pr = last.child("w:pPr");
+  if (!p_pr) p_pr = last.prepend_child("w:pPr");
+  if (pugi::xml_node change = p_pr.child("w:pPrChange"))
+    p_pr.insert_move_before(sect_pr, change);
+  else
+    p_pr.append_move(sect_pr);
+}
+
+/// Readies the source's body to be appended: it ends in section properties of its own, and
+/// its first section begins on a new page.
+pugi::xml_node WordJoin::State::PrepareSourceBody(Source& src) {
+  pugi::xml_node body = src.document.document_element().child("w:body");
+  pugi::xml_node final_sect_pr = LastElement(body);
+  if (std::string_view(final_sect_pr.name()) != "w:sectPr")
+    final_sect_pr = body.append_child("w:sectPr");
+  pugi::xml_node first = final_sect_pr;
+  for (pugi::xml_node p : body.children("w:p")) {
+    if (pugi::xml_node sect_pr = p.child("w:pPr").child("w:sectPr")) {
+      first = sect_pr;
+      break;
+    }
+  }
+  SetSectionType(first, "nextPage");
+  return body;
+}
+
+std::string WordJoin::State::MapRange(Source& src, char kind, const std::string& id) {
+  auto [it, added] = src.range_ids.emplace(kind + id, std::string());
+  if (added) it->second = range_ids.Next();
+  return it->second;
+}
+
+std::string WordJoin::State::MapBookmarkName(Source& src, const std::string& name) {
+  auto [it, added] = src.bookmark_names.emplace(name, name);
+  if (!added) return it->second;
+  std::string candidate = name;
+  for (int n = 2; bookmark_names.count(Lower(candidate)); ++n) {
+    std::string tail = "_" + std::to_string(n);
+    candidate = name.substr(0, 40 - tail.size()) + tail;  // Word keeps names within 40
+  }
+  bookmark_names.insert(Lower(candidate));
+  it->second = candidate;
+  return candidate;
+}
+
+/// The root of the joined document's shared part `kind`, made from the source's own when the
+/// base has none (its namespace declarations, and for notes their separators).
+pugi::xml_node WordJoin::State::SharedRoot(Source& src, Shared kind) {
+  XmlPart& part = shared[kind];
+  if (part.name.empty()) {
+    const SharedKind& spec = kShared[kind];
+    part.name = writer.FreePartName(spec.name);
+    std::string type = std::string(kWordTypeRoot) + spec.type;
+    writer.SetPart(part.name, std::string(), type);
+    writer.AddRelationship(main_part, std::string(reltype::kRoot) + spec.rel, part.name);
+    pugi::xml_node decl = part.doc.append_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    decl.append_attribute("standalone") = "yes";
+    pugi::xml_node root = part.doc.append_child(spec.root);
+    for (pugi::xml_attribute attribute : src.parts[kind].Root().attributes())
+      root.append_copy(attribute);
+    for (pugi::xml_node entry : src.parts[kind].Root().children(spec.entry)) {
+      if (!entry.attribute("w:type")) continue;  // separators, kept under their own ids
+      root.append_copy(entry);
+      note_ids[kind].See(entry.attribute("w:id").value());
+    }
+    if (kind != kComments) note_ids[kind].StartAt(1);
+  }
+  return part.Root();
+}
+
+/// Declares on `target` every namespace in `prefixes` that `source` declares, and marks as
+/// ignorable those the source marks so.
+static void DeclareNamespaces(pugi::xml_node target, pugi::xml_node source,
+                       const std::set<std::string>& prefixes) {
+  for (const std::string& prefix : prefixes) {
+    std::string attribute = "xmlns:" + prefix;
+    if (prefix == "xml" || target.attribute(attribute.c_str())) continue;
+    std::string uri = NamespaceOf(source, prefix);
+    if (!uri.empty()) target.append_attribute(attribute.c_str()) = uri.c_str();
+  }
+  std::vector<std::string> ignorable = SplitSpaces(target.attribute("mc:Ignorable").value());
+  bool changed = false;
+  for (const std::string& prefix : SplitSpaces(source.attribute("mc:Ignorable").value())) {
+    if (!prefixes.count(prefix)) continue;
+    if (std::find(ignorable.begin(), ignorable.end(), prefix) != ignorable.end()) continue;
+    ignorable.push_back(prefix);
+    changed = true;
+  }
+  if (!changed) return;
+  if (!target.attribute("xmlns:mc")) target.append_attribute("xmlns:mc") = ns::kMarkup;
+  std::string list;
+  for (const std::string& prefix : ignorable) list += (list.empty() ? "" : " ") + prefix;
+  SetAttribute(target, "mc:Ignorable", list);
+}
+
+std::string WordJoin::State::MapStyle(Source& src, const std::string& id, std::string* err) {
+  if (auto it = src.style_ids.find(id); it != src.style_ids.end()) return it->second;
+  auto found = src.styles.find(id);
+  if (found == src.styles.end()) return src.style_ids[id] = "";  // the source lacks it
+  pugi::xml_node style = found->second;
+  pugi::xml_node name_node = style.child("w:name");
+  std::string name = Lower(name_node ? Val(name_node) : id);
+  if (auto base = style_by_name.find(name); base != style_by_name.end())
+    return src.style_ids[id] = base->second;
+
+  std::string new_id = id;
+  for (int n = 1; style_ids.count(Lower(new_id)); ++n) new_id = id + std::to_string(n);
+  src.style_ids[id] = new_id;
+  style_ids.insert(Lower(new_id));
+  style_by_name.emplace(name, new_id);
+
+  pugi::xml_node root = SharedRoot(src, kStyles);
+  pugi::xml_node copy = root.append_copy(style);
+  SetAttribute(copy, "w:styleId", new_id);
+  copy.remove_attribute("w:default");  // the base keeps its own defaults
+  std::set<std::string> prefixes;
+  if (!RemapContent(copy, src, &prefixes, err)) return "";
+  DeclareNamespaces(root, src.parts[kStyles].Root(), prefixes);
+  return new_id;
+}
+
+std::string WordJoin::State::MapAbstractNum(Source& src, const std::string& id,
+                                            std::string* err) {
+  if (auto it = src.abstract_ids.find(id); it != src.abstract_ids.end()) return it->second;
+  auto found = src.abstracts.find(id);
+  if (found == src.abstracts.end()) return src.abstract_ids[id] = "";
+  std::string new_id = src.abstract_ids[id] = abstract_ids.Next();
+
+  pugi::xml_node root = SharedRoot(src, kNumbering);
+  pugi::xml_node before = root.child("w:num");
+  if (!before) before = root.child("w:numIdMacAtCleanup");
+  pugi::xml_node copy =
+      before ? root.insert_copy_before(found->second, before) : root.append_copy(found->second);
+  SetAttribute(copy, "w:abstractNumId", new_id);
+  pugi::xml_node nsid = copy.child("w:nsid");
+  if (!nsid) nsid = copy.prepend_child("w:nsid");
+  SetAttribute(nsid, "w:val", nsids.Next());
+  for (pugi::xml_node lvl : copy.children("w:lvl")) lvl.remove_child("w:lvlPicBulletId");
+  std::set<std::string> prefixes;
+  if (!RemapContent(copy, src, &prefixes, err)) return "";
+  DeclareNamespaces(root, src.parts[kNumbering].Root(), prefixes);
+  return new_id;
+}
+
+std::string WordJoin::State::MapNum(Source& src, const std::string& id, std::string* err) {
+  if (id == "0") return id;  // numbering switched off
+  if (auto it = src.num_ids.find(id); it != src.num_ids.end()) return it->second;
+  auto found = src.nums.find(id);
+  if (found == src.nums.end()) return src.num_ids[id] = "0";
+  std::string new_id = src.num_ids[id] = num_ids.Next();
+  std::string abstract_id = MapAbstractNum(src, Val(found->second.child("w:abstractNumId")), err);
+  if (abstract_id.empty()) return src.num_ids[id] = "0";
+
+  pugi::xml_node root = SharedRoot(src, kNumbering);
+  pugi::xml_node before = root.child("w:numIdMacAtCleanup");
+  pugi::xml_node copy =
+      before ? root.insert_copy_before(found->second, before) : root.append_copy(found->second);
+  SetAttribute(copy, "w:numId", new_id);
+  SetAttribute(copy.child("w:abstractNumId"), "w:val", abstract_id);
+  std::set<std::string> prefixes;
+  if (!RemapContent(copy, src, &prefixes, err)) return "";
+  DeclareNamespaces(root, src.parts[kNumbering].Root(), prefixes);
+  return new_id;
+}
+
+/// Copies the source's comment, footnote or endnote `id` into the joined document's part
+/// under a new id, with its content remapped, and gives the new id.
+std::string WordJoin::State::MapNote(Source& src, Shared kind, const std::string& id,
+                                     std::string* err) {
+  if (auto it = src.note_ids[kind].find(id); it != src.note_ids[kind].end()) return it->second;
+  auto found = src.entries[kind].find(id);
+  if (found == src.entries[kind].end()) return src.note_ids[kind][id] = "";
+  pugi::xml_node root = SharedRoot(src, kind);
+  std::string new_id = src.note_ids[kind][id] = note_ids[kind].Next();
+  pugi::xml_node copy = root.append_copy(found->second);
+  SetAttribute(copy, "w:id", new_id);
+
+  std::set<std::string> prefixes;
+  if (!RemapContent(copy, src, &prefixes, err)) return "";
+  std::set<std::string> rel_ids = RelationshipIdsUsed(copy);
+  if (!rel_ids.empty()) {
+    std::map<std::string, std::string> id_map;
+    if (!src.importer.ImportRelationships(src.parts[kind].name, shared[kind].name, &rel_ids,
+                                          &id_map, err))
+      return "";
+    RemapRelationshipIds(copy, id_map);
+  }
+  DeclareNamespaces(root, src.parts[kind].Root(), prefixes);
+  return new_id;
+}
+
+/// Renumbers in `top` everything that must stay unique across the joined document and maps
+/// style, numbering and note references to the joined document's, copying what it lacks.
+/// Collects in `prefixes` the namespace prefixes the content uses.
+bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src,
+                                   std::set<std::string>* prefixes, std::string* err) {
+  std::vector<pugi::xml_node> removed;
+  bool ok = true;
+  auto map_val = [&](pugi::xml_node node, const char* attribute, const std::string& value) {
+    if (value.empty())
+      removed.push_back(node);
+    else
+      SetAttribute(node, attribute, value);
+  };
+  ForEachElement(top, [&](pugi::xml_node node) {
+    if (!ok) return;
+    std::string_view name = node.name();
+    prefixes->insert(PrefixOf(name));
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      std::string_view attribute_name = attribute.name();
+      if (attribute_name.substr(0, 5) != "xmlns") prefixes->insert(PrefixOf(attribute_name));
+    }
+    if (name == "mc:Choice") {
+      for (const std::string& prefix : SplitSpaces(node.attribute("Requires").value()))
+        prefixes->insert(prefix);
+    }
+
+    if (IsStyleReference(name)) {
+      map_val(node, "w:val", MapStyle(src, Val(node), err));
+    } else if (name == "w:numId") {
+      map_val(node, "w:val", MapNum(src, Val(node), err));
+    } else if (name == "w:bookmarkStart") {
+      std::string id = node.attribute("w:id").value();
+      std::string bookmark = node.attribute("w:name").value();
+      if (bookmark == "_GoBack") {
+        src.dropped_bookmarks.insert(id);
+        removed.push_back(node);
+      } else {
+        SetAttribute(node, "w:id", MapRange(src, 'b', id));
+        SetAttribute(node, "w:name", MapBookmarkName(src, bookmark));
+      }
+    } else if (name == "w:bookmarkEnd") {
+      std::string id = node.attribute("w:id").value();
+      if (src.dropped_bookmarks.count(id))
+        removed.push_back(node);
+      else
+        SetAttribute(node, "w:id", MapRange(src, 'b', id));
+    } else if (IsRangeStart(name) || IsRangeEnd(name)) {
+      char kind = name.substr(0, 6) == "w:perm" ? 'p' : 'm';
+      SetAttribute(node, "w:id", MapRange(src, kind, node.attribute("w:id").value()));
+    } else if (Shared kind = NoteReferenced(name); kind != kSharedCount) {
+      map_val(node, "w:id", MapNote(src, kind, node.attribute("w:id").value(), err));
+    } else if (name == "wp:docPr" || name == "pic:cNvPr") {
+      SetAttribute(node, "id", drawing_ids.Next());
+    } else if (name == "w:hyperlink") {
+      if (pugi::xml_attribute anchor = node.attribute("w:anchor"))
+        anchor.set_value(MapBookmarkName(src, anchor.value()).c_str());
+    }
+    if (pugi::xml_attribute id = node.attribute("w14:paraId")) id.set_value(para_ids.Next().c_str());
+    if (pugi::xml_attribute id = node.attribute("w14:textId")) id.set_value(para_ids.Next().c_str());
+    if (!err->empty()) ok = false;
+  });
+  if (!ok) return false;
+  for (pugi::xml_node node : removed) node.parent().remove_child(node);
+  prefixes->erase("");
+  return true;
+}
+
+/// Copies what the body's relationship ids reach (images, links, charts, headers, ...) and
+/// rewrites the ids to the joined document's.
+bool WordJoin::State::ImportBodyRelationships(Source& src, pugi::xml_node body,
+                                              std::string* err) {
+  std::set<std::string> ids = RelationshipIdsUsed(body);
+  if (ids.empty()) return true;
+  std::map<std::string, std::string> id_map;
+  if (!src.importer.ImportRelationships(src.package.MainPart(), main_part, &ids, &id_map, err))
+    return false;
+  RemapRelationshipIds(body, id_map);
+  return RemapHeadersAndFooters(src, ids, err);
+}
+
+/// Headers and footers are copied whole as parts; their content is renumbered like the body's.
+bool WordJoin::State::RemapHeadersAndFooters(Source& src, const std::set<std::string>& ids,
+                                             std::string* err) {
+  const std::string& source_main = src.package.MainPart();
+  std::set<std::string> done;
+  for (const Relationship& rel : src.package.Relationships(source_main)) {
+    if (!ids.count(rel.id) || rel.external) continue;
+    if (!EndsWith(rel.type, "/header") && !EndsWith(rel.type, "/footer")) continue;
+    std::string part = src.importer.CopyPart(src.package.Resolve(source_main, rel), err);
+    if (part.empty()) return false;
+    if (!done.insert(Lower(part)).second) continue;
+    XmlPart header;
+    if (!LoadXmlPart(part, &header, err)) return false;
+    std::set<std::string> prefixes;
+    if (!RemapContent(header.Root(), src, &prefixes, err)) return false;
+    writer.SetPart(part, SaveXml(header.doc), writer.ContentType(part));
+  }
+  return true;
+}
+
+void WordJoin::State::AppendBody(pugi::xml_node source_body) {
+  pugi::xml_node body = document.Root().child("w:body");
+  for (pugi::xml_node child : source_body.children()) {
+    if (child.type() == pugi::node_element) body.append_copy(child);
+  }
+}
+
+// ---- The interface -------------------------------------------------------------------------
+
+WordJoin::WordJoin() = default;
+WordJoin::~WordJoin() = default;
+
+bool WordJoin::Start(const Package& base, std::string* err) {
+  state_ = std::make_unique<State>();
+  state_->base_name = base.Name();
+  if (!state_->CopyBasePackage(base, err) || !state_->LoadParts(base, err))
+    return state_->Fail(*err, nullptr);
+  state_->IndexBase();
+  return true;
+}
+
+bool WordJoin::Append(const Package& source, std::string* err) {
+  if (!state_ || state_->failed) {
+    *err = state_ ? state_->failure : "没有作为基础的 Word 文档";
+    return false;
+  }
+  State& s = *state_;
+  Source src(source, s.writer);
+  for (const char* type : kDocumentWideRelTypes)
+    src.importer.skipped_types.insert(std::string(reltype::kRoot) + type);
+  std::string error;
+  if (!s.LoadSource(src, &error)) {
+    *err = error;
+    return false;  // nothing has changed yet
+  }
+  s.CloseLastSection();
+  pugi::xml_node body = s.PrepareSourceBody(src);
+  std::set<std::string> prefixes;
+  if (!s.RemapContent(body, src, &prefixes, &error) ||
+      !s.ImportBodyRelationships(src, body, &error))
+    return s.Fail(error, err);
+  s.AppendBody(body);
+  DeclareNamespaces(s.document.Root(), src.document.document_element(), prefixes);
+  return true;
+}
+
+bool WordJoin::Save(FileSystem& fs, const std::string& path, std::string* err) {
+  if (!state_ || state_->failed) {
+    *err = state_ ? state_->failure : "没有作为基础的 Word 文档";
+    return false;
+  }
+  State& s = *state_;
+  s.writer.SetPart(s.main_part, SaveXml(s.document.doc), kDocumentType);
+  for (const XmlPart& part : s.shared) {
+    if (!part.name.empty()) s.writer.SetPart(part.name, SaveXml(part.doc), s.writer.ContentType(part.name));
+  }
+  return s.writer.Save(fs, path, err);
+}
+
+}  // namespace quorvane::office

@@ -1,0 +1,7 @@
+"""Prints the body paragraph texts of a Word document as python-docx reads them, one a line."""
+import sys
+
+import docx
+
+for paragraph in docx.Document(sys.argv[1]).paragraphs:
+    print(paragraph.text)
