@@ -1,25 +1,15 @@
 #include "support/xlsx_check.h"
 
-#include <zip.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 
-#include "office/package.h"
-#include "office/xml.h"
+#include "support/package_check.h"
 
 namespace quorvane::testing {
 
 namespace {
-
-using office::Package;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
 
 size_t Utf16Length(const std::string& s) {
   size_t n = 0;
@@ -28,26 +18,6 @@ size_t Utf16Length(const std::string& s) {
     if ((c & 0xC0) != 0x80) n += c >= 0xF0 ? 2 : 1;
   }
   return n;
-}
-
-void CheckZip(const std::string& path, std::vector<std::string>* problems) {
-  int error = 0;
-  zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
-  if (!zip) {
-    problems->push_back("not a zip");
-    return;
-  }
-  const zip_int64_t n = zip_get_num_entries(zip, 0);
-  if (n <= 0 || std::strcmp(zip_get_name(zip, 0, 0), "[Content_Types].xml")) {
-    problems->push_back("[Content_Types].xml is not the first entry");
-  }
-  std::set<std::string> names;
-  for (zip_int64_t i = 0; i < n; ++i) {
-    if (!names.insert(Lower(zip_get_name(zip, i, 0))).second) {
-      problems->push_back(std::string("names differ only by case: ") + zip_get_name(zip, i, 0));
-    }
-  }
-  zip_close(zip);
 }
 
 struct Counts {
@@ -83,13 +53,17 @@ void CheckSheetData(const std::string& part, pugi::xml_node root, const Counts& 
 
 std::vector<std::string> CheckXlsx(const std::string& path) {
   std::vector<std::string> problems;
-  CheckZip(path, &problems);
-  std::string err;
-  auto package = Package::Open(SystemFileSystem(), path, &err);
-  if (!package) return {err};
   std::set<int> table_ids;
   std::set<std::string> table_names;
-
+  auto package = CheckPackage(path, &problems, [&](const std::string&, pugi::xml_node root) {
+    if (std::strcmp(root.name(), "table") != 0) return;
+    if (!table_ids.insert(root.attribute("id").as_int()).second)
+      problems.push_back("table id twice");
+    if (!table_names.insert(Lower(root.attribute("name").value())).second)
+      problems.push_back("table name twice");
+  });
+  if (!package) return problems;
+  std::string err;
   // Each part is parsed on its own and let go, so a large workbook is checked in little memory.
   auto load = [&](const std::string& part, pugi::xml_document* doc) {
     std::string bytes;
@@ -99,32 +73,6 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
     }
     return true;
   };
-  for (const std::string& part : package->Parts()) {
-    if (package->ContentType(part).empty()) problems.push_back("no content type: " + part);
-    const std::string lower = Lower(part);
-    for (const char* ext : {".xml", ".vml", ".rels"}) {
-      const size_t n = std::strlen(ext);
-      if (lower.size() < n || lower.compare(lower.size() - n, n, ext)) continue;
-      pugi::xml_document doc;
-      if (!load(part, &doc)) continue;
-      pugi::xml_node table = doc.child("table");
-      if (!table) continue;
-      if (!table_ids.insert(table.attribute("id").as_int()).second)
-        problems.push_back("table id twice");
-      if (!table_names.insert(Lower(table.attribute("name").value())).second) {
-        problems.push_back("table name twice");
-      }
-    }
-  }
-  std::vector<std::string> owners = package->Parts();
-  owners.push_back("/");
-  for (const std::string& owner : owners) {
-    for (const office::Relationship& rel : package->Relationships(owner)) {
-      if (rel.external) continue;
-      const std::string target = package->Resolve(owner, rel);
-      if (!package->Has(target)) problems.push_back(owner + " " + rel.id + ": missing " + target);
-    }
-  }
 
   const std::string main = package->MainPart();
   pugi::xml_document workbook_doc, strings_doc, styles_doc;

@@ -1,0 +1,56 @@
+#include "support/package_check.h"
+
+#include <zip.h>
+
+#include <set>
+
+#include "common/filesystem.h"
+
+namespace quorvane::testing {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::unique_ptr<office::Package> CheckPackage(
+    const std::string& path, std::vector<std::string>* faults,
+    const std::function<void(const std::string& part, pugi::xml_node root)>& visit) {
+  int error = 0;
+  if (zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error)) {
+    std::set<std::string> names;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(zip, 0); ++i) {
+      const std::string name = zip_get_name(zip, static_cast<zip_uint64_t>(i), 0);
+      if (i == 0 && name != "[Content_Types].xml")
+        faults->push_back("[Content_Types].xml is not the first entry");
+      if (!names.insert(Lower(name)).second) faults->push_back("names differ only by case: " + name);
+    }
+    zip_close(zip);
+  }
+  std::string err;
+  auto package = office::Package::Open(SystemFileSystem(), path, &err);
+  if (!package) {
+    faults->push_back(err);
+    return nullptr;
+  }
+  std::vector<std::string> owners = package->Parts();
+  owners.push_back("/");
+  for (const std::string& part : owners) {
+    for (const office::Relationship& rel : package->Relationships(part))
+      if (!rel.external && !package->Has(package->Resolve(part, rel)))
+        faults->push_back(part + " " + rel.id + " targets a missing part " + rel.target);
+    if (part == "/") continue;
+    const std::string type = package->ContentType(part);
+    if (type.empty()) faults->push_back("no content type for " + part);
+    if (!type.ends_with("xml")) continue;
+    std::string bytes;
+    pugi::xml_document doc;
+    if (!package->Read(part, &bytes, &err) || !office::ParseXml(bytes, part, &doc, &err))
+      faults->push_back(err);
+    else
+      visit(part, doc.document_element());
+  }
+  return package;
+}
+
+}  // namespace quorvane::testing
