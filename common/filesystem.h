@@ -54,6 +54,8 @@ class WritableFile {
   virtual ~WritableFile() = default;
   /// Writes all of `data` or fails.
   virtual bool Write(const char* data, size_t size, std::string* err) = 0;
+  /// Moves the write position to `offset` bytes from the start; the next write goes there.
+  virtual bool Seek(long long offset, std::string* err) = 0;
   /// Appends everything from `source`'s current position to its end, in large blocks.
   virtual bool AppendFrom(ReadableFile& source, std::string* err);
   /// Gives the file `attributes`; the last step before Close, as a write changes the time.

@@ -116,6 +116,12 @@ class PosixWritableFile final : public WritableFile {
     return WritableFile::AppendFrom(source, err);
   }
 
+  bool Seek(long long offset, std::string* err) override {
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
+    *err = DescribeFailure("无法写入文件", path_, errno);
+    return false;
+  }
+
   bool SetAttributes(const FileAttributes& attributes, std::string* err) override {
     const struct timespec times[2] = {
         {0, UTIME_OMIT},

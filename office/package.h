@@ -46,6 +46,9 @@ class Package {
   const std::string& Name() const { return name_; }
   /// The main part, such as "/word/document.xml" or "/xl/workbook.xml".
   const std::string& MainPart() const { return main_part_; }
+  /// True for a Strict package (its main relationship in the purl.oclc.org namespaces), which
+  /// the engine does not merge.
+  bool Strict() const { return strict_; }
   bool Has(const std::string& part) const;
   /// Every part name, relationship parts and [Content_Types].xml left out, in zip order.
   std::vector<std::string> Parts() const;
@@ -68,6 +71,7 @@ class Package {
   std::unique_ptr<Archive> archive_;
   std::string name_;
   std::string main_part_;
+  bool strict_ = false;
   std::map<std::string, std::string> defaults_;   // extension (lower case) -> content type
   std::map<std::string, std::string> overrides_;  // part name (lower case) -> content type
   mutable std::map<std::string, std::vector<Relationship>> relationships_;  // lower-case owner
@@ -100,6 +104,9 @@ class PackageWriter {
   std::vector<std::string> Parts() const;
   std::string ContentType(const std::string& part) const;
 
+  /// One part; defined where the package is written.
+  struct Entry;
+
   /// `wanted` when no part has that name (letter case aside), else the first free name with a
   /// number before the extension: "/word/media/image1.png" -> "/word/media/image2.png".
   std::string FreePartName(const std::string& wanted) const;
@@ -120,10 +127,13 @@ class PackageWriter {
   bool Save(FileSystem& fs, const std::string& path, std::string* err);
 
  private:
-  struct Entry;
+  struct OwnedRelationships {
+    std::string owner;
+    std::vector<Relationship> list;
+  };
   std::vector<std::unique_ptr<Entry>> entries_;
   std::map<std::string, size_t> index_;  // lower-case part name -> entry
-  std::map<std::string, std::vector<Relationship>> relationships_;  // lower-case owner
+  std::map<std::string, OwnedRelationships> relationships_;  // lower-case owner
   std::map<std::string, std::string> media_by_digest_;  // identical media stored once
   friend class PartImporter;
 };

@@ -62,6 +62,7 @@ struct FaultyFile final : ReadableFile, WritableFile {
     if (rule) *err = Failure(*rule, path);
     return !rule;
   }
+  bool Seek(long long offset, std::string* err) override { return writer->Seek(offset, err); }
   bool AppendFrom(ReadableFile& source, std::string* err) override {
     auto* faulty = dynamic_cast<FaultyFile*>(&source);
     if (!faulty || owner.Find(Op::Read, faulty->path) || owner.Find(Op::Write, path))

@@ -1,0 +1,771 @@
+#include "office/package.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <functional>
+
+#include "common/path.h"
+#include "office/xml.h"
+
+namespace quorvane::office {
+namespace {
+
+constexpr const char* kContentTypesEntry = "[Content_Types].xml";
+constexpr const char* kRelationshipsType =
+    "application/vnd.openxmlformats-package.relationships+xml";
+constexpr const char* kStrictRelationshipRoot = "http://purl.oclc.org/ooxml/";
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string DocumentFailure(const std::string& file, const std::string& reason) {
+  return "无法打开文档“" + file + "”：" + reason;
+}
+
+// "/word/document.xml" -> "/word/"; "/" and "/[Content_Types].xml" -> "/".
+std::string FolderOf(const std::string& part) {
+  const auto slash = part.rfind('/');
+  return slash == std::string::npos ? "/" : part.substr(0, slash + 1);
+}
+
+// The relationship part of `owner`: "/word/_rels/document.xml.rels", "/_rels/.rels" for "/".
+std::string RelationshipPartOf(const std::string& owner) {
+  if (owner == "/") return "/_rels/.rels";
+  const std::string folder = FolderOf(owner);
+  return folder + "_rels/" + owner.substr(folder.size()) + ".rels";
+}
+
+std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Joins `target` to the folder `base` and folds "." and ".." away.
+std::string JoinPartName(const std::string& base, std::string_view target) {
+  std::string joined = target.starts_with('/') ? std::string(target) : base + std::string(target);
+  std::vector<std::string> segments;
+  size_t start = 1;
+  while (start <= joined.size()) {
+    size_t end = joined.find('/', start);
+    if (end == std::string::npos) end = joined.size();
+    const std::string segment = joined.substr(start, end - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const auto& segment : segments) out += "/" + segment;
+  return out.empty() ? "/" : out;
+}
+
+// The target text that reaches `target_part` from a part in the folder `base`.
+std::string RelativeTarget(const std::string& base, const std::string& target_part) {
+  size_t common = 0;
+  for (size_t i = 0; i < base.size() && i < target_part.size() && base[i] == target_part[i]; ++i)
+    if (base[i] == '/') common = i + 1;
+  std::string out;
+  for (size_t i = common; i < base.size(); ++i)
+    if (base[i] == '/') out += "../";
+  return out + target_part.substr(common);
+}
+
+bool IsMedia(const std::string& content_type) {
+  return content_type.find("xml") == std::string::npos;
+}
+
+bool ParseRelationships(std::string_view bytes, const std::string& part,
+                        std::vector<Relationship>* list, std::string* err) {
+  pugi::xml_document doc;
+  if (!ParseXml(bytes, part, &doc, err)) return false;
+  for (pugi::xml_node node : doc.document_element().children("Relationship")) {
+    Relationship rel;
+    rel.id = node.attribute("Id").value();
+    rel.type = node.attribute("Type").value();
+    rel.target = node.attribute("Target").value();
+    rel.external = std::string_view(node.attribute("TargetMode").value()) == "External";
+    list->push_back(std::move(rel));
+  }
+  return true;
+}
+
+std::string RelationshipsXml(const std::vector<Relationship>& list) {
+  pugi::xml_document doc;
+  auto declaration = doc.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  declaration.append_attribute("standalone") = "yes";
+  auto root = doc.append_child("Relationships");
+  root.append_attribute("xmlns") = ns::kPackageRel;
+  for (const auto& rel : list) {
+    auto node = root.append_child("Relationship");
+    node.append_attribute("Id") = rel.id.c_str();
+    node.append_attribute("Type") = rel.type.c_str();
+    node.append_attribute("Target") = rel.target.c_str();
+    if (rel.external) node.append_attribute("TargetMode") = "External";
+  }
+  return SaveXml(doc);
+}
+
+// Media are told apart by this key first and by their bytes after.
+std::string MediaDigest(const std::string& bytes) {
+  return std::to_string(std::hash<std::string>{}(bytes)) + ":" + std::to_string(bytes.size());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+struct Package::Archive {
+  std::string bytes;  // libzip reads the package straight from this buffer
+  zip_t* zip = nullptr;
+  std::map<std::string, zip_uint64_t> entries;  // lower-case part name -> zip index
+  ~Archive() {
+    if (zip) zip_discard(zip);
+  }
+};
+
+Package::~Package() = default;
+
+std::unique_ptr<Package> Package::Open(FileSystem& fs, const std::string& path, std::string* err) {
+  auto file = fs.OpenRead(path, err);
+  if (!file) return nullptr;
+  std::string bytes;
+  char block[1 << 16];
+  for (;;) {
+    const long long got = file->Read(block, sizeof block, err);
+    if (got < 0) return nullptr;
+    if (got == 0) break;
+    bytes.append(block, static_cast<size_t>(got));
+  }
+  return FromBytes(std::move(bytes), path, err);
+}
+
+std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string& name,
+                                            std::string* err) {
+  std::unique_ptr<Package> package(new Package);
+  package->name_ = name;
+  package->archive_ = std::make_unique<Archive>();
+  Archive& archive = *package->archive_;
+  archive.bytes = std::move(bytes);
+
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source =
+      zip_source_buffer_create(archive.bytes.data(), archive.bytes.size(), 0, &error);
+  if (source) archive.zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+  if (!archive.zip) {
+    const int code = zip_error_code_zip(&error);
+    if (source) zip_source_free(source);
+    zip_error_fini(&error);
+    *err = DocumentFailure(
+        name, code == ZIP_ER_NOZIP ? "不是 Office Open XML 文档（不是 zip 包）" : "文件已损坏");
+    return nullptr;
+  }
+  zip_error_fini(&error);
+
+  const zip_int64_t count = zip_get_num_entries(archive.zip, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* entry = zip_get_name(archive.zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+    if (entry) archive.entries.emplace(Lower("/" + std::string(entry)), i);
+  }
+
+  std::string types;
+  if (!package->Has("/" + std::string(kContentTypesEntry)) ||
+      !package->Read("/" + std::string(kContentTypesEntry), &types, err)) {
+    *err = DocumentFailure(name, "缺少 [Content_Types].xml，不是 Office Open XML 文档");
+    return nullptr;
+  }
+  pugi::xml_document doc;
+  if (!ParseXml(types, kContentTypesEntry, &doc, err)) {
+    *err = DocumentFailure(name, *err);
+    return nullptr;
+  }
+  for (pugi::xml_node node : doc.document_element().children()) {
+    if (std::strcmp(node.name(), "Default") == 0)
+      package->defaults_[Lower(node.attribute("Extension").value())] =
+          node.attribute("ContentType").value();
+    else if (std::strcmp(node.name(), "Override") == 0)
+      package->overrides_[Lower(PercentDecoded(node.attribute("PartName").value()))] =
+          node.attribute("ContentType").value();
+  }
+
+  for (const auto& rel : package->Relationships("/")) {
+    if (!rel.type.ends_with("/officeDocument") || rel.external) continue;
+    package->main_part_ = package->Resolve("/", rel);
+    package->strict_ = rel.type.starts_with(kStrictRelationshipRoot);
+    break;
+  }
+  if (package->main_part_.empty() || !package->Has(package->main_part_)) {
+    *err = DocumentFailure(name, "找不到文档的主体部分，文件已损坏或不是 Office 文档");
+    return nullptr;
+  }
+  return package;
+}
+
+bool Package::Has(const std::string& part) const {
+  return archive_->entries.count(Lower(part)) > 0;
+}
+
+std::vector<std::string> Package::Parts() const {
+  std::vector<std::pair<zip_uint64_t, std::string>> ordered;
+  for (const auto& [lower, index] : archive_->entries) {
+    const std::string part = "/" + std::string(zip_get_name(archive_->zip, index, ZIP_FL_ENC_RAW));
+    if (part.ends_with('/') || part.ends_with(".rels") || lower == "/[content_types].xml") continue;
+    ordered.emplace_back(index, part);
+  }
+  std::sort(ordered.begin(), ordered.end());
+  std::vector<std::string> parts;
+  for (auto& entry : ordered) parts.push_back(std::move(entry.second));
+  return parts;
+}
+
+bool Package::Read(const std::string& part, std::string* bytes, std::string* err) const {
+  const auto found = archive_->entries.find(Lower(part));
+  const std::string failure = "无法读取文档“" + name_ + "”中的“" + part + "”：";
+  if (found == archive_->entries.end()) {
+    *err = failure + "部件不存在";
+    return false;
+  }
+  zip_stat_t stat;
+  zip_file_t* file = nullptr;
+  if (zip_stat_index(archive_->zip, found->second, 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE))
+    file = zip_fopen_index(archive_->zip, found->second, 0);
+  if (!file) {
+    *err = failure + "文件已损坏";
+    return false;
+  }
+  bytes->resize(stat.size);
+  const zip_int64_t got = zip_fread(file, bytes->data(), stat.size);
+  zip_fclose(file);
+  if (got < 0 || static_cast<zip_uint64_t>(got) != stat.size) {
+    *err = failure + "文件已损坏";
+    return false;
+  }
+  return true;
+}
+
+std::string Package::ContentType(const std::string& part) const {
+  const auto found = overrides_.find(Lower(part));
+  if (found != overrides_.end()) return found->second;
+  const auto dot = part.rfind('.');
+  if (dot == std::string::npos || dot < part.rfind('/')) return {};
+  const auto by_extension = defaults_.find(Lower(part.substr(dot + 1)));
+  return by_extension == defaults_.end() ? std::string() : by_extension->second;
+}
+
+const std::vector<Relationship>& Package::Relationships(const std::string& part) const {
+  const std::string key = Lower(part);
+  auto found = relationships_.find(key);
+  if (found != relationships_.end()) return found->second;
+  std::vector<Relationship>& list = relationships_[key];
+  const std::string rels = RelationshipPartOf(part);
+  std::string bytes, err;
+  // A relationship part that cannot be read is taken as none: the parts it would name are
+  // then simply not reached.
+  if (Has(rels) && Read(rels, &bytes, &err)) {
+    std::vector<Relationship> parsed;
+    if (ParseRelationships(bytes, rels, &parsed, &err)) list = std::move(parsed);
+  }
+  return list;
+}
+
+const Relationship* Package::FindRelationship(const std::string& part,
+                                              const std::string& type) const {
+  for (const auto& rel : Relationships(part))
+    if (rel.type == type) return &rel;
+  return nullptr;
+}
+
+std::string Package::Resolve(const std::string& owner, const Relationship& rel) const {
+  if (rel.external) return {};
+  return JoinPartName(FolderOf(owner), PercentDecoded(rel.target));
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+struct PackageWriter::Entry {
+  std::string name;
+  std::string content_type;
+  std::string bytes;
+  PartProducer producer;
+  // While the package is saved: what the producer gave and has not been read yet.
+  std::string pending;
+  size_t pending_at = 0;
+  bool produced_all = false;
+  bool stored = false;  // written into the archive; only its size is kept
+  size_t stored_size = 0;
+  std::string failure;
+};
+
+PackageWriter::PackageWriter() = default;
+PackageWriter::~PackageWriter() = default;
+
+void PackageWriter::SetPart(const std::string& part, std::string bytes,
+                            const std::string& content_type) {
+  const std::string key = Lower(part);
+  auto found = index_.find(key);
+  if (found == index_.end()) {
+    found = index_.emplace(key, entries_.size()).first;
+    entries_.push_back(std::make_unique<Entry>());
+  }
+  Entry& entry = *entries_[found->second];
+  entry.name = part;
+  entry.content_type = content_type;
+  entry.bytes = std::move(bytes);
+  entry.producer = nullptr;
+  if (IsMedia(content_type)) media_by_digest_.emplace(MediaDigest(entry.bytes), part);
+}
+
+void PackageWriter::SetProducedPart(const std::string& part, PartProducer producer,
+                                    const std::string& content_type) {
+  SetPart(part, {}, content_type);
+  entries_[index_.at(Lower(part))]->producer = std::move(producer);
+}
+
+const std::string* PackageWriter::Bytes(const std::string& part) const {
+  const auto found = index_.find(Lower(part));
+  if (found == index_.end() || entries_[found->second]->producer) return nullptr;
+  return &entries_[found->second]->bytes;
+}
+
+bool PackageWriter::Has(const std::string& part) const { return index_.count(Lower(part)) > 0; }
+
+void PackageWriter::RemovePart(const std::string& part) {
+  const auto found = index_.find(Lower(part));
+  if (found == index_.end()) return;
+  entries_.erase(entries_.begin() + static_cast<long>(found->second));
+  index_.clear();
+  for (size_t i = 0; i < entries_.size(); ++i) index_[Lower(entries_[i]->name)] = i;
+  relationships_.erase(Lower(part));
+}
+
+std::vector<std::string> PackageWriter::Parts() const {
+  std::vector<std::string> parts;
+  for (const auto& entry : entries_) parts.push_back(entry->name);
+  return parts;
+}
+
+std::string PackageWriter::ContentType(const std::string& part) const {
+  const auto found = index_.find(Lower(part));
+  return found == index_.end() ? std::string() : entries_[found->second]->content_type;
+}
+
+std::string PackageWriter::FreePartName(const std::string& wanted) const {
+  if (!Has(wanted)) return wanted;
+  const size_t slash = wanted.rfind('/');
+  size_t dot = wanted.rfind('.');
+  if (dot == std::string::npos || dot < slash) dot = wanted.size();
+  size_t digits = dot;
+  while (digits > slash + 1 && std::isdigit(static_cast<unsigned char>(wanted[digits - 1])))
+    --digits;
+  const std::string stem = wanted.substr(0, digits);
+  const std::string extension = wanted.substr(dot);
+  for (long n = 1;; ++n) {
+    std::string candidate = stem + std::to_string(n) + extension;
+    if (!Has(candidate)) return candidate;
+  }
+}
+
+std::vector<Relationship>& PackageWriter::Relationships(const std::string& part) {
+  auto& rels = relationships_[Lower(part)];
+  rels.owner = part;
+  return rels.list;
+}
+
+namespace {
+
+std::string FreeRelationshipId(const std::vector<Relationship>& list) {
+  long highest = 0;
+  for (const auto& rel : list)
+    if (rel.id.starts_with("rId")) {
+      char* end = nullptr;
+      const long n = std::strtol(rel.id.c_str() + 3, &end, 10);
+      if (end && *end == '\0') highest = std::max(highest, n);
+    }
+  // An id that only looks like ours ("rIdImage") can never equal the number we give.
+  for (long n = highest + 1;; ++n) {
+    std::string id = "rId" + std::to_string(n);
+    if (std::none_of(list.begin(), list.end(), [&](const Relationship& r) { return r.id == id; }))
+      return id;
+  }
+}
+
+}  // namespace
+
+std::string PackageWriter::AddRelationship(const std::string& owner, const std::string& type,
+                                           const std::string& target_part) {
+  auto& list = Relationships(owner);
+  Relationship rel{FreeRelationshipId(list), type, RelativeTarget(FolderOf(owner), target_part),
+                   false};
+  list.push_back(rel);
+  return rel.id;
+}
+
+std::string PackageWriter::AddExternalRelationship(const std::string& owner,
+                                                   const std::string& type,
+                                                   const std::string& target) {
+  auto& list = Relationships(owner);
+  Relationship rel{FreeRelationshipId(list), type, target, true};
+  list.push_back(rel);
+  return rel.id;
+}
+
+namespace {
+
+// The archive being written: libzip writes through this into a temporary file of the
+// file-system layer, seeking back to finish each entry's header.
+struct ArchiveTarget {
+  FileSystem& fs;
+  std::string folder;
+  std::unique_ptr<WritableFile> file;
+  std::string temporary;
+  long long position = 0;
+  long long size = 0;
+  std::string failure;
+  zip_error_t error;
+};
+
+zip_int64_t Failed(ArchiveTarget& target, std::string message) {
+  if (target.failure.empty()) target.failure = std::move(message);
+  zip_error_set(&target.error, ZIP_ER_WRITE, 0);
+  return -1;
+}
+
+zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
+                                  zip_source_cmd_t command) {
+  auto& target = *static_cast<ArchiveTarget*>(state);
+  switch (command) {
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(
+          ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+          ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+          ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE,
+          ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE, -1);
+    case ZIP_SOURCE_STAT:
+      // There is no archive yet: libzip starts a new one.
+      zip_error_set(&target.error, ZIP_ER_READ, ENOENT);
+      return -1;
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&target.error, data, length);
+    case ZIP_SOURCE_BEGIN_WRITE:
+      target.file = target.fs.OpenTemporary(target.folder, &target.temporary, &target.failure);
+      target.position = target.size = 0;
+      if (!target.file) return Failed(target, target.failure);
+      return 0;
+    case ZIP_SOURCE_WRITE: {
+      std::string err;
+      if (!target.file->Write(static_cast<const char*>(data), length, &err))
+        return Failed(target, err);
+      target.position += static_cast<long long>(length);
+      target.size = std::max(target.size, target.position);
+      return static_cast<zip_int64_t>(length);
+    }
+    case ZIP_SOURCE_SEEK_WRITE: {
+      auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &target.error);
+      if (!args) return -1;
+      long long to = args->offset;
+      if (args->whence == SEEK_CUR) to += target.position;
+      if (args->whence == SEEK_END) to += target.size;
+      std::string err;
+      if (to < 0 || !target.file->Seek(to, &err)) return Failed(target, err);
+      target.position = to;
+      return 0;
+    }
+    case ZIP_SOURCE_TELL_WRITE:
+      return target.position;
+    case ZIP_SOURCE_COMMIT_WRITE: {
+      std::string err;
+      if (!target.file->Close(&err)) return Failed(target, err);
+      target.file.reset();
+      return 0;
+    }
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+      target.file.reset();
+      return 0;
+    case ZIP_SOURCE_REMOVE:
+    case ZIP_SOURCE_FREE:
+    case ZIP_SOURCE_OPEN:
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    default:
+      zip_error_set(&target.error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
+// Runs a part's producer to its end. A produced part is made whole just before libzip
+// stores it, so that its size is known in its header, and let go once stored: only one
+// produced part is held at a time.
+bool Produce(PackageWriter::Entry& entry) {
+  entry.pending.clear();
+  entry.pending_at = 0;
+  entry.produced_all = false;
+  std::string piece;
+  while (!entry.produced_all) {
+    piece.clear();
+    if (!entry.producer(&piece, &entry.produced_all, &entry.failure)) return false;
+    entry.pending += piece;
+  }
+  return true;
+}
+
+// Gives libzip the bytes of a produced part.
+zip_int64_t ProducePiece(PackageWriter::Entry& entry, zip_error_t& error, void* data,
+                         zip_uint64_t length, zip_source_cmd_t command) {
+  switch (command) {
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    case ZIP_SOURCE_STAT:
+    case ZIP_SOURCE_OPEN:
+      // libzip asks for the size once more after storing the part: the size is kept.
+      if (!entry.produced_all && !entry.stored && !Produce(entry)) {
+        zip_error_set(&error, ZIP_ER_READ, 0);
+        return -1;
+      }
+      entry.pending_at = 0;
+      if (command == ZIP_SOURCE_OPEN) return 0;
+      if (auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error)) {
+        zip_stat_init(stat);
+        stat->size = entry.stored ? entry.stored_size : entry.pending.size();
+        stat->valid |= ZIP_STAT_SIZE;
+        return sizeof(zip_stat_t);
+      }
+      return -1;
+    case ZIP_SOURCE_READ: {
+      const size_t take = std::min<size_t>(length, entry.pending.size() - entry.pending_at);
+      std::memcpy(data, entry.pending.data() + entry.pending_at, take);
+      entry.pending_at += take;
+      return static_cast<zip_int64_t>(take);
+    }
+    case ZIP_SOURCE_CLOSE:
+      entry.stored = entry.pending_at == entry.pending.size();
+      entry.stored_size = entry.pending.size();
+      std::string().swap(entry.pending);
+      entry.produced_all = false;
+      return 0;
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&error, data, length);
+    case ZIP_SOURCE_FREE:
+      return 0;
+    default:
+      zip_error_set(&error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
+struct ProducerState {
+  PackageWriter::Entry* entry;
+  zip_error_t error;
+};
+
+zip_int64_t ProducerCallback(void* state, void* data, zip_uint64_t length,
+                             zip_source_cmd_t command) {
+  auto& producer = *static_cast<ProducerState*>(state);
+  return ProducePiece(*producer.entry, producer.error, data, length, command);
+}
+
+}  // namespace
+
+bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* err) {
+  // The content types: Defaults for relationship parts, XML and each media extension, an
+  // Override for every other part.
+  pugi::xml_document types;
+  auto declaration = types.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  declaration.append_attribute("standalone") = "yes";
+  auto types_root = types.append_child("Types");
+  types_root.append_attribute("xmlns") = ns::kContentTypes;
+  std::map<std::string, std::string> defaults = {{"rels", kRelationshipsType},
+                                                 {"xml", "application/xml"}};
+  for (const auto& entry : entries_) {
+    const auto dot = entry->name.rfind('.');
+    if (dot == std::string::npos || dot < entry->name.rfind('/') || !IsMedia(entry->content_type))
+      continue;
+    defaults.emplace(Lower(entry->name.substr(dot + 1)), entry->content_type);
+  }
+  for (const auto& [extension, type] : defaults) {
+    auto node = types_root.append_child("Default");
+    node.append_attribute("Extension") = extension.c_str();
+    node.append_attribute("ContentType") = type.c_str();
+  }
+  for (const auto& entry : entries_) {
+    const auto dot = entry->name.rfind('.');
+    const auto by_extension = dot == std::string::npos
+                                  ? defaults.end()
+                                  : defaults.find(Lower(entry->name.substr(dot + 1)));
+    if (by_extension != defaults.end() && by_extension->second == entry->content_type) continue;
+    auto node = types_root.append_child("Override");
+    node.append_attribute("PartName") = entry->name.c_str();
+    node.append_attribute("ContentType") = entry->content_type.c_str();
+  }
+  const std::string types_bytes = SaveXml(types);
+  std::vector<std::pair<std::string, std::string>> rels_parts;  // zip name, bytes
+  for (const auto& [key, rels] : relationships_)
+    if (!rels.list.empty())
+      rels_parts.emplace_back(RelationshipPartOf(rels.owner).substr(1),
+                              RelationshipsXml(rels.list));
+
+  ArchiveTarget target{fs, path::FolderPart(path), nullptr, {}, 0, 0, {}, {}};
+  zip_error_init(&target.error);
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* archive_source = zip_source_function_create(ArchiveTargetCallback, &target, &error);
+  zip_t* zip = archive_source
+                   ? zip_open_from_source(archive_source, ZIP_CREATE | ZIP_TRUNCATE, &error)
+                   : nullptr;
+  if (!zip) {
+    if (archive_source) zip_source_free(archive_source);
+    *err = "无法保存文档“" + path + "”：" + zip_error_strerror(&error);
+    zip_error_fini(&error);
+    zip_error_fini(&target.error);
+    return false;
+  }
+  zip_error_fini(&error);
+
+  std::vector<std::unique_ptr<ProducerState>> producers;
+  bool added = true;
+  auto add = [&](const std::string& name, const char* data, size_t size, bool media) {
+    zip_source_t* source = zip_source_buffer(zip, data, size, 0);
+    const zip_int64_t index =
+        source ? zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      added = false;
+      return;
+    }
+    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index),
+                             media ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+  };
+  add(kContentTypesEntry, types_bytes.data(), types_bytes.size(), false);
+  for (const auto& entry : entries_) {
+    const std::string name = entry->name.substr(1);
+    if (!entry->producer) {
+      add(name, entry->bytes.data(), entry->bytes.size(), IsMedia(entry->content_type));
+      continue;
+    }
+    producers.push_back(std::make_unique<ProducerState>(ProducerState{entry.get(), {}}));
+    zip_error_init(&producers.back()->error);
+    zip_source_t* source = zip_source_function(zip, ProducerCallback, producers.back().get());
+    const zip_int64_t index =
+        source ? zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      added = false;
+      continue;
+    }
+    // Produced parts are the large ones: the fastest compression keeps the save quick.
+    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+  }
+  for (const auto& [name, bytes] : rels_parts) add(name, bytes.data(), bytes.size(), false);
+
+  const bool saved = added && zip_close(zip) == 0;
+  if (!saved) {
+    std::string reason = target.failure;
+    for (const auto& producer : producers)
+      if (reason.empty()) reason = producer->entry->failure;
+    if (reason.empty()) reason = "无法保存文档“" + path + "”：" + zip_strerror(zip);
+    zip_discard(zip);
+    std::string ignored;
+    if (!target.temporary.empty()) fs.DeleteFile(target.temporary, &ignored);
+    *err = reason;
+  }
+  for (auto& producer : producers) zip_error_fini(&producer->error);
+  if (!saved) {
+    zip_error_fini(&target.error);
+    return false;
+  }
+  zip_error_fini(&target.error);
+  if (!fs.Rename(target.temporary, path, err)) {
+    std::string ignored;
+    fs.DeleteFile(target.temporary, &ignored);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Copying between packages
+
+std::string PartImporter::CopyPart(const std::string& part, std::string* err) {
+  const std::string key = Lower(part);
+  if (auto found = copied_.find(key); found != copied_.end()) return found->second;
+  std::string bytes;
+  if (!source_.Read(part, &bytes, err)) return {};
+  const std::string content_type = source_.ContentType(part);
+  const auto& rels = source_.Relationships(part);
+
+  // The same picture in many documents is stored once.
+  if (IsMedia(content_type) && rels.empty()) {
+    const auto same = target_.media_by_digest_.find(MediaDigest(bytes));
+    const std::string* held =
+        same == target_.media_by_digest_.end() ? nullptr : target_.Bytes(same->second);
+    if (held && *held == bytes) return copied_[key] = same->second;
+  }
+  const std::string name = target_.FreePartName(part);
+  copied_[key] = name;
+  target_.SetPart(name, std::move(bytes), content_type);
+
+  std::vector<Relationship> copies;
+  for (const auto& rel : rels) {
+    if (skipped_types.count(rel.type)) continue;
+    Relationship copy = rel;
+    const std::string reached = source_.Resolve(part, rel);
+    if (!rel.external && source_.Has(reached)) {
+      const std::string new_target = CopyPart(reached, err);
+      if (new_target.empty()) return {};
+      copy.target = RelativeTarget(FolderOf(name), new_target);
+    } else if (!rel.external) {
+      // A target missing from the source (as some producers write) stays a harmless
+      // external link instead of a dangling part reference.
+      copy.external = true;
+    }
+    copies.push_back(std::move(copy));
+  }
+  if (!copies.empty()) target_.Relationships(name) = std::move(copies);
+  return name;
+}
+
+bool PartImporter::ImportRelationships(const std::string& source_owner,
+                                       const std::string& target_owner,
+                                       const std::set<std::string>* ids,
+                                       std::map<std::string, std::string>* id_map,
+                                       std::string* err) {
+  for (const auto& rel : source_.Relationships(source_owner)) {
+    if ((ids && !ids->count(rel.id)) || skipped_types.count(rel.type)) continue;
+    const std::string reached = source_.Resolve(source_owner, rel);
+    if (rel.external || !source_.Has(reached)) {
+      (*id_map)[rel.id] = target_.AddExternalRelationship(target_owner, rel.type, rel.target);
+      continue;
+    }
+    const std::string copy = CopyPart(reached, err);
+    if (copy.empty()) return false;
+    (*id_map)[rel.id] = target_.AddRelationship(target_owner, rel.type, copy);
+  }
+  return true;
+}
+
+}  // namespace quorvane::office

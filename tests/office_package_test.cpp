@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "office/package.h"
+#include "office/xml.h"
+#include "support/faulty_filesystem.h"
+#include "support/temp_dir.h"
+
+namespace quorvane::office {
+namespace {
+
+using namespace quorvane::testing;
+
+constexpr const char* kDocType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+constexpr const char* kImage =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
+constexpr const char* kHeader =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/header";
+
+// A small document: a main part with a header that shows an image, a web link, and the
+// same picture bytes again under another name.
+void WriteSample(const std::string& path, const std::string& picture = "PNG-bytes") {
+  PackageWriter writer;
+  writer.SetPart("/word/document.xml", "<w:document xmlns:w=\"x\"/>", kDocType);
+  writer.SetPart("/word/header1.xml", "<hdr/>", "application/header+xml");
+  writer.SetPart("/word/media/image1.png", picture, "image/png");
+  writer.AddRelationship("/", reltype::kOfficeDocument, "/word/document.xml");
+  writer.AddRelationship("/word/document.xml", kHeader, "/word/header1.xml");
+  writer.AddExternalRelationship("/word/document.xml", "hyperlink", "https://example.org/a b");
+  writer.AddRelationship("/word/header1.xml", kImage, "/word/media/image1.png");
+  std::string err;
+  ASSERT_TRUE(writer.Save(SystemFileSystem(), path, &err)) << err;
+}
+
+std::string ReadPart(const Package& package, const std::string& part) {
+  std::string bytes, err;
+  EXPECT_TRUE(package.Read(part, &bytes, &err)) << err;
+  return bytes;
+}
+
+TEST(PackageTest, SavedPackageReadsBackWithTypesAndRelationships) {
+  TempDir dir;
+  WriteSample(dir / "a.docx");
+  const std::string bytes = ReadAll(dir / "a.docx");
+  // The content types are the first entry: the name follows a 30-byte local header.
+  EXPECT_EQ(bytes.substr(30, 19), "[Content_Types].xml");
+
+  std::string err;
+  auto package = Package::Open(SystemFileSystem(), dir / "a.docx", &err);
+  ASSERT_TRUE(package) << err;
+  EXPECT_EQ(package->MainPart(), "/word/document.xml");
+  EXPECT_FALSE(package->Strict());
+  EXPECT_EQ(package->ContentType("/WORD/document.xml"), kDocType);  // names ignore case
+  EXPECT_EQ(package->ContentType("/word/media/image1.png"), "image/png");
+  EXPECT_EQ(ReadPart(*package, "/word/media/image1.png"), "PNG-bytes");
+
+  const auto& rels = package->Relationships("/word/document.xml");
+  ASSERT_EQ(rels.size(), 2u);
+  EXPECT_EQ(package->Resolve("/word/document.xml", rels[0]), "/word/header1.xml");
+  EXPECT_TRUE(rels[1].external);
+  EXPECT_EQ(rels[1].target, "https://example.org/a b");
+  const auto* image = package->FindRelationship("/word/header1.xml", kImage);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->target, "media/image1.png");
+}
+
+TEST(PackageTest, TargetsResolveRelativeAbsoluteAndEncoded) {
+  TempDir dir;
+  WriteSample(dir / "a.docx");
+  std::string err;
+  auto package = Package::Open(SystemFileSystem(), dir / "a.docx", &err);
+  ASSERT_TRUE(package) << err;
+  const struct {
+    const char* owner;
+    const char* target;
+    const char* part;
+  } rows[] = {
+      {"/word/document.xml", "media/image1.png", "/word/media/image1.png"},
+      {"/word/document.xml", "../customXml/item1.xml", "/customXml/item1.xml"},
+      {"/word/document.xml", "/xl/./a%20b.xml", "/xl/a b.xml"},
+      {"/", "word/document.xml", "/word/document.xml"},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(package->Resolve(r.owner, Relationship{"rId1", "t", r.target, false}), r.part)
+        << r.target;
+}
+
+TEST(PackageTest, WhatIsNoPackageIsRefusedNamingTheFile) {
+  TempDir dir;
+  const std::string text = dir.Write("text.docx", "just some words");
+  PackageWriter no_main;
+  no_main.SetPart("/word/document.xml", "<w:document/>", kDocType);
+  std::string err;
+  ASSERT_TRUE(no_main.Save(SystemFileSystem(), dir / "nomain.docx", &err)) << err;
+  const std::string cut = dir.Write("cut.docx", ReadAll(dir / "nomain.docx").substr(0, 120));
+
+  const struct {
+    std::string path, reason;
+  } rows[] = {
+      {text, "不是 zip 包"},
+      {dir / "nomain.docx", "找不到文档的主体部分"},
+      {cut, "“" + cut + "”"},
+  };
+  for (const auto& r : rows) {
+    err.clear();
+    EXPECT_FALSE(Package::Open(SystemFileSystem(), r.path, &err));
+    EXPECT_NE(err.find(r.reason), std::string::npos) << err;
+    EXPECT_NE(err.find(r.path), std::string::npos) << err;
+  }
+}
+
+TEST(PackageTest, ProducedPartsArriveWhole) {
+  TempDir dir;
+  PackageWriter writer;
+  writer.SetPart("/xl/workbook.xml", "<workbook/>", "application/wb+xml");
+  writer.AddRelationship("/", reltype::kOfficeDocument, "/xl/workbook.xml");
+  int pieces = 0;
+  writer.SetProducedPart(
+      "/xl/sheet.xml",
+      [&](std::string* piece, bool* done, std::string*) {
+        piece->assign(100000, static_cast<char>('a' + pieces));
+        *done = ++pieces == 3;
+        return true;
+      },
+      "application/sheet+xml");
+  std::string err;
+  ASSERT_TRUE(writer.Save(SystemFileSystem(), dir / "b.xlsx", &err)) << err;
+  auto package = Package::Open(SystemFileSystem(), dir / "b.xlsx", &err);
+  ASSERT_TRUE(package) << err;
+  EXPECT_EQ(ReadPart(*package, "/xl/sheet.xml"),
+            std::string(100000, 'a') + std::string(100000, 'b') + std::string(100000, 'c'));
+}
+
+TEST(PackageTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
+  TempDir dir;
+  const std::string old = dir.Write("out.docx", "older");
+  FaultyFileSystem faulty(SystemFileSystem());
+  faulty.FailWhen(FaultyFileSystem::Op::Write, dir.path(), ENOSPC, 200);
+  PackageWriter writer;
+  writer.SetPart("/word/document.xml", std::string(5000, 'x'), kDocType);
+  std::string err;
+  EXPECT_FALSE(writer.Save(faulty, old, &err));
+  EXPECT_NE(err.find("无法写入文件"), std::string::npos) << err;
+
+  PackageWriter failing;
+  failing.SetProducedPart(
+      "/word/document.xml",
+      [](std::string*, bool*, std::string* e) {
+        *e = "无法读取文件“/gone.xlsx”";
+        return false;
+      },
+      kDocType);
+  EXPECT_FALSE(failing.Save(SystemFileSystem(), old, &err));
+  EXPECT_EQ(err, "无法读取文件“/gone.xlsx”");
+  EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"out.docx=older"});
+}
+
+TEST(PackageTest, ImporterCopiesWhatAPartReachesOnceAndStoresEqualMediaOnce) {
+  TempDir dir;
+  WriteSample(dir / "a.docx");
+  std::string err;
+  auto source = Package::Open(SystemFileSystem(), dir / "a.docx", &err);
+  ASSERT_TRUE(source) << err;
+
+  PackageWriter target;
+  target.SetPart("/word/document.xml", "<base/>", kDocType);
+  target.SetPart("/word/header1.xml", "<base-header/>", "application/header+xml");
+  target.SetPart("/word/media/image1.png", "PNG-bytes", "image/png");  // the same picture
+  target.SetPart("/word/media/image7.png", "other", "image/png");
+
+  PartImporter importer(*source, target);
+  std::map<std::string, std::string> ids;
+  ASSERT_TRUE(
+      importer.ImportRelationships("/word/document.xml", "/word/document.xml", nullptr, &ids, &err))
+      << err;
+  ASSERT_TRUE(
+      importer.ImportRelationships("/word/document.xml", "/word/document.xml", nullptr, &ids, &err))
+      << err;
+  EXPECT_EQ(importer.CopyPart("/word/header1.xml", &err), "/word/header2.xml");  // once only
+  EXPECT_EQ(target.Parts(), (std::vector<std::string>{
+                                "/word/document.xml", "/word/header1.xml", "/word/media/image1.png",
+                                "/word/media/image7.png", "/word/header2.xml"}));
+  const auto& copied = target.Relationships("/word/header2.xml");
+  ASSERT_EQ(copied.size(), 1u);
+  EXPECT_EQ(copied[0].target, "media/image1.png");
+  const auto& added = target.Relationships("/word/document.xml");
+  ASSERT_EQ(added.size(), 4u);  // two imports, each a header and a link, under fresh ids
+  EXPECT_EQ(added[2].id, "rId3");
+  EXPECT_EQ(ids.size(), 2u);
+}
+
+TEST(XmlTest, PrefixesFollowNamespacesNotTheProducersChoice) {
+  const std::string word = ns::kWord, sheet = ns::kSheet;
+  const struct {
+    std::string in, out;
+  } rows[] = {
+      {"<ns0:document xmlns:ns0=\"" + word + "\" xmlns:foo=\"urn:foo\" xmlns:mc=\"" + ns::kMarkup +
+           "\" mc:Ignorable=\"foo\"><ns0:t xml:space=\"preserve\"> </ns0:t>"
+           "<foo:x ns0:val=\"1\"/></ns0:document>",
+       "<w:document mc:Ignorable=\"foo\" xmlns:w=\"" + word + "\" xmlns:mc=\"" + ns::kMarkup +
+           "\" xmlns:foo=\"urn:foo\"><w:t xml:space=\"preserve\"> </w:t>"
+           "<foo:x w:val=\"1\"/></w:document>"},
+      {"<x:worksheet xmlns:x=\"" + sheet + "\"><x:c r=\"A1\"/></x:worksheet>",
+       "<worksheet xmlns=\"" + sheet + "\"><c r=\"A1\"/></worksheet>"},
+      {"<w:p xmlns:w=\"" + word + "\"><w:r xmlns:w=\"urn:other\"><w:t/></w:r></w:p>",
+       "<w:p xmlns:w=\"" + word + "\" xmlns:w1=\"urn:other\"><w1:r><w1:t/></w1:r></w:p>"},
+      {"<w:p xmlns:w=\"" + word + "\"><w:t>a</w:t></w:p>",
+       "<w:p xmlns:w=\"" + word + "\"><w:t>a</w:t></w:p>"},
+  };
+  for (const auto& r : rows) {
+    pugi::xml_document doc;
+    std::string err;
+    ASSERT_TRUE(ParseXml(r.in, "/part.xml", &doc, &err)) << err;
+    EXPECT_EQ(SaveXml(doc), "<?xml version=\"1.0\"?>" + r.out) << r.in;
+  }
+  pugi::xml_document doc;
+  std::string err;
+  EXPECT_FALSE(ParseXml("<a><b></a>", "/word/document.xml", &doc, &err));
+  EXPECT_NE(err.find("/word/document.xml"), std::string::npos);
+}
+
+TEST(XmlTest, RelationshipIdsAreFoundAndRemappedByNamespace) {
+  pugi::xml_document doc;
+  std::string err;
+  ASSERT_TRUE(ParseXml(std::string("<w:body xmlns:w=\"") + ns::kWord + "\" xmlns:rel=\"" +
+                           ns::kRel + "\" xmlns:o=\"" + ns::kOffice +
+                           "\"><a rel:embed=\"rId1\"/><b><c rel:dm=\"rId2\" o:relid=\"rId3\" "
+                           "id=\"rId9\"/></b></w:body>",
+                       "/p.xml", &doc, &err))
+      << err;
+  EXPECT_EQ(RelationshipIdsUsed(doc), (std::set<std::string>{"rId1", "rId2", "rId3"}));
+  RemapRelationshipIds(doc, {{"rId1", "rId10"}, {"rId3", "rId30"}});
+  EXPECT_EQ(RelationshipIdsUsed(doc), (std::set<std::string>{"rId10", "rId2", "rId30"}));
+}
+
+}  // namespace
+}  // namespace quorvane::office
