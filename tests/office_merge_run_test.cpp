@@ -81,6 +81,7 @@ class OfficeMergeRunTest : public ::testing::Test {
   OfficeMergeRunTest() {
     ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.docx|cboType=2");
     ui.Set("txtDestinationPath=" + dir / "out/all.docx");
+    dir.MakeFolder("src");
     dir.MakeFolder("tmp");  // the temporary-files folder of the run, to see what it leaves
     ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     WriteDocument(dir / "src/1.docx", "one");
@@ -224,9 +225,9 @@ TEST_F(OfficeMergeRunTest, LibreOfficeConvertsALegacySourceAndTheResult) {
   ASSERT_TRUE(soffice.Convert(dir / "src/2.docx", "doc", dir / "src", &produced, &err)) << err;
   std::filesystem::remove(dir / "src/2.docx");
   ui.answers = {Answer::Yes};
-  EXPECT_EQ(Run("txtSourceName=*.doc*|txtDestinationPath=" + dir / "out/all.doc"),
-            RunOutcome::Completed)
-      << last.messages.back();
+  ui.Set("txtSourceName=*.doc*|txtDestinationPath=" + dir / "out/all.doc");
+  EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui, soffice), RunOutcome::Completed)
+      << ui.messages.back();
   EXPECT_TRUE(ReadAll(dir / "out/all.doc").starts_with("\xD0\xCF\x11\xE0"));  // Word 97
   EXPECT_EQ(Tree(dir / "tmp"), std::vector<std::string>{});
 }
