@@ -127,6 +127,9 @@ TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
     const auto result = Result(last.texts["txtDestinationPath"]);
     ASSERT_TRUE(result) << fields;
     EXPECT_EQ(result->MainPart(), main);
+    // The permissions of the file the run made, as of any new file, not a temporary's.
+    EXPECT_EQ(std::filesystem::status(last.texts["txtDestinationPath"]).permissions(),
+              std::filesystem::status(dir.Write("new", "")).permissions());
   }
   EXPECT_TRUE(converter.calls.empty());
 }
