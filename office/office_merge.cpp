@@ -19,7 +19,7 @@ namespace {
 
 // What the messages and the converter need to know of one kind of document.
 struct KindTraits {
-  const char* noun;                                  // in messages: "Word 文档"
+  const char* noun;                                  // in messages: " Word 文档"
   std::initializer_list<const char*> legacy;         // converted before the merge
   std::initializer_list<const char*> other_legacy;   // the other kind's legacy formats
   const char* native;                                // what the engine writes
@@ -27,9 +27,9 @@ struct KindTraits {
   const char* converter_package;                     // what to install for the converter
 };
 
-const KindTraits kWord = {"Word 文档", {"doc", "rtf", "odt"}, {"xls", "ods"}, "docx", "doc",
+const KindTraits kWord = {" Word 文档", {"doc", "rtf", "odt"}, {"xls", "ods"}, "docx", "doc",
                           "libreoffice-writer-nogui"};
-const KindTraits kExcel = {"Excel 工作簿", {"xls", "ods"}, {"doc", "rtf", "odt"}, "xlsx", "xls",
+const KindTraits kExcel = {" Excel 工作簿", {"xls", "ods"}, {"doc", "rtf", "odt"}, "xlsx", "xls",
                            "libreoffice-calc-nogui"};
 
 const KindTraits& TraitsOf(DocumentKind kind) { return kind == DocumentKind::Word ? kWord : kExcel; }

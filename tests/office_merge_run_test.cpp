@@ -159,21 +159,21 @@ TEST_F(OfficeMergeRunTest, AFailureLeavesTheDestinationAsItWas) {
 TEST_F(OfficeMergeRunTest, SourcesItCannotTakeAreRefusedByNameBeforeAnythingIsWritten) {
   WriteDocument(dir / "strict.docx", "s", true);
   WriteWorkbook(dir / "book.docx", "a");
-  const std::string zip = ReadAll(dir / "src/1.docx"), word = "Word 文档";
-  const std::string no_converter = "读取旧格式的Word 文档需要 LibreOffice 转换，但它没有安装。"
+  const std::string zip = ReadAll(dir / "src/1.docx");
+  const std::string damaged = "不是有效的 Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）";
+  const std::string no_converter = "读取旧格式的 Word 文档需要 LibreOffice 转换，但它没有安装。"
                                    "请先安装 libreoffice-writer-nogui（sudo apt-get install "
                                    "libreoffice-writer-nogui）";
   const struct { std::string name, bytes, reason; } rows[] = {
       {"2.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'),
        "文档已加密（受密码保护），请先去掉密码再合并"},
       {"2.docx", ReadAll(dir / "strict.docx"),
-       "这是 Strict Open XML 格式的文档，无法合并；请在 Office 中另存为普通的Word 文档"},
-      {"2.docx", zip.substr(0, zip.size() / 2),
-       "不是有效的Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）"},
-      {"2.docx", "plain text\n", "不是有效的Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）"},
-      {"2.docx", ReadAll(dir / "book.docx"), "这是Excel 工作簿，不是Word 文档"},
+       "这是 Strict Open XML 格式的文档，无法合并；请在 Office 中另存为普通的 Word 文档"},
+      {"2.docx", zip.substr(0, zip.size() / 2), damaged},
+      {"2.docx", "plain text\n", damaged},
+      {"2.docx", ReadAll(dir / "book.docx"), "这是 Excel 工作簿，不是 Word 文档"},
       {"2.DOC", "legacy", no_converter},
-      {"2.xls", "legacy", "不是Word 文档"},
+      {"2.xls", "legacy", "不是 Word 文档"},
   };
   converter.available = false;
   for (const auto& r : rows) {
@@ -193,7 +193,7 @@ TEST_F(OfficeMergeRunTest, ALegacyDestinationWithoutTheConverterIsRefusedBeforeT
   converter.available = false;
   EXPECT_EQ(Run("cboType=3|txtDestinationPath=" + dir / "out/all.XLS"), RunOutcome::Refused);
   EXPECT_EQ(last.events,
-            (Events{Msg("无法保存为“" + dir / "out/all.XLS" + "”：保存为旧格式的Excel 工作簿需要 "
+            (Events{Msg("无法保存为“" + dir / "out/all.XLS" + "”：保存为旧格式的 Excel 工作簿需要 "
                         "LibreOffice 转换，但它没有安装。请先安装 libreoffice-calc-nogui（sudo "
                         "apt-get install libreoffice-calc-nogui）",
                         Icon::Warning),
