@@ -50,11 +50,14 @@ std::function<int()> DefineMergeFiles(CLI::App& app) {
   CLI::Option* pattern = app.add_option(
       "--pattern", options->pattern,
       "wildcard name of the files to merge (* any run, ? one character; a final .* also "
-      "takes names without a dot); default by mode: text *.txt, binary *.bin, word *.doc, "
-      "excel *.xls; an empty pattern matches nothing");
+      "takes names without a dot); default by mode: text *.txt, binary *.bin, word *.docx, "
+      "excel *.xlsx; an empty pattern matches nothing");
   app.add_option("--mode", options->mode,
                  "text: every line copied unchanged and ended with CR LF; binary: the bytes "
-                 "appended exactly; word, excel: not available in this version")
+                 "appended exactly; word: the documents joined into one, each from a new page; "
+                 "excel: the sheets of the workbooks gathered into one workbook. Legacy .doc, "
+                 ".xls, .rtf, .odt and .ods files (and a .doc or .xls DESTINATION) need "
+                 "LibreOffice (soffice) to convert them")
       ->check(CLI::IsMember({"text", "binary", "word", "excel"}))
       ->default_str("text");
   app.add_flag("--yes", options->yes,

@@ -152,6 +152,19 @@ class TreeCopy {
 
 }  // namespace
 
+bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err) {
+  PathEntry entry;
+  if (!fs.Examine(path, &entry, err)) return false;
+  if (entry.kind == EntryKind::Missing) return true;
+  if (entry.kind != EntryKind::Folder) return fs.DeleteFile(path, err);
+  std::vector<std::string> names;
+  if (!fs.ListEntries(path, &names, err)) return false;
+  const std::string folder = path::WithSeparator(path);
+  for (const auto& name : names)
+    if (!RemoveTree(fs, folder + name, err)) return false;
+  return fs.DeleteFolder(path, err);
+}
+
 bool FileSystem::CopyFolder(const std::string& source, const std::string& target,
                             std::string* err) {
   PathEntry from;  // a final separator makes the system follow a link to a folder

@@ -123,6 +123,8 @@ class FileSystem {
                                std::string* err) = 0;
   /// Removes the file or link `path`.
   virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
+  /// Removes the empty folder `path`.
+  virtual bool DeleteFolder(const std::string& path, std::string* err) = 0;
   /// The text that the symbolic link `path` holds.
   virtual bool ReadLink(const std::string& path, std::string* text, std::string* err) = 0;
   /// Makes `path` a symbolic link holding `text`, replacing a file or link of that name in
@@ -143,6 +145,10 @@ class FileSystem {
   /// copy where it is.
   virtual bool CopyFolder(const std::string& source, const std::string& target, std::string* err);
 };
+
+/// Removes `path` and, when it is a folder, everything in it; links inside are removed, never
+/// followed. Nothing at `path` is no failure. A failure stops where it is.
+bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err);
 
 /// The file system of the machine the program runs on.
 FileSystem& SystemFileSystem();

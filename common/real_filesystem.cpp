@@ -379,6 +379,12 @@ class PosixFileSystem final : public FileSystem {
     return false;
   }
 
+  bool DeleteFolder(const std::string& path, std::string* err) override {
+    if (::rmdir(path.c_str()) == 0) return true;
+    *err = DescribeFailure("无法删除目录", path, errno);
+    return false;
+  }
+
   bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
     std::string buffer(256, '\0');
     for (;;) {

@@ -6,11 +6,13 @@
 
 #include "common/functions.h"
 #include "common/path.h"
+#include "office/office_merge.h"
 
 namespace quorvane {
 namespace {
 
 constexpr const char* kProgressText = "正在合并文件...";
+constexpr const char* kSavingText = "正在保存文件...";
 constexpr size_t kBlockSize = 1 << 20;
 
 // Collects small writes into large ones. The first failure is kept and later writes are
@@ -92,7 +94,8 @@ bool CopyLines(ReadableFile& in, std::vector<char>& block, BufferedWriter& out, 
 
 class FileMerge {
  public:
-  FileMerge(FileSystem& fs, RunFrame& frame) : fs_(fs), frame_(frame), ui_(frame.ui()) {}
+  FileMerge(FileSystem& fs, RunFrame& frame, office::Converter& converter)
+      : fs_(fs), frame_(frame), ui_(frame.ui()), converter_(converter) {}
 
   RunOutcome Run() {
     const std::string source_text = ui_.Text("txtSourcePath");
@@ -116,10 +119,10 @@ class FileMerge {
       return frame_.Refuse("“" + destination_ + "”不是普通文件，不能作为目标文件！",
                            "txtDestinationPath");
     const int mode = ui_.Selected("cboType");
-    if (mode == static_cast<int>(MergeMode::Word) || mode == static_cast<int>(MergeMode::Excel))
-      return frame_.Refuse(std::string(mode == 2 ? "Word文档方式" : "Excel文件方式") +
-                               "在本版本中尚不可用，没有合并任何文件。",
-                           "cboType");
+    const auto office_kind = OfficeKind(mode);
+    std::string err;
+    if (office_kind && !office::CheckDestination(converter_, *office_kind, destination_, &err))
+      return frame_.Refuse(err, "txtDestinationPath");
     if (destination_kind == PathKind::Missing) {
       if (!frame_.Ask("目标文件不存在！是否创建？")) {
         ui_.Focus("txtDestinationPath");
@@ -141,10 +144,10 @@ class FileMerge {
     if (names->size() == 1)
       return frame_.Stop("只有一个文件（" + std::string(names->front()) + "）符合条件，不需要合并！");
 
-    std::string err;
     const bool as_text = mode == static_cast<int>(MergeMode::Text);
     if ((as_text || mode == static_cast<int>(MergeMode::Binary)) && !Merge(*names, as_text, &err))
       return frame_.Fail(err);
+    if (office_kind && !MergeOffice(*office_kind, *names, &err)) return frame_.Fail(err);
     return frame_.Complete();
   }
 
@@ -175,6 +178,26 @@ class FileMerge {
 
   bool IsDestination(ReadableFile& source) {
     return destination_identity_ && source.Identity() == destination_identity_;
+  }
+
+  static std::optional<office::DocumentKind> OfficeKind(int mode) {
+    if (mode == static_cast<int>(MergeMode::Word)) return office::DocumentKind::Word;
+    if (mode == static_cast<int>(MergeMode::Excel)) return office::DocumentKind::Excel;
+    return std::nullopt;
+  }
+
+  // Joins the documents or gathers the workbooks: the caption moves on after each source and
+  // says when the result is being saved.
+  bool MergeOffice(office::DocumentKind kind, const Names& names, std::string* err) {
+    const auto total = static_cast<long long>(names.size());
+    frame_.Progress(kProgressText, 0, total);
+    office::MergeProgress progress;
+    progress.source_done = [&](long long done, long long all) {
+      frame_.Progress(kProgressText, done, all);
+    };
+    progress.saving = [&] { frame_.Progress(kSavingText); };
+    return office::MergeDocuments(fs_, converter_, kind, folder_, names, destination_, progress,
+                                  err);
   }
 
   // Writes the sources one after another into the destination, showing the progress after
@@ -211,6 +234,7 @@ class FileMerge {
   FileSystem& fs_;
   RunFrame& frame_;
   TaskUi& ui_;
+  office::Converter& converter_;
   std::string destination_;
   std::string folder_;
   std::optional<FileIdentity> destination_identity_;
@@ -218,14 +242,19 @@ class FileMerge {
 
 }  // namespace
 
+// The office modes default to the formats a current office suite writes.
 const char* MergeModePattern(int mode) {
-  static constexpr const char* kPatterns[] = {"*.txt", "*.bin", "*.doc", "*.xls"};
+  static constexpr const char* kPatterns[] = {"*.txt", "*.bin", "*.docx", "*.xlsx"};
   return mode >= 0 && mode < 4 ? kPatterns[mode] : nullptr;
 }
 
 RunOutcome RunFileMerge(FileSystem& fs, TaskUi& ui) {
+  return RunFileMerge(fs, ui, office::SystemConverter());
+}
+
+RunOutcome RunFileMerge(FileSystem& fs, TaskUi& ui, office::Converter& converter) {
   RunFrame frame(ui);
-  return frame.Guard([&] { return FileMerge(fs, frame).Run(); });
+  return frame.Guard([&] { return FileMerge(fs, frame, converter).Run(); });
 }
 
 }  // namespace quorvane

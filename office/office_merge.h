@@ -17,6 +17,12 @@ struct MergeProgress {
   std::function<void()> saving;                                      // before the save
 };
 
+/// False, with `err` naming the file and the package to install, when `destination` is in
+/// the legacy format of `kind` (.doc, .xls), which only the converter writes, and the
+/// converter is not installed.
+bool CheckDestination(Converter& converter, DocumentKind kind, const std::string& destination,
+                      std::string* err);
+
 /// Merges the documents `folder` + each of `names`, in order, into `destination`: Word
 /// documents joined into one, or the sheets of workbooks gathered into one. Every source is
 /// opened and checked first, and a source the engine cannot take (encrypted, Strict, damaged,

@@ -699,8 +699,16 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
     return false;
   }
   zip_error_fini(&target.error);
-  if (!fs.Rename(target.temporary, path, err)) {
-    std::string ignored;
+  // The temporary file is its owner's alone; the result takes the permission bits of the
+  // file it replaces, or those of an ordinary new file.
+  PathEntry there;
+  std::string ignored;
+  const unsigned permissions =
+      fs.Examine(path, &there, &ignored) && there.kind == EntryKind::File
+          ? there.attributes.permissions
+          : 0644;
+  if (!fs.SetPermissions(target.temporary, permissions, err) ||
+      !fs.Rename(target.temporary, path, err)) {
     fs.DeleteFile(target.temporary, &ignored);
     return false;
   }

@@ -10,6 +10,12 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev
   fonts-wqy-microhei
   xvfb xauth
+  # The document engine, and LibreOffice's converter for .doc/.xls/.rtf/.odt/.ods (headless;
+  # its recommends, such as the equation editor, are not needed to convert). The tests read
+  # the results with the Python readers and check LibreOffice's PDF of them with poppler.
+  libzip-dev libpugixml-dev
+  libreoffice-writer-nogui libreoffice-calc-nogui fonts-liberation2
+  python3-docx python3-openpyxl python3-docxcompose poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "office/package.h"
 #include "support/temp_dir.h"
 
 namespace quorvane {
@@ -59,6 +60,28 @@ TEST_F(CliTest, MergeFiles) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(ReadAll(dir / "-out"), "1\r\n2\r\n");
+}
+
+TEST_F(CliTest, MergeFilesAsWordDocuments) {
+  dir.MakeFolder("src");
+  for (const std::string name : {"1", "2"}) {
+    office::PackageWriter w;
+    w.SetPart("/word/document.xml",
+              "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+              "main\"><w:body><w:p><w:r><w:t>" + name + "</w:t></w:r></w:p></w:body></w:document>",
+              "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
+    w.AddRelationship("/", office::reltype::kOfficeDocument, "/word/document.xml");
+    std::string err;
+    ASSERT_TRUE(w.Save(SystemFileSystem(), dir / ("src/" + name + ".docx"), &err)) << err;
+  }
+  dir.Write("src/notes.txt", "not a document");  // the mode's pattern leaves it out
+  const Result r = Batch({"merge-files", "src", "all.docx", "--mode", "word", "--yes"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 是\n操作完成！\n");
+  std::string err;
+  const auto joined = office::Package::Open(SystemFileSystem(), dir / "all.docx", &err);
+  ASSERT_TRUE(joined) << err;
+  EXPECT_EQ(joined->MainPart(), "/word/document.xml");
 }
 
 TEST_F(CliTest, CreateFilesAndFolders) {

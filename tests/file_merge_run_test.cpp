@@ -52,8 +52,6 @@ TEST_F(FileMergeRunTest, RefusalsInCheckOrderChangeNothing) {
       {to + "=" + out, "目标文件路径“" + out + "”没有文件名" + whole, to},
       {to + "=" + src, "“" + src + "”是一个目录" + whole, to},
       {to + "=" + pipe, "“" + pipe + "”不是普通文件，不能作为目标文件！", to},
-      {"cboType=2", "Word文档方式在本版本中尚不可用，没有合并任何文件。", "cboType"},
-      {"cboType=3", "Excel文件方式在本版本中尚不可用，没有合并任何文件。", "cboType"},
       {"", "", to},  // the question to create it, answered No
   };
   for (const auto& r : rows) {

@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <map>
 
+#include "filetasks/file_merge_run.h"
 #include "gui_support.h"
 #include "support/temp_dir.h"
 
@@ -83,10 +84,10 @@ TEST(MessageBoxTest, IsWideEnoughForItsWholeTitle) {
 
 TEST_F(MainWindowTest, MergeWindowModesAndPickersTakeOrKeep) {
   Open("miFileMerge");
-  for (int twice = 0; twice < 2; ++twice) {  // the same entry again still rewrites
+  for (const int mode : {1, 1, 2, 3}) {  // the same entry again still rewrites
     Box("txtSourceName")->setText("*.dat");
-    emit Find<QComboBox>("cboType")->activated(1);
-    EXPECT_EQ(Box("txtSourceName")->text(), "*.bin");
+    emit Find<QComboBox>("cboType")->activated(mode);
+    EXPECT_EQ(Box("txtSourceName")->text(), MergeModePattern(mode));
   }
   Box("txtSourcePath")->setText("/kept");
   Box("txtDestinationPath")->setText("/kept.txt");

@@ -92,6 +92,9 @@ class FaultyFileSystem : public FileSystem {
   bool DeleteFile(const std::string& path, std::string* err) override {
     return real_.DeleteFile(path, err);
   }
+  bool DeleteFolder(const std::string& path, std::string* err) override {
+    return real_.DeleteFolder(path, err);
+  }
   bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
     return real_.ReadLink(path, text, err);
   }

@@ -1,0 +1,323 @@
+#include "office/office_merge.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "common/path.h"
+#include "office/excel_gather.h"
+#include "office/package.h"
+#include "office/word_join.h"
+
+namespace quorvane::office {
+namespace {
+
+// What the messages and the converter need to know of one kind of document.
+struct KindTraits {
+  const char* noun;                                  // in messages: " Word 文档"
+  std::initializer_list<const char*> legacy;         // converted before the merge
+  std::initializer_list<const char*> other_legacy;   // the other kind's legacy formats
+  const char* native;                                // what the engine writes
+  const char* legacy_destination;                    // a destination converted back
+  const char* converter_package;                     // what to install for the converter
+};
+
+const KindTraits kWord = {" Word 文档", {"doc", "rtf", "odt"}, {"xls", "ods"}, "docx", "doc",
+                          "libreoffice-writer-nogui"};
+const KindTraits kExcel = {" Excel 工作簿", {"xls", "ods"}, {"doc", "rtf", "odt"}, "xlsx", "xls",
+                           "libreoffice-calc-nogui"};
+
+const KindTraits& TraitsOf(DocumentKind kind) { return kind == DocumentKind::Word ? kWord : kExcel; }
+
+// The extension of the file name in `path`, in lower case; empty without one.
+std::string ExtensionOf(const std::string& path) {
+  const std::string name = path::NamePart(path);
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  std::string extension = name.substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+bool IsOneOf(const std::string& extension, std::initializer_list<const char*> list) {
+  return std::any_of(list.begin(), list.end(), [&](const char* e) { return extension == e; });
+}
+
+std::string Refusal(const std::string& path, const std::string& reason) {
+  return "无法合并文件“" + path + "”：" + reason;
+}
+
+std::string NeedsConverter(const std::string& path, const KindTraits& traits, bool destination) {
+  return (destination ? "无法保存为“" : "无法读取文件“") + path + "”：" +
+         (destination ? "保存为" : "读取") + "旧格式的" + traits.noun +
+         "需要 LibreOffice 转换，但它没有安装。请先安装 " + traits.converter_package +
+         "（sudo apt-get install " + traits.converter_package + "）";
+}
+
+bool IsLegacyDestination(const KindTraits& traits, const std::string& destination) {
+  return ExtensionOf(destination) == traits.legacy_destination;
+}
+
+// The kind of document a package holds, by the content type of its main part.
+std::optional<DocumentKind> KindOf(const Package& package) {
+  const std::string type = package.ContentType(package.MainPart());
+  if (type.find("wordprocessingml") != std::string::npos ||
+      type.find("ms-word") != std::string::npos)
+    return DocumentKind::Word;
+  if (type.find("spreadsheetml") != std::string::npos ||
+      type.find("ms-excel") != std::string::npos)
+    return DocumentKind::Excel;
+  return std::nullopt;
+}
+
+bool ReadWhole(FileSystem& fs, const std::string& path, std::string* bytes, std::string* err) {
+  auto in = fs.OpenRead(path, err);
+  if (!in) return false;
+  bytes->clear();
+  constexpr size_t kBlock = 1 << 20;
+  for (;;) {
+    const size_t size = bytes->size();
+    bytes->resize(size + kBlock);
+    const long long got = in->Read(bytes->data() + size, kBlock, err);
+    bytes->resize(size + static_cast<size_t>(std::max(0LL, got)));
+    if (got < 0) return false;
+    if (got == 0) return true;
+  }
+}
+
+// Reads the file `path` and opens it as a package of `kind`, refusing, with a message that
+// names `shown` (the file the user listed), anything the engine cannot merge.
+std::unique_ptr<Package> OpenChecked(FileSystem& fs, const std::string& path,
+                                     const std::string& shown, DocumentKind kind,
+                                     std::string* err) {
+  const KindTraits& traits = TraitsOf(kind);
+  std::string bytes;
+  if (!ReadWhole(fs, path, &bytes, err)) return nullptr;
+  // An encrypted package is an OLE compound file that holds the encrypted zip.
+  if (bytes.starts_with("\xD0\xCF\x11\xE0")) {
+    *err = Refusal(shown, std::string("文档已加密（受密码保护），请先去掉密码再合并"));
+    return nullptr;
+  }
+  std::string reason;
+  auto package = Package::FromBytes(std::move(bytes), shown, &reason);
+  if (!package) {
+    *err = Refusal(shown, std::string("不是有效的") + traits.noun +
+                              "（文件已损坏，或不是 Office Open XML 格式的文档）");
+    return nullptr;
+  }
+  if (package->Strict()) {
+    *err = Refusal(shown, std::string("这是 Strict Open XML 格式的文档，无法合并；请在 Office "
+                                      "中另存为普通的") + traits.noun);
+    return nullptr;
+  }
+  const auto found = KindOf(*package);
+  if (found != kind) {
+    *err = Refusal(shown, found ? std::string("这是") + TraitsOf(*found).noun + "，不是" +
+                                      traits.noun
+                                : std::string("不是") + traits.noun);
+    return nullptr;
+  }
+  return package;
+}
+
+// A folder of our own under the temporary-files folder for the converter's work, removed
+// with everything in it however the merge ends.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(FileSystem& fs) : fs_(fs) {}
+  ~PrivateFolder() {
+    std::string ignored;
+    if (!path_.empty()) RemoveTree(fs_, path_, &ignored);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  // A new empty folder inside it, made on first use.
+  bool NewFolder(std::string* folder, std::string* err) {
+    if (path_.empty() && !Make(err)) return false;
+    *folder = path_ + "/" + std::to_string(++folders_);
+    return fs_.CreateFolder(*folder, err);
+  }
+
+ private:
+  bool Make(std::string* err) {
+    std::string temp;
+    if (!fs_.TempFolder(&temp, err)) return false;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char name[40];
+      std::snprintf(name, sizeof name, "quorvane-office-%016llx",
+                    static_cast<unsigned long long>(random()));
+      const std::string candidate = path::WithSeparator(temp) + name;
+      if (fs_.CreateFolder(candidate, err)) {
+        path_ = candidate;
+        return fs_.SetPermissions(path_, 0700, err);
+      }
+      PathEntry there;
+      if (!fs_.Examine(candidate, &there, err) || there.kind == EntryKind::Missing) return false;
+    }
+    return false;
+  }
+
+  FileSystem& fs_;
+  std::string path_;
+  int folders_ = 0;
+};
+
+// One merge: the checks before anything is read, every source opened and checked, then the
+// join and the save.
+class OfficeMerge {
+ public:
+  OfficeMerge(FileSystem& fs, Converter& converter, DocumentKind kind,
+              const std::string& destination, const MergeProgress& progress)
+      : fs_(fs),
+        converter_(converter),
+        kind_(kind),
+        traits_(TraitsOf(kind)),
+        destination_(destination),
+        progress_(progress),
+        private_(fs) {}
+
+  bool Run(const std::string& folder, const Names& names, std::string* err) {
+    for (const auto& name : names) sources_.push_back({folder + std::string(name), {}});
+    if (!CheckFormats(err)) return false;
+    const auto destination_identity = fs_.Identify(destination_);
+    for (auto& source : sources_) {
+      source.skip = destination_identity && fs_.Identify(source.path) == destination_identity;
+      if (!source.skip && !Prepare(source, err)) return false;
+    }
+    return Join(err) && Save(err);
+  }
+
+ private:
+  struct Source {
+    std::string path;  // as listed
+    std::string read;  // what is read: the file itself or its converted copy
+    bool skip = false;
+  };
+
+  // Legacy formats need the converter; the other kind's legacy formats are refused at once.
+  bool CheckFormats(std::string* err) {
+    const bool converter = converter_.Available();
+    for (const auto& source : sources_) {
+      const std::string extension = ExtensionOf(source.path);
+      if (IsOneOf(extension, traits_.other_legacy)) {
+        *err = Refusal(source.path, std::string("不是") + traits_.noun);
+        return false;
+      }
+      if (!converter && IsOneOf(extension, traits_.legacy)) {
+        *err = NeedsConverter(source.path, traits_, false);
+        return false;
+      }
+    }
+    return converter || CheckDestination(converter_, kind_, destination_, err);
+  }
+
+  bool LegacyDestination() const { return IsLegacyDestination(traits_, destination_); }
+
+  // Converts a legacy source into the private folder, then opens and checks what is read.
+  bool Prepare(Source& source, std::string* err) {
+    source.read = source.path;
+    if (IsOneOf(ExtensionOf(source.path), traits_.legacy)) {
+      std::string folder;
+      if (!private_.NewFolder(&folder, err) ||
+          !converter_.Convert(source.path, traits_.native, folder, &source.read, err))
+        return false;
+    }
+    return OpenChecked(fs_, source.read, source.path, kind_, err) != nullptr;
+  }
+
+  // Each source is opened again and joined; only the first Word document stays open, as
+  // the base of the result.
+  bool Join(std::string* err) {
+    const auto total = static_cast<long long>(sources_.size());
+    if (kind_ == DocumentKind::Excel) excel_ = std::make_unique<ExcelGather>(fs_);
+    else word_ = std::make_unique<WordJoin>();
+    for (size_t i = 0; i < sources_.size(); ++i) {
+      const Source& source = sources_[i];
+      if (!source.skip) {
+        auto package = OpenChecked(fs_, source.read, source.path, kind_, err);
+        if (!package) return false;
+        if (excel_) {
+          if (!excel_->Add(*package, source.read, err)) return false;
+        } else if (!base_) {
+          if (!word_->Start(*package, err)) return false;
+          base_ = std::move(package);
+        } else if (!word_->Append(*package, err)) {
+          return false;
+        }
+        ++joined_;
+      }
+      if (progress_.source_done) progress_.source_done(static_cast<long long>(i + 1), total);
+    }
+    if (joined_ == 0) {
+      *err = Refusal(destination_, "没有可合并的文件（源文件就是目标文件）");
+      return false;
+    }
+    return true;
+  }
+
+  // The result goes straight over the destination in the native format; a legacy
+  // destination is saved in our folder, converted there, and copied over the destination
+  // once the conversion is complete.
+  bool Save(std::string* err) {
+    if (progress_.saving) progress_.saving();
+    if (!LegacyDestination()) return SaveNative(destination_, err);
+    std::string folder, converted;
+    if (!private_.NewFolder(&folder, err)) return false;
+    std::string stem = path::NamePart(destination_);
+    stem.resize(stem.size() - std::string(traits_.legacy_destination).size() - 1);
+    if (stem.empty() || stem.starts_with('.')) stem = "merged" + stem;
+    const std::string native = folder + "/" + stem + "." + traits_.native;
+    std::string out;
+    if (!SaveNative(native, err) || !private_.NewFolder(&out, err)) return false;
+    if (!converter_.Convert(native, traits_.legacy_destination, out, &converted, err)) {
+      *err = "无法保存为“" + destination_ + "”：" + *err;
+      return false;
+    }
+    return fs_.CopyFile(converted, destination_, err);
+  }
+
+  bool SaveNative(const std::string& path, std::string* err) {
+    return excel_ ? excel_->Save(path, err) : word_->Save(fs_, path, err);
+  }
+
+  FileSystem& fs_;
+  Converter& converter_;
+  const DocumentKind kind_;
+  const KindTraits& traits_;
+  const std::string& destination_;
+  const MergeProgress& progress_;
+  std::vector<Source> sources_;
+  std::unique_ptr<Package> base_;
+  std::unique_ptr<WordJoin> word_;
+  std::unique_ptr<ExcelGather> excel_;
+  int joined_ = 0;
+  PrivateFolder private_;  // last: removed before anything else goes
+};
+
+}  // namespace
+
+bool CheckDestination(Converter& converter, DocumentKind kind, const std::string& destination,
+                      std::string* err) {
+  const KindTraits& traits = TraitsOf(kind);
+  if (!IsLegacyDestination(traits, destination) || converter.Available()) return true;
+  *err = NeedsConverter(destination, traits, true);
+  return false;
+}
+
+bool MergeDocuments(FileSystem& fs, Converter& converter, DocumentKind kind,
+                    const std::string& folder, const Names& names,
+                    const std::string& destination, const MergeProgress& progress,
+                    std::string* err) {
+  return OfficeMerge(fs, converter, kind, destination, progress).Run(folder, names, err);
+}
+
+}  // namespace quorvane::office

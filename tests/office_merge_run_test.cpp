@@ -1,0 +1,239 @@
+// The Word and Excel modes of the merge run: its captions, its refusals and failures, and the
+// converter's private folder.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "filetasks/file_merge_run.h"
+#include "office/package.h"
+#include "support/faulty_filesystem.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace quorvane {
+namespace {
+
+using namespace testing;
+using office::PackageWriter;
+using Op = FaultyFileSystem::Op;
+
+const std::string kDone = Msg("操作完成！", Icon::Information);
+const std::string kCreate = Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo);
+const std::string kWordNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+const std::string kStrictWordNs = "http://purl.oclc.org/ooxml/wordprocessingml/main";
+const std::string kSheetNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+const std::string kTypes = "application/vnd.openxmlformats-officedocument.";
+
+// A document with one paragraph, or with `strict` in Strict form.
+void WriteDocument(const std::string& path, const std::string& text, bool strict = false) {
+  PackageWriter w;
+  w.SetPart("/word/document.xml",
+            "<w:document xmlns:w=\"" + (strict ? kStrictWordNs : kWordNs) +
+                "\"><w:body><w:p><w:r><w:t>" + text + "</w:t></w:r></w:p></w:body></w:document>",
+            kTypes + "wordprocessingml.document.main+xml");
+  w.AddRelationship("/", strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument"
+                                : office::reltype::kOfficeDocument,
+                    "/word/document.xml");
+  std::string err;
+  ASSERT_TRUE(w.Save(SystemFileSystem(), path, &err)) << err;
+}
+
+// A workbook with one sheet named `sheet` holding one number.
+void WriteWorkbook(const std::string& path, const std::string& sheet) {
+  PackageWriter w;
+  w.SetPart("/xl/workbook.xml",
+            "<workbook xmlns=\"" + kSheetNs + "\" xmlns:r=\"http://schemas.openxmlformats.org/"
+            "officeDocument/2006/relationships\"><sheets><sheet name=\"" + sheet +
+                "\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>",
+            kTypes + "spreadsheetml.sheet.main+xml");
+  w.SetPart("/xl/worksheets/sheet1.xml",
+            "<worksheet xmlns=\"" + kSheetNs +
+                "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData></worksheet>",
+            kTypes + "spreadsheetml.worksheet+xml");
+  w.AddRelationship("/", office::reltype::kOfficeDocument, "/xl/workbook.xml");
+  w.AddRelationship("/xl/workbook.xml", std::string(office::reltype::kRoot) + "worksheet",
+                    "/xl/worksheets/sheet1.xml");
+  std::string err;
+  ASSERT_TRUE(w.Save(SystemFileSystem(), path, &err)) << err;
+}
+
+// Stands in for LibreOffice: a legacy file "converts" to a copy of `docx`, and a result to
+// a copy of itself under the legacy name. Records each call.
+struct FakeConverter final : office::Converter {
+  bool available = true, fail = false;
+  std::string docx;
+  std::vector<std::string> calls;  // "source format folder"
+
+  bool Available() override { return available; }
+  bool Convert(const std::string& source, const std::string& format,
+               const std::string& out_folder, std::string* produced, std::string* err) override {
+    calls.push_back(source + " " + format + " " + out_folder);
+    if (fail) *err = "无法转换文件“" + source + "”";
+    *produced = out_folder + "/" + std::filesystem::path(source).stem().native() + "." + format;
+    return !fail && std::filesystem::copy_file(format == "docx" ? docx : source, *produced);
+  }
+};
+
+class OfficeMergeRunTest : public ::testing::Test {
+ protected:
+  OfficeMergeRunTest() {
+    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.docx|cboType=2");
+    ui.Set("txtDestinationPath=" + dir / "out/all.docx");
+    dir.MakeFolder("src");
+    dir.MakeFolder("tmp");  // the temporary-files folder of the run, to see what it leaves
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    WriteDocument(dir / "src/1.docx", "one");
+    WriteDocument(dir / "src/2.docx", "two");
+    converter.docx = dir / "src/1.docx";
+  }
+  ~OfficeMergeRunTest() override {
+    if (saved_tmpdir) ::setenv("TMPDIR", saved_tmpdir->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+  }
+
+  RunOutcome Run(const std::string& fields = "", FileSystem& fs = SystemFileSystem()) {
+    last = ui;
+    last.Set(fields);
+    return RunFileMerge(fs, last, converter);
+  }
+  std::unique_ptr<office::Package> Result(const std::string& path) {
+    std::string err;
+    return office::Package::Open(SystemFileSystem(), path, &err);
+  }
+
+  const std::optional<std::string> saved_tmpdir =
+      std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR")) : std::nullopt;
+  TempDir dir;
+  RecordingUi ui{"批合并文件"}, last;
+  FakeConverter converter;
+};
+
+TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
+  WriteWorkbook(dir / "src/a.xlsx", "a");
+  WriteWorkbook(dir / "src/b.xlsx", "b");
+  const std::string p = "正在合并文件...";
+  for (const auto& [fields, main] :
+       {std::pair{std::string(""), "/word/document.xml"},
+        std::pair{"cboType=3|txtSourceName=*.xlsx|txtDestinationPath=" + dir / "out/all.xlsx",
+                  "/xl/workbook.xml"}}) {
+    ui.answers = {Answer::Yes};
+    EXPECT_EQ(Run(fields), RunOutcome::Completed);
+    EXPECT_EQ(last.events, (Events{kCreate, Pointer(true), CaptionTo(p + "0%"),
+                                   CaptionTo(p + "50%"), CaptionTo(p + "100%"),
+                                   CaptionTo("正在保存文件..."), Pointer(false), kDone,
+                                   CaptionTo("批合并文件")}));
+    const auto result = Result(last.texts["txtDestinationPath"]);
+    ASSERT_TRUE(result) << fields;
+    EXPECT_EQ(result->MainPart(), main);
+    // The permissions of the file the run made, as of any new file, not a temporary's.
+    EXPECT_EQ(std::filesystem::status(last.texts["txtDestinationPath"]).permissions(),
+              std::filesystem::status(dir.Write("new", "")).permissions());
+  }
+  EXPECT_TRUE(converter.calls.empty());
+}
+
+TEST_F(OfficeMergeRunTest, AFailureLeavesTheDestinationAsItWas) {
+  const std::string two = dir / "src/2.docx", all = dir / "out/all.docx";
+  const struct { Op op; std::string part; int error; std::string message; } faults[] = {
+      {Op::Read, "2.docx", EIO, "无法读取文件“" + two + "”：输入/输出错误"},
+      {Op::Rename, "all.docx", ENOSPC, "无法改名为“" + all + "”：磁盘空间不足"},
+  };
+  for (const auto& f : faults) {
+    for (const bool created : {false, true}) {
+      std::filesystem::remove_all(dir / "out");
+      if (!created) dir.Write("out/all.docx", "older");
+      ui.answers = {Answer::Yes};
+      FaultyFileSystem faulty(SystemFileSystem());
+      faulty.FailWhen(f.op, f.part, f.error);
+      EXPECT_EQ(Run("", faulty), RunOutcome::Failed);
+      EXPECT_EQ(last.messages.back(), SystemError(f.message));
+      EXPECT_EQ(ReadAll(all), created ? "" : "older") << f.message;
+      EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"all.docx=" + ReadAll(all)}));
+      EXPECT_EQ(last.captions.back(), "批合并文件");
+    }
+  }
+}
+
+TEST_F(OfficeMergeRunTest, SourcesItCannotTakeAreRefusedByNameBeforeAnythingIsWritten) {
+  WriteDocument(dir / "strict.docx", "s", true);
+  WriteWorkbook(dir / "book.docx", "a");
+  const std::string zip = ReadAll(dir / "src/1.docx");
+  const std::string damaged = "不是有效的 Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）";
+  const std::string no_converter = "读取旧格式的 Word 文档需要 LibreOffice 转换，但它没有安装。"
+                                   "请先安装 libreoffice-writer-nogui（sudo apt-get install "
+                                   "libreoffice-writer-nogui）";
+  const struct { std::string name, bytes, reason; } rows[] = {
+      {"2.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'),
+       "文档已加密（受密码保护），请先去掉密码再合并"},
+      {"2.docx", ReadAll(dir / "strict.docx"),
+       "这是 Strict Open XML 格式的文档，无法合并；请在 Office 中另存为普通的 Word 文档"},
+      {"2.docx", zip.substr(0, zip.size() / 2), damaged},
+      {"2.docx", "plain text\n", damaged},
+      {"2.docx", ReadAll(dir / "book.docx"), "这是 Excel 工作簿，不是 Word 文档"},
+      {"2.DOC", "legacy", no_converter},
+      {"2.xls", "legacy", "不是 Word 文档"},
+  };
+  converter.available = false;
+  for (const auto& r : rows) {
+    std::filesystem::remove(dir / "src/2.docx");
+    dir.Write("out/all.docx", "older");
+    const std::string path = dir.Write("src/" + r.name, r.bytes);
+    EXPECT_EQ(Run("txtSourceName=*"), RunOutcome::Failed);
+    const std::string prefix = r.reason == no_converter ? "无法读取文件“" : "无法合并文件“";
+    EXPECT_EQ(last.messages, Events{SystemError(prefix + path + "”：" + r.reason)});
+    EXPECT_EQ(ReadAll(dir / "out/all.docx"), "older") << r.name;
+    std::filesystem::remove(path);
+  }
+  EXPECT_EQ(Tree(dir / "tmp"), std::vector<std::string>{});
+}
+
+TEST_F(OfficeMergeRunTest, ALegacyDestinationWithoutTheConverterIsRefusedBeforeTheQuestion) {
+  converter.available = false;
+  EXPECT_EQ(Run("cboType=3|txtDestinationPath=" + dir / "out/all.XLS"), RunOutcome::Refused);
+  EXPECT_EQ(last.events,
+            (Events{Msg("无法保存为“" + dir / "out/all.XLS" + "”：保存为旧格式的 Excel 工作簿需要 "
+                        "LibreOffice 转换，但它没有安装。请先安装 libreoffice-calc-nogui（sudo "
+                        "apt-get install libreoffice-calc-nogui）",
+                        Icon::Warning),
+                    FocusOn("txtDestinationPath")}));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST_F(OfficeMergeRunTest, ConversionsWorkInAPrivateFolderThatIsRemovedAfterwards) {
+  dir.Write("src/3.doc", "legacy");
+  dir.Write("out/all.doc", "older");
+  for (const bool fail : {false, true}) {
+    converter.calls.clear();
+    converter.fail = fail;
+    EXPECT_EQ(Run("txtSourceName=*.doc*|txtDestinationPath=" + dir / "out/all.doc"),
+              fail ? RunOutcome::Failed : RunOutcome::Completed);
+    ASSERT_EQ(converter.calls.size(), fail ? 1u : 2u);
+    EXPECT_TRUE(converter.calls[0].starts_with(dir / "src/3.doc docx " + dir / "tmp/quorvane-office-"));
+    EXPECT_EQ(Tree(dir / "tmp"), std::vector<std::string>{});  // gone however the run ended
+  }
+  EXPECT_EQ(last.messages.back(), SystemError("无法转换文件“" + dir / "src/3.doc" + "”"));
+  // The result saved natively, converted back, and copied over the destination: here the
+  // fake's "conversion" keeps the package, so it opens as one.
+  ASSERT_TRUE(Result(dir / "out/all.doc"));
+  EXPECT_EQ(Result(dir / "out/all.doc")->MainPart(), "/word/document.xml");
+}
+
+// The real converter, when LibreOffice is installed: a legacy source and a legacy result.
+TEST_F(OfficeMergeRunTest, LibreOfficeConvertsALegacySourceAndTheResult) {
+  auto& soffice = office::SystemConverter();
+  if (!soffice.Available()) GTEST_SKIP() << "soffice is not installed (libreoffice-writer-nogui)";
+  std::string produced, err;
+  ASSERT_TRUE(soffice.Convert(dir / "src/2.docx", "doc", dir / "src", &produced, &err)) << err;
+  std::filesystem::remove(dir / "src/2.docx");
+  ui.answers = {Answer::Yes};
+  ui.Set("txtSourceName=*.doc*|txtDestinationPath=" + dir / "out/all.doc");
+  EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui, soffice), RunOutcome::Completed)
+      << ui.messages.back();
+  EXPECT_TRUE(ReadAll(dir / "out/all.doc").starts_with("\xD0\xCF\x11\xE0"));  // Word 97
+  EXPECT_EQ(Tree(dir / "tmp"), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace quorvane
