@@ -152,6 +152,22 @@ class TreeCopy {
 
 }  // namespace
 
+bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* bytes,
+                   std::string* err) {
+  auto file = fs.OpenRead(path, err);
+  if (!file) return false;
+  bytes->clear();
+  char block[1 << 16];
+  for (;;) {
+    const long long got = file->Read(block, sizeof block, err);
+    if (got < 0) return false;
+    if (got == 0) break;
+    bytes->append(block, static_cast<size_t>(got));
+  }
+  bytes->shrink_to_fit();
+  return true;
+}
+
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err) {
   PathEntry entry;
   if (!fs.Examine(path, &entry, err)) return false;

@@ -150,6 +150,9 @@ class FileSystem {
 /// followed. Nothing at `path` is no failure. A failure stops where it is.
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err);
 
+/// Reads the whole regular file `path` into `bytes`, which ends up no larger than the file.
+bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* bytes, std::string* err);
+
 /// The file system of the machine the program runs on.
 FileSystem& SystemFileSystem();
 

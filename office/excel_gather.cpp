@@ -114,14 +114,6 @@ std::string EscapeXml(std::string_view text, bool attribute) {
   return out;
 }
 
-struct StringWriter : pugi::xml_writer {
-  std::string* out;
-  explicit StringWriter(std::string* o) : out(o) {}
-  void write(const void* data, size_t size) override {
-    out->append(static_cast<const char*>(data), size);
-  }
-};
-
 std::string Print(pugi::xml_node node) {
   std::string out;
   StringWriter writer(&out);

@@ -76,21 +76,6 @@ std::optional<DocumentKind> KindOf(const Package& package) {
   return std::nullopt;
 }
 
-bool ReadWhole(FileSystem& fs, const std::string& path, std::string* bytes, std::string* err) {
-  auto in = fs.OpenRead(path, err);
-  if (!in) return false;
-  bytes->clear();
-  constexpr size_t kBlock = 1 << 20;
-  for (;;) {
-    const size_t size = bytes->size();
-    bytes->resize(size + kBlock);
-    const long long got = in->Read(bytes->data() + size, kBlock, err);
-    bytes->resize(size + static_cast<size_t>(std::max(0LL, got)));
-    if (got < 0) return false;
-    if (got == 0) return true;
-  }
-}
-
 // Reads the file `path` and opens it as a package of `kind`, refusing, with a message that
 // names `shown` (the file the user listed), anything the engine cannot merge.
 std::unique_ptr<Package> OpenChecked(FileSystem& fs, const std::string& path,
@@ -98,7 +83,7 @@ std::unique_ptr<Package> OpenChecked(FileSystem& fs, const std::string& path,
                                      std::string* err) {
   const KindTraits& traits = TraitsOf(kind);
   std::string bytes;
-  if (!ReadWhole(fs, path, &bytes, err)) return nullptr;
+  if (!ReadWholeFile(fs, path, &bytes, err)) return nullptr;
   // An encrypted package is an OLE compound file that holds the encrypted zip.
   if (bytes.starts_with("\xD0\xCF\x11\xE0")) {
     *err = Refusal(shown, std::string("文档已加密（受密码保护），请先去掉密码再合并"));
@@ -234,8 +219,8 @@ class OfficeMerge {
     return OpenChecked(fs_, source.read, source.path, kind_, err) != nullptr;
   }
 
-  // Each source is opened again and joined; only the first Word document stays open, as
-  // the base of the result.
+  // Each source is opened again and joined, one at a time; what the result needs of it is
+  // taken into the join, and its pictures and sheets are read again at the save.
   bool Join(std::string* err) {
     const auto total = static_cast<long long>(sources_.size());
     if (kind_ == DocumentKind::Excel) excel_ = std::make_unique<ExcelGather>(fs_);
@@ -247,10 +232,9 @@ class OfficeMerge {
         if (!package) return false;
         if (excel_) {
           if (!excel_->Add(*package, source.read, err)) return false;
-        } else if (!base_) {
+        } else if (joined_ == 0) {
           if (!word_->Start(*package, err)) return false;
-          base_ = std::move(package);
-        } else if (!word_->Append(*package, err)) {
+        } else if (!word_->Append(*package, fs_, source.read, err)) {
           return false;
         }
         ++joined_;
@@ -296,7 +280,6 @@ class OfficeMerge {
   const std::string& destination_;
   const MergeProgress& progress_;
   std::vector<Source> sources_;
-  std::unique_ptr<Package> base_;
   std::unique_ptr<WordJoin> word_;
   std::unique_ptr<ExcelGather> excel_;
   int joined_ = 0;

@@ -1,11 +1,13 @@
 #include "office/package.h"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <future>
 
 #include "common/path.h"
 #include "office/xml.h"
@@ -126,9 +128,12 @@ std::string RelationshipsXml(const std::vector<Relationship>& list) {
   return SaveXml(doc);
 }
 
-// Media are told apart by this key first and by their bytes after.
+// Media are told apart by two independent checksums and their size: the same key means the
+// same bytes for any file that was not made to collide.
 std::string MediaDigest(const std::string& bytes) {
-  return std::to_string(std::hash<std::string>{}(bytes)) + ":" + std::to_string(bytes.size());
+  const auto crc = crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
+  return std::to_string(std::hash<std::string>{}(bytes)) + ":" + std::to_string(crc) + ":" +
+         std::to_string(bytes.size());
 }
 
 }  // namespace
@@ -148,16 +153,8 @@ struct Package::Archive {
 Package::~Package() = default;
 
 std::unique_ptr<Package> Package::Open(FileSystem& fs, const std::string& path, std::string* err) {
-  auto file = fs.OpenRead(path, err);
-  if (!file) return nullptr;
   std::string bytes;
-  char block[1 << 16];
-  for (;;) {
-    const long long got = file->Read(block, sizeof block, err);
-    if (got < 0) return nullptr;
-    if (got == 0) break;
-    bytes.append(block, static_cast<size_t>(got));
-  }
+  if (!ReadWholeFile(fs, path, &bytes, err)) return nullptr;
   return FromBytes(std::move(bytes), path, err);
 }
 
@@ -309,14 +306,18 @@ struct PackageWriter::Entry {
   std::string name;
   std::string content_type;
   std::string bytes;
-  PartProducer producer;
-  // While the package is saved: what the producer gave and has not been read yet.
+  PartProducer producer;                   // a part made whole just before it is stored
+  std::function<PartProducer()> streamed;  // a part streamed, produced once more for its size
+  // While the package is saved: the bytes produced and not yet stored, and where libzip is.
   std::string pending;
   size_t pending_at = 0;
-  bool produced_all = false;
+  bool ready = false;   // `pending` holds the whole part
   bool stored = false;  // written into the archive; only its size is kept
-  size_t stored_size = 0;
+  size_t size = 0;
+  PartProducer current;  // a streamed part's producer while libzip reads it
+  bool current_done = false;
   std::string failure;
+  bool produced() const { return producer || streamed; }
 };
 
 PackageWriter::PackageWriter() = default;
@@ -335,7 +336,9 @@ void PackageWriter::SetPart(const std::string& part, std::string bytes,
   entry.content_type = content_type;
   entry.bytes = std::move(bytes);
   entry.producer = nullptr;
-  if (IsMedia(content_type)) media_by_digest_.emplace(MediaDigest(entry.bytes), part);
+  entry.streamed = nullptr;
+  if (IsMedia(content_type) && !entry.bytes.empty())
+    media_by_digest_.emplace(MediaDigest(entry.bytes), part);
 }
 
 void PackageWriter::SetProducedPart(const std::string& part, PartProducer producer,
@@ -344,9 +347,15 @@ void PackageWriter::SetProducedPart(const std::string& part, PartProducer produc
   entries_[index_.at(Lower(part))]->producer = std::move(producer);
 }
 
+void PackageWriter::SetStreamedPart(const std::string& part, std::function<PartProducer()> make,
+                                    const std::string& content_type) {
+  SetPart(part, {}, content_type);
+  entries_[index_.at(Lower(part))]->streamed = std::move(make);
+}
+
 const std::string* PackageWriter::Bytes(const std::string& part) const {
   const auto found = index_.find(Lower(part));
-  if (found == index_.end() || entries_[found->second]->producer) return nullptr;
+  if (found == index_.end() || entries_[found->second]->produced()) return nullptr;
   return &entries_[found->second]->bytes;
 }
 
@@ -515,68 +524,156 @@ zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
   }
 }
 
-// Runs a part's producer to its end. A produced part is made whole just before libzip
-// stores it, so that its size is known in its header, and let go once stored: only one
-// produced part is held at a time.
-bool Produce(PackageWriter::Entry& entry) {
+// Runs a part's producer to its end, into `entry.pending`.
+bool ProduceWhole(PackageWriter::Entry& entry) {
   entry.pending.clear();
-  entry.pending_at = 0;
-  entry.produced_all = false;
   std::string piece;
-  while (!entry.produced_all) {
+  for (bool done = false; !done;) {
     piece.clear();
-    if (!entry.producer(&piece, &entry.produced_all, &entry.failure)) return false;
+    if (!entry.producer(&piece, &done, &entry.failure)) return false;
     entry.pending += piece;
   }
+  entry.ready = true;
   return true;
 }
 
-// Gives libzip the bytes of a produced part.
-zip_int64_t ProducePiece(PackageWriter::Entry& entry, zip_error_t& error, void* data,
-                         zip_uint64_t length, zip_source_cmd_t command) {
-  switch (command) {
-    case ZIP_SOURCE_SUPPORTS:
-      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-    case ZIP_SOURCE_STAT:
-    case ZIP_SOURCE_OPEN:
-      // libzip asks for the size once more after storing the part: the size is kept.
-      if (!entry.produced_all && !entry.stored && !Produce(entry)) {
-        zip_error_set(&error, ZIP_ER_READ, 0);
-        return -1;
-      }
-      entry.pending_at = 0;
-      if (command == ZIP_SOURCE_OPEN) return 0;
-      if (auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error)) {
+// Runs a fresh producer of a streamed part to its end, keeping only the count of its bytes.
+bool MeasureStreamed(PackageWriter::Entry& entry) {
+  PartProducer producer = entry.streamed();
+  std::string piece;
+  entry.size = 0;
+  for (bool done = false; !done;) {
+    piece.clear();
+    if (!producer(&piece, &done, &entry.failure)) return false;
+    entry.size += piece.size();
+  }
+  entry.ready = true;
+  return true;
+}
+
+// Hands libzip the produced parts of one save. libzip wants each part's size before its
+// bytes, so that the entry's header needs no 64-bit fields (which some office suites refuse):
+// a produced part is made whole just before it is stored and let go once stored, and while
+// libzip compresses it the next one is made on a second thread. Only one producer runs at a
+// time, and never beside another, so producers need not be thread-safe among themselves.
+class ProducedParts {
+ public:
+  explicit ProducedParts(std::vector<PackageWriter::Entry*> order) : order_(std::move(order)) {}
+  ~ProducedParts() { Settle(); }
+
+  zip_int64_t Call(PackageWriter::Entry& entry, zip_error_t& error, void* data, zip_uint64_t length,
+                   zip_source_cmd_t command) {
+    switch (command) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+      case ZIP_SOURCE_STAT: {
+        // libzip asks once more after storing the part: the size is kept.
+        if (!entry.stored && !Ready(entry)) return Failed(error);
+        auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
+        if (!stat) return -1;
         zip_stat_init(stat);
-        stat->size = entry.stored ? entry.stored_size : entry.pending.size();
+        stat->size = entry.size;
         stat->valid |= ZIP_STAT_SIZE;
         return sizeof(zip_stat_t);
       }
-      return -1;
-    case ZIP_SOURCE_READ: {
-      const size_t take = std::min<size_t>(length, entry.pending.size() - entry.pending_at);
-      std::memcpy(data, entry.pending.data() + entry.pending_at, take);
-      entry.pending_at += take;
-      return static_cast<zip_int64_t>(take);
+      case ZIP_SOURCE_OPEN:
+        if (!Ready(entry)) return Failed(error);
+        entry.pending_at = 0;
+        if (entry.streamed) {
+          entry.pending.clear();
+          entry.current = entry.streamed();
+          entry.current_done = false;
+        }
+        return 0;
+      case ZIP_SOURCE_READ:
+        return Read(entry, error, static_cast<char*>(data), length);
+      case ZIP_SOURCE_CLOSE:
+        entry.stored = true;
+        entry.ready = false;
+        entry.current = nullptr;
+        std::string().swap(entry.pending);
+        return 0;
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error, data, length);
+      case ZIP_SOURCE_FREE:
+        return 0;
+      default:
+        zip_error_set(&error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
     }
-    case ZIP_SOURCE_CLOSE:
-      entry.stored = entry.pending_at == entry.pending.size();
-      entry.stored_size = entry.pending.size();
-      std::string().swap(entry.pending);
-      entry.produced_all = false;
-      return 0;
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&error, data, length);
-    case ZIP_SOURCE_FREE:
-      return 0;
-    default:
-      zip_error_set(&error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
   }
-}
+
+  /// Waits for the part being made on the second thread, if any.
+  void Settle() {
+    if (ahead_.valid()) ahead_.wait();
+  }
+
+ private:
+  static zip_int64_t Failed(zip_error_t& error) {
+    zip_error_set(&error, ZIP_ER_READ, 0);
+    return -1;
+  }
+
+  // Makes `entry` ready (waiting for it when it is being made ahead), then starts the next
+  // part that is made whole.
+  bool Ready(PackageWriter::Entry& entry) {
+    bool made;
+    if (ahead_entry_ == &entry) {  // its fields are the other thread's until then
+      made = ahead_.get();
+      ahead_entry_ = nullptr;
+    } else if (entry.ready) {
+      return true;
+    } else {
+      Settle();
+      made = entry.streamed ? MeasureStreamed(entry) : ProduceWhole(entry);
+    }
+    if (!made) return false;
+    if (!entry.streamed) entry.size = entry.pending.size();
+    StartNextAfter(entry);
+    return true;
+  }
+
+  void StartNextAfter(const PackageWriter::Entry& entry) {
+    if (ahead_.valid()) return;
+    auto it = std::find(order_.begin(), order_.end(), &entry);
+    for (it = it == order_.end() ? it : it + 1; it != order_.end(); ++it) {
+      PackageWriter::Entry* next = *it;
+      if (next->ready || next->stored || next->streamed) continue;
+      ahead_entry_ = next;
+      ahead_ = std::async(std::launch::async, [next] { return ProduceWhole(*next); });
+      return;
+    }
+  }
+
+  zip_int64_t Read(PackageWriter::Entry& entry, zip_error_t& error, char* out,
+                   zip_uint64_t length) {
+    zip_uint64_t given = 0;
+    while (given < length) {
+      if (entry.pending_at == entry.pending.size()) {
+        if (!entry.streamed || entry.current_done) break;
+        entry.pending.clear();
+        entry.pending_at = 0;
+        if (!entry.current(&entry.pending, &entry.current_done, &entry.failure))
+          return Failed(error);
+        continue;
+      }
+      const size_t take = std::min<size_t>(length - given, entry.pending.size() - entry.pending_at);
+      std::memcpy(out + given, entry.pending.data() + entry.pending_at, take);
+      entry.pending_at += take;
+      given += take;
+    }
+    return static_cast<zip_int64_t>(given);
+  }
+
+  std::vector<PackageWriter::Entry*> order_;
+  std::future<bool> ahead_;
+  PackageWriter::Entry* ahead_entry_ = nullptr;
+};
 
 struct ProducerState {
+  ProducedParts* parts;
   PackageWriter::Entry* entry;
   zip_error_t error;
 };
@@ -584,7 +681,7 @@ struct ProducerState {
 zip_int64_t ProducerCallback(void* state, void* data, zip_uint64_t length,
                              zip_source_cmd_t command) {
   auto& producer = *static_cast<ProducerState*>(state);
-  return ProducePiece(*producer.entry, producer.error, data, length, command);
+  return producer.parts->Call(*producer.entry, producer.error, data, length, command);
 }
 
 }  // namespace
@@ -646,6 +743,10 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
   }
   zip_error_fini(&error);
 
+  std::vector<PackageWriter::Entry*> order;
+  for (const auto& entry : entries_)
+    if (entry->produced()) order.push_back(entry.get());
+  ProducedParts produced(order);
   std::vector<std::unique_ptr<ProducerState>> producers;
   bool added = true;
   auto add = [&](const std::string& name, const char* data, size_t size, bool media) {
@@ -663,11 +764,11 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
   add(kContentTypesEntry, types_bytes.data(), types_bytes.size(), false);
   for (const auto& entry : entries_) {
     const std::string name = entry->name.substr(1);
-    if (!entry->producer) {
+    if (!entry->produced()) {
       add(name, entry->bytes.data(), entry->bytes.size(), IsMedia(entry->content_type));
       continue;
     }
-    producers.push_back(std::make_unique<ProducerState>(ProducerState{entry.get(), {}}));
+    producers.push_back(std::make_unique<ProducerState>(ProducerState{&produced, entry.get(), {}}));
     zip_error_init(&producers.back()->error);
     zip_source_t* source = zip_source_function(zip, ProducerCallback, producers.back().get());
     const zip_int64_t index =
@@ -678,11 +779,13 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
       continue;
     }
     // Produced parts are the large ones: the fastest compression keeps the save quick.
-    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index),
+                             IsMedia(entry->content_type) ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 1);
   }
   for (const auto& [name, bytes] : rels_parts) add(name, bytes.data(), bytes.size(), false);
 
   const bool saved = added && zip_close(zip) == 0;
+  produced.Settle();
   if (!saved) {
     std::string reason = target.failure;
     for (const auto& producer : producers)
@@ -703,10 +806,9 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
   // file it replaces, or those of an ordinary new file.
   PathEntry there;
   std::string ignored;
-  const unsigned permissions =
-      fs.Examine(path, &there, &ignored) && there.kind == EntryKind::File
-          ? there.attributes.permissions
-          : 0644;
+  const unsigned permissions = fs.Examine(path, &there, &ignored) && there.kind == EntryKind::File
+                                   ? there.attributes.permissions
+                                   : 0644;
   if (!fs.SetPermissions(target.temporary, permissions, err) ||
       !fs.Rename(target.temporary, path, err)) {
     fs.DeleteFile(target.temporary, &ignored);
@@ -718,6 +820,33 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
 // ---------------------------------------------------------------------------------------
 // Copying between packages
 
+// A source package read again while the target is saved, for the media that were not held.
+// It stays open from the first of its media to the last, then is let go.
+struct PartImporter::LaterSource {
+  FileSystem& fs;
+  std::string path;
+  std::unique_ptr<Package> open;
+  int waiting = 0;  // media still to be read from it
+
+  static PartProducer ReadAgain(std::shared_ptr<LaterSource> self, const std::string& part,
+                                const std::string& digest) {
+    ++self->waiting;
+    return [self, part, digest](std::string* piece, bool* done, std::string* err) {
+      *done = true;
+      if (!self->open) self->open = Package::Open(self->fs, self->path, err);
+      const bool read = self->open && self->open->Read(part, piece, err);
+      if (--self->waiting == 0) self->open.reset();
+      if (read && MediaDigest(*piece) != digest)
+        *err = "文件“" + self->path + "”在合并期间被改动，没有保存合并结果，请重新合并";
+      return read && MediaDigest(*piece) == digest;
+    };
+  }
+};
+
+void PartImporter::ReadMediaLater(FileSystem& fs, const std::string& path) {
+  later_ = std::make_shared<LaterSource>(LaterSource{fs, path, nullptr, 0});
+}
+
 std::string PartImporter::CopyPart(const std::string& part, std::string* err) {
   const std::string key = Lower(part);
   if (auto found = copied_.find(key); found != copied_.end()) return found->second;
@@ -728,10 +857,17 @@ std::string PartImporter::CopyPart(const std::string& part, std::string* err) {
 
   // The same picture in many documents is stored once.
   if (IsMedia(content_type) && rels.empty()) {
-    const auto same = target_.media_by_digest_.find(MediaDigest(bytes));
-    const std::string* held =
-        same == target_.media_by_digest_.end() ? nullptr : target_.Bytes(same->second);
-    if (held && *held == bytes) return copied_[key] = same->second;
+    const std::string digest = MediaDigest(bytes);
+    const auto same = target_.media_by_digest_.find(digest);
+    if (same != target_.media_by_digest_.end()) return copied_[key] = same->second;
+    const std::string name = target_.FreePartName(part);
+    copied_[key] = name;
+    target_.media_by_digest_.emplace(digest, name);
+    if (later_)
+      target_.SetProducedPart(name, LaterSource::ReadAgain(later_, part, digest), content_type);
+    else
+      target_.SetPart(name, std::move(bytes), content_type);
+    return name;
   }
   const std::string name = target_.FreePartName(part);
   copied_[key] = name;

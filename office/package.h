@@ -96,6 +96,11 @@ class PackageWriter {
   /// The same with the bytes produced when the package is saved.
   void SetProducedPart(const std::string& part, PartProducer producer,
                        const std::string& content_type);
+  /// The same for a large part that is cheap to produce again: `make` gives a fresh producer
+  /// each time. The part is produced once to learn its size and once more while it is
+  /// stored, so it is never held whole.
+  void SetStreamedPart(const std::string& part, std::function<PartProducer()> make,
+                       const std::string& content_type);
   /// The bytes of a part set with SetPart; null for a produced or missing part.
   const std::string* Bytes(const std::string& part) const;
   bool Has(const std::string& part) const;
@@ -158,15 +163,21 @@ class PartImporter {
                            const std::set<std::string>* ids,
                            std::map<std::string, std::string>* id_map, std::string* err);
 
+  /// Media copied from now on are not held: they are read again from the package file `path`
+  /// when the target is saved, and the save fails if one has changed meanwhile.
+  void ReadMediaLater(FileSystem& fs, const std::string& path);
+
   /// Parts that must never be copied through a relationship (a target package's own
   /// styles or settings, say): matching relationship types are skipped by
   /// ImportRelationships and by CopyPart's walk.
   std::set<std::string> skipped_types;
 
  private:
+  struct LaterSource;
   const Package& source_;
   PackageWriter& target_;
   std::map<std::string, std::string> copied_;  // lower-case source part -> target part
+  std::shared_ptr<LaterSource> later_;
 };
 
 }  // namespace quorvane::office

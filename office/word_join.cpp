@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <zlib.h>
+
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -222,8 +224,20 @@ struct Source {
 
 }  // namespace
 
+// The body of a joined source once the next one has closed its last section: its XML text,
+// deflated. Only the base and the last source are held as a tree.
+struct Spilled {
+  std::string deflated;
+  size_t size = 0;
+};
+
+// Where the spilled bodies go in the main part when it is written: right after the base's own.
+constexpr const char* kSpillMark = "quorvane-spilled";
+
 struct WordJoin::State {
   PackageWriter writer;
+  std::vector<Spilled> spilled;
+  pugi::xml_node spill_mark;
   std::string main_part;
   std::string base_name;
   XmlPart document;
@@ -251,6 +265,8 @@ struct WordJoin::State {
   bool ImportBodyRelationships(Source& src, pugi::xml_node body, std::string* err);
   bool RemapHeadersAndFooters(Source& src, const std::set<std::string>& ids, std::string* err);
   void AppendBody(pugi::xml_node source_body);
+  bool SpillHeldBody(std::string* err);
+  PartProducer MainPartProducer(std::shared_ptr<const std::pair<std::string, std::string>> ends);
 
   std::string MapStyle(Source& src, const std::string& id, std::string* err);
   std::string MapNum(Source& src, const std::string& id, std::string* err);
@@ -723,6 +739,63 @@ void WordJoin::State::AppendBody(pugi::xml_node source_body) {
   }
 }
 
+// The last source's body, its section now closed, leaves the tree as deflated text; the
+// first source only marks where the joined bodies begin.
+bool WordJoin::State::SpillHeldBody(std::string* err) {
+  pugi::xml_node body = document.Root().child("w:body");
+  if (!spill_mark) {
+    spill_mark = body.append_child(kSpillMark);
+    return true;
+  }
+  std::string text;
+  StringWriter out(&text);
+  while (pugi::xml_node held = spill_mark.next_sibling()) {
+    held.print(out, "", pugi::format_raw);
+    body.remove_child(held);
+  }
+  Spilled piece;
+  piece.size = text.size();
+  uLongf room = compressBound(static_cast<uLong>(text.size()));
+  piece.deflated.resize(room);
+  if (compress2(reinterpret_cast<Bytef*>(piece.deflated.data()), &room,
+                reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()),
+                Z_BEST_SPEED) != Z_OK) {
+    *err = "内存不足，无法合并文档";
+    return false;
+  }
+  piece.deflated.resize(room);
+  piece.deflated.shrink_to_fit();
+  spilled.push_back(std::move(piece));
+  return true;
+}
+
+// Writes the main part: the tree up to the mark, every spilled body in turn, then the rest.
+PartProducer WordJoin::State::MainPartProducer(
+    std::shared_ptr<const std::pair<std::string, std::string>> ends) {
+  return [this, ends, next = size_t{0}](std::string* piece, bool* done,
+                                        std::string* err) mutable {
+    *done = false;
+    if (next == 0) {
+      *piece = ends->first;
+    } else if (next <= spilled.size()) {
+      const Spilled& one = spilled[next - 1];
+      piece->resize(one.size);
+      uLongf size = static_cast<uLongf>(one.size);
+      if (uncompress(reinterpret_cast<Bytef*>(piece->data()), &size,
+                     reinterpret_cast<const Bytef*>(one.deflated.data()),
+                     static_cast<uLong>(one.deflated.size())) != Z_OK) {
+        *err = "内存不足，无法保存合并的文档";
+        return false;
+      }
+    } else {
+      *piece = ends->second;
+      *done = true;
+    }
+    ++next;
+    return true;
+  };
+}
+
 // ---- The interface -------------------------------------------------------------------------
 
 WordJoin::WordJoin() = default;
@@ -738,6 +811,16 @@ bool WordJoin::Start(const Package& base, std::string* err) {
 }
 
 bool WordJoin::Append(const Package& source, std::string* err) {
+  return Append(source, nullptr, {}, err);
+}
+
+bool WordJoin::Append(const Package& source, FileSystem& fs, const std::string& path,
+                      std::string* err) {
+  return Append(source, &fs, path, err);
+}
+
+bool WordJoin::Append(const Package& source, FileSystem* fs, const std::string& path,
+                      std::string* err) {
   if (!state_ || state_->failed) {
     *err = state_ ? state_->failure : "没有作为基础的 Word 文档";
     return false;
@@ -746,12 +829,14 @@ bool WordJoin::Append(const Package& source, std::string* err) {
   Source src(source, s.writer);
   for (const char* type : kDocumentWideRelTypes)
     src.importer.skipped_types.insert(std::string(reltype::kRoot) + type);
+  if (fs) src.importer.ReadMediaLater(*fs, path);
   std::string error;
   if (!s.LoadSource(src, &error)) {
     *err = error;
     return false;  // nothing has changed yet
   }
   s.CloseLastSection();
+  if (!s.SpillHeldBody(&error)) return s.Fail(error, err);
   pugi::xml_node body = s.PrepareSourceBody(src);
   std::set<std::string> prefixes;
   if (!s.RemapContent(body, src, &prefixes, &error) ||
@@ -768,7 +853,17 @@ bool WordJoin::Save(FileSystem& fs, const std::string& path, std::string* err) {
     return false;
   }
   State& s = *state_;
-  s.writer.SetPart(s.main_part, SaveXml(s.document.doc), kDocumentType);
+  if (s.spill_mark) {
+    const std::string text = SaveXml(s.document.doc);
+    const std::string mark = std::string("<") + kSpillMark + "/>";
+    const size_t at = text.find(mark);
+    auto ends = std::make_shared<const std::pair<std::string, std::string>>(
+        text.substr(0, at), text.substr(at + mark.size()));
+    s.writer.SetStreamedPart(s.main_part, [&s, ends] { return s.MainPartProducer(ends); },
+                             kDocumentType);
+  } else {
+    s.writer.SetPart(s.main_part, SaveXml(s.document.doc), kDocumentType);
+  }
   for (const XmlPart& part : s.shared) {
     if (!part.name.empty()) s.writer.SetPart(part.name, SaveXml(part.doc), s.writer.ContentType(part.name));
   }

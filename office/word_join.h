@@ -23,11 +23,15 @@ class WordJoin {
   bool Start(const Package& base, std::string* err);
   /// Appends `source` after everything joined so far.
   bool Append(const Package& source, std::string* err);
+  /// The same for a source opened from the file `path`: its pictures are not held but read
+  /// again from the file when the result is saved.
+  bool Append(const Package& source, FileSystem& fs, const std::string& path, std::string* err);
   /// Saves the joined document to `path` (a plain .docx whatever the sources were), replacing
   /// what is there only once the whole package is written.
   bool Save(FileSystem& fs, const std::string& path, std::string* err);
 
  private:
+  bool Append(const Package& source, FileSystem* fs, const std::string& path, std::string* err);
   struct State;
   std::unique_ptr<State> state_;
 };

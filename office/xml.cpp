@@ -179,17 +179,6 @@ class PrefixNormaliser {
   std::vector<std::pair<std::string, std::string>> final_;     // uri -> chosen prefix
 };
 
-class StringWriter final : public pugi::xml_writer {
- public:
-  explicit StringWriter(std::string& out) : out_(out) {}
-  void write(const void* data, size_t size) override {
-    out_.append(static_cast<const char*>(data), size);
-  }
-
- private:
-  std::string& out_;
-};
-
 bool IsRelationshipAttribute(std::string_view name) {
   return name.starts_with("r:") || name == "o:relid";
 }
@@ -228,7 +217,7 @@ bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_documen
 
 std::string SaveXml(const pugi::xml_document& doc) {
   std::string out;
-  StringWriter writer(out);
+  StringWriter writer(&out);
   doc.save(writer, "", pugi::format_raw, pugi::encoding_utf8);
   return out;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <map>
+#include <pugixml.hpp>
 #include <set>
 #include <string>
 #include <string_view>
-
-#include <pugixml.hpp>
 
 namespace quorvane::office {
 
@@ -23,7 +22,8 @@ inline constexpr const char* kDrawing = "http://schemas.openxmlformats.org/drawi
 inline constexpr const char* kWordDrawing =
     "http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing";
 inline constexpr const char* kPicture = "http://schemas.openxmlformats.org/drawingml/2006/picture";
-inline constexpr const char* kMarkup = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+inline constexpr const char* kMarkup =
+    "http://schemas.openxmlformats.org/markup-compatibility/2006";
 inline constexpr const char* kVml = "urn:schemas-microsoft-com:vml";
 inline constexpr const char* kOffice = "urn:schemas-microsoft-com:office:office";
 inline constexpr const char* kWord2010 = "http://schemas.microsoft.com/office/word/2010/wordml";
@@ -41,6 +41,18 @@ inline constexpr const char* kStrictRoot = "http://purl.oclc.org/ooxml/";
 /// False with `err` (naming `part`) when the bytes are not well-formed.
 bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_document* doc,
               std::string* err);
+
+/// Appends what pugixml writes to a string.
+class StringWriter final : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string* out) : out_(out) {}
+  void write(const void* data, size_t size) override {
+    out_->append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string* out_;
+};
 
 /// The document as bytes, as written: no indentation added, declaration kept.
 std::string SaveXml(const pugi::xml_document& doc);
