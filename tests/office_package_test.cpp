@@ -111,26 +111,72 @@ TEST(PackageTest, WhatIsNoPackageIsRefusedNamingTheFile) {
   }
 }
 
-TEST(PackageTest, ProducedPartsArriveWhole) {
+// Parts made at the save: several made whole (the next one on a second thread while the
+// last is compressed) and one streamed, which is made twice, once for its size.
+TEST(PackageTest, ProducedPartsArriveWholeAndInOrder) {
   TempDir dir;
   PackageWriter writer;
   writer.SetPart("/xl/workbook.xml", "<workbook/>", "application/wb+xml");
   writer.AddRelationship("/", reltype::kOfficeDocument, "/xl/workbook.xml");
-  int pieces = 0;
-  writer.SetProducedPart(
-      "/xl/sheet.xml",
-      [&](std::string* piece, bool* done, std::string*) {
-        piece->assign(100000, static_cast<char>('a' + pieces));
-        *done = ++pieces == 3;
-        return true;
-      },
-      "application/sheet+xml");
+  std::string made;  // the order in which producers ran
+  for (char c : std::string("abc"))
+    writer.SetProducedPart("/xl/" + std::string(1, c) + ".xml", [&made, c, n = 0](
+        std::string* piece, bool* done, std::string*) mutable {
+      made += c;
+      piece->assign(100000, static_cast<char>(c + n));
+      *done = ++n == 2;
+      return true;
+    }, "application/sheet+xml");
+  int streamed_runs = 0;
+  writer.SetStreamedPart("/xl/s.xml", [&] {
+    ++streamed_runs;
+    return [n = 0](std::string* piece, bool* done, std::string*) mutable {
+      *piece = std::to_string(n);
+      *done = ++n == 1000;
+      return true;
+    };
+  }, "application/s+xml");
   std::string err;
   ASSERT_TRUE(writer.Save(SystemFileSystem(), dir / "b.xlsx", &err)) << err;
   auto package = Package::Open(SystemFileSystem(), dir / "b.xlsx", &err);
   ASSERT_TRUE(package) << err;
-  EXPECT_EQ(ReadPart(*package, "/xl/sheet.xml"),
-            std::string(100000, 'a') + std::string(100000, 'b') + std::string(100000, 'c'));
+  EXPECT_EQ(made, "aabbcc");
+  EXPECT_EQ(ReadPart(*package, "/xl/b.xml"), std::string(100000, 'b') + std::string(100000, 'c'));
+  std::string counted;
+  for (int n = 0; n < 1000; ++n) counted += std::to_string(n);
+  EXPECT_EQ(ReadPart(*package, "/xl/s.xml"), counted);
+  EXPECT_EQ(streamed_runs, 2);
+}
+
+// Pictures read again at the save are the ones joined: one that changed meanwhile fails the
+// save, and the same picture from two sources is stored once.
+TEST(PackageTest, MediaReadLaterAreCheckedAndStoredOnce) {
+  TempDir dir;
+  WriteSample(dir / "a.docx");
+  WriteSample(dir / "b.docx");
+  for (const bool changed : {false, true}) {
+    PackageWriter target;
+    target.SetPart("/word/document.xml", "<base/>", kDocType);
+    target.AddRelationship("/", reltype::kOfficeDocument, "/word/document.xml");
+    std::string err;
+    for (const char* name : {"a.docx", "b.docx"}) {
+      auto source = Package::Open(SystemFileSystem(), dir / name, &err);
+      ASSERT_TRUE(source) << err;
+      PartImporter importer(*source, target);
+      importer.ReadMediaLater(SystemFileSystem(), dir / name);
+      ASSERT_EQ(importer.CopyPart("/word/media/image1.png", &err), "/word/media/image1.png");
+    }
+    if (changed) WriteSample(dir / "a.docx", "other picture");
+    EXPECT_EQ(target.Save(SystemFileSystem(), dir / "out.docx", &err), !changed);
+    if (changed) {
+      EXPECT_NE(err.find("在合并期间被改动"), std::string::npos) << err;
+      EXPECT_EQ(ReadAll(dir / "out.docx").substr(0, 2), "PK");  // the earlier result stays
+      continue;
+    }
+    auto out = Package::Open(SystemFileSystem(), dir / "out.docx", &err);
+    ASSERT_TRUE(out) << err;
+    EXPECT_EQ(ReadPart(*out, "/word/media/image1.png"), "PNG-bytes");
+  }
 }
 
 TEST(PackageTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
