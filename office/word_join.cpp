@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -232,11 +233,16 @@ struct Spilled {
 };
 
 // Where the spilled bodies go in the main part when it is written: right after the base's own.
-constexpr const char* kSpillMark = "quorvane-spilled";
+// The mark's name carries a random part, so that no element of a document can pass for it.
+std::string SpillMarkName() {
+  std::random_device random;
+  return "quorvane-spilled-" + std::to_string(random()) + std::to_string(random());
+}
 
 struct WordJoin::State {
   PackageWriter writer;
   std::vector<Spilled> spilled;
+  const std::string spill_mark_name = SpillMarkName();
   pugi::xml_node spill_mark;
   std::string main_part;
   std::string base_name;
@@ -744,7 +750,7 @@ void WordJoin::State::AppendBody(pugi::xml_node source_body) {
 bool WordJoin::State::SpillHeldBody(std::string* err) {
   pugi::xml_node body = document.Root().child("w:body");
   if (!spill_mark) {
-    spill_mark = body.append_child(kSpillMark);
+    spill_mark = body.append_child(spill_mark_name.c_str());
     return true;
   }
   std::string text;
@@ -855,7 +861,7 @@ bool WordJoin::Save(FileSystem& fs, const std::string& path, std::string* err) {
   State& s = *state_;
   if (s.spill_mark) {
     const std::string text = SaveXml(s.document.doc);
-    const std::string mark = std::string("<") + kSpillMark + "/>";
+    const std::string mark = "<" + s.spill_mark_name + "/>";
     const size_t at = text.find(mark);
     auto ends = std::make_shared<const std::pair<std::string, std::string>>(
         text.substr(0, at), text.substr(at + mark.size()));
