@@ -8,9 +8,11 @@
 
 #include "filetasks/file_merge_run.h"
 #include "office/package.h"
+#include "support/docx_samples.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
+#include "support/xlsx_samples.h"
 
 namespace quorvane {
 namespace {
@@ -21,42 +23,16 @@ using Op = FaultyFileSystem::Op;
 
 const std::string kDone = Msg("操作完成！", Icon::Information);
 const std::string kCreate = Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo);
-const std::string kWordNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
-const std::string kStrictWordNs = "http://purl.oclc.org/ooxml/wordprocessingml/main";
-const std::string kSheetNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-const std::string kTypes = "application/vnd.openxmlformats-officedocument.";
 
-// A document with one paragraph, or with `strict` in Strict form.
-void WriteDocument(const std::string& path, const std::string& text, bool strict = false) {
-  PackageWriter w;
-  w.SetPart("/word/document.xml",
-            "<w:document xmlns:w=\"" + (strict ? kStrictWordNs : kWordNs) +
-                "\"><w:body><w:p><w:r><w:t>" + text + "</w:t></w:r></w:p></w:body></w:document>",
-            kTypes + "wordprocessingml.document.main+xml");
-  w.AddRelationship("/", strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument"
-                                : office::reltype::kOfficeDocument,
-                    "/word/document.xml");
+void WriteDocument(const std::string& path, const std::string& text) {
   std::string err;
-  ASSERT_TRUE(w.Save(SystemFileSystem(), path, &err)) << err;
+  ASSERT_TRUE(WriteDocx({.paragraphs = {text}}, path, &err)) << err;
 }
 
-// A workbook with one sheet named `sheet` holding one number.
 void WriteWorkbook(const std::string& path, const std::string& sheet) {
-  PackageWriter w;
-  w.SetPart("/xl/workbook.xml",
-            "<workbook xmlns=\"" + kSheetNs + "\" xmlns:r=\"http://schemas.openxmlformats.org/"
-            "officeDocument/2006/relationships\"><sheets><sheet name=\"" + sheet +
-                "\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>",
-            kTypes + "spreadsheetml.sheet.main+xml");
-  w.SetPart("/xl/worksheets/sheet1.xml",
-            "<worksheet xmlns=\"" + kSheetNs +
-                "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData></worksheet>",
-            kTypes + "spreadsheetml.worksheet+xml");
-  w.AddRelationship("/", office::reltype::kOfficeDocument, "/xl/workbook.xml");
-  w.AddRelationship("/xl/workbook.xml", std::string(office::reltype::kRoot) + "worksheet",
-                    "/xl/worksheets/sheet1.xml");
   std::string err;
-  ASSERT_TRUE(w.Save(SystemFileSystem(), path, &err)) << err;
+  const XlsxBook book{.sheets = {{.name = sheet, .cells = {{"A1", 'n', "1"}}}}};
+  ASSERT_TRUE(WriteXlsx(SystemFileSystem(), path, book, &err)) << err;
 }
 
 // Stands in for LibreOffice: a legacy file "converts" to a copy of `docx`, and a result to
@@ -157,7 +133,14 @@ TEST_F(OfficeMergeRunTest, AFailureLeavesTheDestinationAsItWas) {
 }
 
 TEST_F(OfficeMergeRunTest, SourcesItCannotTakeAreRefusedByNameBeforeAnythingIsWritten) {
-  WriteDocument(dir / "strict.docx", "s", true);
+  PackageWriter strict;  // the same parts under the Strict namespaces
+  strict.SetPart("/word/document.xml", "<w:document xmlns:w=\"http://purl.oclc.org/ooxml/"
+                 "wordprocessingml/main\"><w:body/></w:document>",
+                 "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
+  strict.AddRelationship("/", "http://purl.oclc.org/ooxml/officeDocument/relationships/"
+                         "officeDocument", "/word/document.xml");
+  std::string err;
+  ASSERT_TRUE(strict.Save(SystemFileSystem(), dir / "strict.docx", &err)) << err;
   WriteWorkbook(dir / "book.docx", "a");
   const std::string zip = ReadAll(dir / "src/1.docx");
   const std::string damaged = "不是有效的 Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）";

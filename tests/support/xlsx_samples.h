@@ -25,7 +25,7 @@ struct XlsxSheet {
   std::vector<std::string> merges;
   std::vector<std::pair<int, double>> column_widths;  // 1-based column, width
   bool chart = false;             // a chart sheet plotting B1:B3 of the workbook's first sheet
-  bool image = false;             // a picture anchored at D2
+  bool image = false;             // TinyPng(0x80) anchored at D2
   bool freeze = false;            // the first row frozen
   std::string local_name;         // a name of this sheet's own scope, referring to its A1
   std::string print_area;         // e.g. "$A$1:$B$3"
@@ -39,6 +39,7 @@ struct XlsxSheet {
 
 /// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
 /// built-in date format 14, 5 + k the custom number format `formats[k]` (ids from 164).
+/// Texts are written as they are, so they hold no XML markup characters.
 struct XlsxBook {
   std::vector<XlsxSheet> sheets;
   std::vector<std::string> formats;
@@ -52,11 +53,5 @@ struct XlsxBook {
 
 /// Writes `book` as an .xlsx file at `path`.
 bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, std::string* err);
-
-/// A small valid PNG picture (red, 4 x 4 pixels).
-std::string SamplePng();
-
-/// A sheet of `rows` rows: a number, a shared string, an inline string and a formula each.
-XlsxSheet LargeSheet(const std::string& name, int rows);
 
 }  // namespace quorvane::testing
