@@ -137,14 +137,12 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, bool dxf_reversed,
 }
 
 std::string PictureDrawing(const std::string& id) {
-  return F("<xdr:wsDr{}><xdr:twoCellAnchor editAs='oneCell'><xdr:from><xdr:col>3</xdr:col>"
-           "<xdr:colOff>0</xdr:colOff><xdr:row>1</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from>"
-           "<xdr:to><xdr:col>5</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>5</xdr:row><xdr:rowOff>"
-           "0</xdr:rowOff></xdr:to><xdr:pic><xdr:nvPicPr><xdr:cNvPr id='2' name='Picture 1'/>"
-           "<xdr:cNvPicPr/></xdr:nvPicPr><xdr:blipFill><a:blip r:embed='{}'/><a:stretch>"
-           "<a:fillRect/></a:stretch></xdr:blipFill><xdr:spPr><a:xfrm><a:off x='0' y='0'/><a:ext "
-           "cx='1000000' cy='1000000'/></a:xfrm><a:prstGeom prst='rect'><a:avLst/></a:prstGeom>"
-           "</xdr:spPr></xdr:pic><xdr:clientData/></xdr:twoCellAnchor></xdr:wsDr>",
+  return F("<xdr:wsDr{}><xdr:oneCellAnchor><xdr:from><xdr:col>3</xdr:col><xdr:colOff>0</xdr:colOff>"
+           "<xdr:row>1</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from><xdr:ext cx='1000000' "
+           "cy='1000000'/><xdr:pic><xdr:nvPicPr><xdr:cNvPr id='2' name='Picture 1'/><xdr:cNvPicPr/>"
+           "</xdr:nvPicPr><xdr:blipFill><a:blip r:embed='{}'/><a:stretch><a:fillRect/></a:stretch>"
+           "</xdr:blipFill><xdr:spPr><a:prstGeom prst='rect'/></xdr:spPr></xdr:pic><xdr:clientData/>"
+           "</xdr:oneCellAnchor></xdr:wsDr>",
            kDrawingNs, id);
 }
 
@@ -160,17 +158,14 @@ std::string ChartDrawing(const std::string& id) {
 
 std::string Chart(const std::string& data_sheet) {
   std::string axes;
-  for (auto [id, cross, pos] : {std::tuple{"cat", 2, 'b'}, {"val", 1, 'l'}}) {
+  for (auto [kind, id, pos] : {std::tuple{"cat", 1, "b"}, {"val", 2, "l"}}) {
     axes += F("<c:{}Ax><c:axId val='{}'/><c:scaling><c:orientation val='minMax'/></c:scaling>"
-              "<c:delete val='0'/><c:axPos val='{}'/><c:crossAx val='{}'/></c:{}Ax>",
-              id, 3 - cross, std::string(1, pos), cross, id);
+              "<c:axPos val='{}'/><c:crossAx val='{}'/></c:{}Ax>", kind, id, pos, 3 - id, kind);
   }
-  return F("<c:chartSpace{}><c:chart><c:plotArea><c:layout/><c:barChart><c:barDir val='col'/>"
-           "<c:grouping val='clustered'/><c:varyColors val='0'/><c:ser><c:idx val='0'/><c:order "
-           "val='0'/><c:val><c:numRef><c:f>'{}'!$B$1:$B$3</c:f></c:numRef></c:val></c:ser>"
-           "<c:axId val='1'/><c:axId val='2'/></c:barChart>{}</c:plotArea></c:chart>"
-           "</c:chartSpace>",
-           kDrawingNs, data_sheet, axes);
+  return F("<c:chartSpace{}><c:chart><c:plotArea><c:barChart><c:barDir val='col'/><c:grouping "
+           "val='clustered'/><c:ser><c:idx val='0'/><c:order val='0'/><c:val><c:numRef><c:f>'{}'!"
+           "$B$1:$B$3</c:f></c:numRef></c:val></c:ser><c:axId val='1'/><c:axId val='2'/>"
+           "</c:barChart>{}</c:plotArea></c:chart></c:chartSpace>", kDrawingNs, data_sheet, axes);
 }
 
 /// Notes as the spreadsheet programs draw them: a shape in the block of ids 1024-2047.
@@ -206,9 +201,8 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
       const std::string chart_id = part(drawing, "/xl/charts/chart" + n + ".xml", "chart",
                                         Chart(book.sheets[0].name), "drawingml.chart+xml");
       id = part(workbook, chartsheet, "chartsheet",
-                F("<chartsheet{}><sheetPr/><sheetViews><sheetView{} zoomToFit='1' workbookViewId="
-                  "'0'/></sheetViews><pageMargins left='0.7' right='0.7' top='0.75' bottom="
-                  "'0.75' header='0.3' footer='0.3'/><drawing r:id='{}'/></chartsheet>",
+                F("<chartsheet{}><sheetViews><sheetView{} workbookViewId='0'/></sheetViews>"
+                  "<drawing r:id='{}'/></chartsheet>",
                   kNs, selected ? " tabSelected='1'" : "",
                   part(chartsheet, drawing, "drawing", ChartDrawing(chart_id), "drawing+xml")),
                 "spreadsheetml.chartsheet+xml");
@@ -251,18 +245,10 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
                 "spreadsheetml.worksheet+xml");
     }
     sheets += F("<sheet name='{}' sheetId='{}' r:id='{}'/>", sheet.name, i + 1, id);
-    if (!sheet.local_name.empty()) {
-      names += F("<definedName name='{}' localSheetId='{}'>'{}'!$A$1</definedName>",
-                 sheet.local_name, i, sheet.name);
-    }
-    if (!sheet.print_area.empty()) {
-      names += F("<definedName name='_xlnm.Print_Area' localSheetId='{}'>'{}'!{}</definedName>", i,
-                 sheet.name, sheet.print_area);
-    }
   }
-  if (!book.workbook_name.empty()) {
-    names += F("<definedName name='{}'>'{}'!$A$1</definedName>", book.workbook_name,
-               book.sheets[0].name);
+  for (const XlsxName& name : book.names) {
+    names += F("<definedName name='{}'{}>{}</definedName>", name.name,
+               name.sheet < 0 ? "" : F(" localSheetId='{}'", name.sheet), name.refers_to);
   }
   if (book.external_link) {
     const std::string link = "/xl/externalLinks/externalLink1.xml";
