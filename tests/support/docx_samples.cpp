@@ -67,16 +67,14 @@ const char* kFootnotes =
 }  // namespace
 
 std::string TinyPng(unsigned char shade) {
-  std::string png = "\x89PNG\r\n\x1a\n", header, rows;
+  std::string png = "\x89PNG\r\n\x1a\n", rows;
   auto chunk = [&](const std::string& type_and_data) {
     Put32(&png, static_cast<uint32_t>(type_and_data.size() - 4));
     png += type_and_data;
     Put32(&png, crc32(0, reinterpret_cast<const Bytef*>(type_and_data.data()),
                       static_cast<uInt>(type_and_data.size())));
   };
-  Put32(&header, 2);
-  Put32(&header, 2);
-  chunk("IHDR" + header + std::string("\x08\x00\x00\x00\x00", 5));  // 8-bit grey
+  chunk("IHDR" + std::string("\0\0\0\2\0\0\0\2\x08\0\0\0\0", 13));  // 2 x 2, 8-bit grey
   for (int row = 0; row < 2; ++row) rows += std::string{'\0', char(shade), char(shade)};
   uLongf size = compressBound(rows.size());
   std::string packed(size, '\0');
@@ -164,16 +162,10 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
                "'/>";
   }
   if (s.table) {
-    body += "<w:tbl><w:tblPr><w:tblW w:w='0' w:type='auto'/></w:tblPr><w:tblGrid><w:gridCol "
-            "w:w='3000'/><w:gridCol w:w='3000'/></w:tblGrid>";
-    for (const char* row : {"0", "1"}) {
-      body += "<w:tr>";
-      for (const char* col : {"0", "1"})
-        body += "<w:tc><w:tcPr><w:tcW w:w='3000' w:type='dxa'/></w:tcPr>" +
-                Paragraph(std::string("格") + row + col) + "</w:tc>";
-      body += "</w:tr>";
-    }
-    body += "</w:tbl>";
+    std::string row = "<w:tr>";
+    for (const char* col : {"0", "1"}) row += "<w:tc>" + Paragraph(std::string("格") + col) + "</w:tc>";
+    body += "<w:tbl><w:tblGrid><w:gridCol w:w='3000'/><w:gridCol w:w='3000'/></w:tblGrid>" + row +
+            "</w:tr>" + row + "</w:tr></w:tbl>";
   }
   sect_pr += s.landscape ? "<w:pgSz w:w='16838' w:h='11906' w:orient='landscape'/>"
                          : "<w:pgSz w:w='11906' w:h='16838'/>";
