@@ -129,6 +129,10 @@ TEST(WordJoinTest, RichDocumentsJoinIntoOneSoundDocument) {
   EXPECT_EQ(nsids.size(), 4u);
   EXPECT_EQ(numbering.select_nodes("//w:num").size(), 4u);
   EXPECT_TRUE(numbering.select_nodes("//w:num/following-sibling::w:abstractNum").empty());
+  std::set<std::string> used;  // the second document's lists do not continue the base's
+  for (pugi::xpath_node id : doc.select_nodes("//w:numPr/w:numId/@w:val"))
+    used.insert(id.attribute().value());
+  EXPECT_EQ(used.size(), 4u);
 
   // Identical images are stored once; notes and comments of all three are there.
   const std::vector<std::string> parts = package->Parts();
