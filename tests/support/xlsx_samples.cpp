@@ -1,6 +1,8 @@
 #include "support/xlsx_samples.h"
 
 #include <algorithm>
+#include <map>
+#include <regex>
 #include <type_traits>
 
 #include "office/package.h"
@@ -65,15 +67,8 @@ std::string Styles(const XlsxBook& book) {
 
 /// Gives every element of a worksheet the prefix x:, as some producers write them.
 std::string Prefixed(const std::string& xml) {
-  std::string out;
-  for (size_t i = 0; i < xml.size(); ++i) {
-    out += xml[i];
-    if (xml[i] != '<') continue;
-    if (xml[i + 1] == '/') out += xml[++i];
-    out += "x:";
-  }
-  const size_t at = out.find(" xmlns=");
-  return out.replace(at, 7, " xmlns:x=");
+  return std::regex_replace(std::regex_replace(xml, std::regex("<(/?)"), "<$1x:"),
+                            std::regex(" xmlns="), " xmlns:x=");
 }
 
 /// The worksheet; `ids` are the relationship ids of its link, printer settings, picture,
