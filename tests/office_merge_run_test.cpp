@@ -21,18 +21,12 @@ using namespace testing;
 using office::PackageWriter;
 using Op = FaultyFileSystem::Op;
 
-const std::string kDone = Msg("操作完成！", Icon::Information);
-const std::string kCreate = Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo);
-
-void WriteDocument(const std::string& path, const std::string& text) {
+// A one-paragraph document, or a workbook with one sheet, named by `text`.
+void WriteSample(const std::string& path, const std::string& text, bool workbook = false) {
   std::string err;
-  ASSERT_TRUE(WriteDocx({.paragraphs = {text}}, path, &err)) << err;
-}
-
-void WriteWorkbook(const std::string& path, const std::string& sheet) {
-  std::string err;
-  const XlsxBook book{.sheets = {{.name = sheet, .cells = {{"A1", 'n', "1"}}}}};
-  ASSERT_TRUE(WriteXlsx(SystemFileSystem(), path, book, &err)) << err;
+  const XlsxBook book{.sheets = {{.name = text, .cells = {{"A1", 'n', "1"}}}}};
+  ASSERT_TRUE(workbook ? WriteXlsx(SystemFileSystem(), path, book, &err)
+                       : WriteDocx({.paragraphs = {text}}, path, &err)) << err;
 }
 
 // Stands in for LibreOffice: a legacy file "converts" to a copy of `docx`, and a result to
@@ -60,8 +54,8 @@ class OfficeMergeRunTest : public ::testing::Test {
     dir.MakeFolder("src");
     dir.MakeFolder("tmp");  // the temporary-files folder of the run, to see what it leaves
     ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    WriteDocument(dir / "src/1.docx", "one");
-    WriteDocument(dir / "src/2.docx", "two");
+    WriteSample(dir / "src/1.docx", "one");
+    WriteSample(dir / "src/2.docx", "two");
     converter.docx = dir / "src/1.docx";
   }
   ~OfficeMergeRunTest() override {
@@ -87,8 +81,8 @@ class OfficeMergeRunTest : public ::testing::Test {
 };
 
 TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
-  WriteWorkbook(dir / "src/a.xlsx", "a");
-  WriteWorkbook(dir / "src/b.xlsx", "b");
+  WriteSample(dir / "src/a.xlsx", "a", true);
+  WriteSample(dir / "src/b.xlsx", "b", true);
   const std::string p = "正在合并文件...";
   for (const auto& [fields, main] :
        {std::pair{std::string(""), "/word/document.xml"},
@@ -96,10 +90,11 @@ TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
                   "/xl/workbook.xml"}}) {
     ui.answers = {Answer::Yes};
     EXPECT_EQ(Run(fields), RunOutcome::Completed);
-    EXPECT_EQ(last.events, (Events{kCreate, Pointer(true), CaptionTo(p + "0%"),
-                                   CaptionTo(p + "50%"), CaptionTo(p + "100%"),
-                                   CaptionTo("正在保存文件..."), Pointer(false), kDone,
-                                   CaptionTo("批合并文件")}));
+    EXPECT_EQ(last.events,
+              (Events{Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo),
+                      Pointer(true), CaptionTo(p + "0%"), CaptionTo(p + "50%"),
+                      CaptionTo(p + "100%"), CaptionTo("正在保存文件..."), Pointer(false),
+                      Msg("操作完成！", Icon::Information), CaptionTo("批合并文件")}));
     const auto result = Result(last.texts["txtDestinationPath"]);
     ASSERT_TRUE(result) << fields;
     EXPECT_EQ(result->MainPart(), main);
@@ -141,7 +136,7 @@ TEST_F(OfficeMergeRunTest, SourcesItCannotTakeAreRefusedByNameBeforeAnythingIsWr
                          "officeDocument", "/word/document.xml");
   std::string err;
   ASSERT_TRUE(strict.Save(SystemFileSystem(), dir / "strict.docx", &err)) << err;
-  WriteWorkbook(dir / "book.docx", "a");
+  WriteSample(dir / "book.docx", "a", true);
   const std::string zip = ReadAll(dir / "src/1.docx");
   const std::string damaged = "不是有效的 Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）";
   const std::string no_converter = "读取旧格式的 Word 文档需要 LibreOffice 转换，但它没有安装。"

@@ -1,11 +1,8 @@
-"""Prints what openpyxl reads from a workbook, one fact a line, fields split by tabs:
-  sheet NAME KIND            for each sheet in order (KIND work or chart)
-  cell REF VALUE FORMAT BOLD FILL BORDER    for each cell holding something
-  merged RANGE / width COLUMN WIDTH / freeze CELL / print_area RANGES / charts COUNT
-  table NAME REF COLUMNS / cf RANGE TYPE FORMULAS FILL / link REF TARGET / comment REF TEXT
-  row NUMBER HEIGHT HIDDEN / hidden_column COLUMN
-  name NAME SCOPE TEXT       for each defined name (SCOPE the sheet's name or "workbook")
-VALUE is JSON; dates read as ISO text."""
+"""Prints what openpyxl reads from a workbook, one fact a line, fields split by tabs: for each
+sheet in order "sheet NAME KIND" (work or chart), then its cells (REF, VALUE as JSON with dates
+as ISO text, FORMAT, BOLD, FILL, BORDER), merged ranges, widths, panes, print area, tables,
+conditional formats, links, comments, rows and hidden columns; last "name NAME SCOPE TEXT" for
+each defined name, SCOPE a sheet's name or "workbook"."""
 import datetime
 import json
 import sys
