@@ -38,8 +38,7 @@ XlsxBook BookA() {
                            {"B2", 'n', "20", 3}, {"A3", 'n', "45292", 4}, {"B3", 'n', "1.5", 5},
                            {"A5", 's', "merged"}},
                  .merges = {"A5:B5"}, .column_widths = {{1, 20.5}}, .image = true,
-                 .freeze = true,
-                 .table = "Sales", .highlight = true, .link = "https://example.com/a",
+                 .freeze = true, .table = "Sales", .highlight = true, .link = "https://example.com/a",
                  .comment = "注释一", .rows_and_columns = true, .printer_settings = true};
   XlsxSheet summary{.name = "Summary",
                     .cells = {{"A1", 'f', "20", 0, "Data!B1*2"},
@@ -188,17 +187,17 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsIndependentReade
   EXPECT_EQ(next, kGathered.size());
   expected.push_back("sheet\tSheet3\twork");
   const auto names_at = std::find_if(result.begin(), result.end(),
-                                     [](const std::string& line) { return line.starts_with("name\t"); });
+                                     [](const std::string& l) { return l.starts_with("name\t"); });
   const std::set<std::string> names(names_at, result.end());
   result.erase(names_at, result.end());
   EXPECT_EQ(result, expected);
   // Sheet-scoped names follow their sheet; a workbook-wide name taken already becomes a name of
   // each worksheet of the source that brought it again.
   const std::string c_a1 = "\t'" + kLong2 + "'!$A$1";
-  for (const std::string& name :
-       std::vector<std::string>{"name\tLocal\tData\t'Data'!$A$1", "name\tTotal\tworkbook\t'Data'!$A$1",
-        "name\tLocal\t" + kLong2 + c_a1, "name\tTotal\tSheet3 (2)" + c_a1,
-        "name\tTotal\t销售数据 (2)" + c_a1}) {
+  for (const std::string& name : std::vector<std::string>{
+           "name\tLocal\tData\t'Data'!$A$1", "name\tTotal\tworkbook\t'Data'!$A$1",
+           "name\tLocal\t" + kLong2 + c_a1, "name\tTotal\tSheet3 (2)" + c_a1,
+           "name\tTotal\t销售数据 (2)" + c_a1}) {
     EXPECT_TRUE(names.count(name)) << name;
   }
 }

@@ -58,10 +58,7 @@ std::string WriteBareDocx(const std::string& path, const std::string& xml) {
 /// Joins `sources` into dir/joined.docx and opens the result once the checker finds it sound.
 std::unique_ptr<Package> JoinChecked(const TempDir& dir, const std::vector<std::string>& sources) {
   std::string err;
-  if (!Join(SystemFileSystem(), sources, dir / "joined.docx", &err)) {
-    ADD_FAILURE() << err;
-    return nullptr;
-  }
+  EXPECT_TRUE(Join(SystemFileSystem(), sources, dir / "joined.docx", &err)) << err;
   EXPECT_EQ(testing::CheckDocx(dir / "joined.docx"), std::vector<std::string>{});
   return Package::Open(SystemFileSystem(), dir / "joined.docx", &err);
 }

@@ -46,15 +46,13 @@ def sheet_lines(sheet):
 
 def name_lines(book):
     if hasattr(book.defined_names, "definedName"):  # openpyxl 3.0: one list, scopes as ids
-        for name in book.defined_names.definedName:
-            scope = "workbook" if name.localSheetId is None else book.sheetnames[int(name.localSheetId)]
-            yield ["name", name.name, scope, name.attr_text]
-        return
-    for key, value in book.defined_names.items():
-        yield ["name", key, "workbook", value.attr_text]
-    for sheet in book._sheets:
-        for key, value in getattr(sheet, "defined_names", {}).items():
-            yield ["name", key, sheet.title, value.attr_text]
+        return [["name", n.name, "workbook" if n.localSheetId is None
+                 else book.sheetnames[int(n.localSheetId)], n.attr_text]
+                for n in book.defined_names.definedName]
+    scopes = [("workbook", book.defined_names)] + [
+        (sheet.title, getattr(sheet, "defined_names", {})) for sheet in book._sheets]
+    return [["name", key, scope, value.attr_text] for scope, names in scopes
+            for key, value in names.items()]
 
 
 book = openpyxl.load_workbook(sys.argv[1])

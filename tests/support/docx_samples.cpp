@@ -107,7 +107,8 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
   part("/word/styles.xml", Root("styles", styles), "styles");
 
   std::string body, sect_pr;
-  if (!s.heading.empty()) body += Paragraph(s.heading, "<w:pStyle w:val='" + s.heading_style_id + "'/>");
+  if (!s.heading.empty())
+    body += Paragraph(s.heading, "<w:pStyle w:val='" + s.heading_style_id + "'/>");
   for (size_t i = 0; i < s.paragraphs.size(); ++i) {
     std::string before, after;
     if (i == 0 && s.bookmark) {
@@ -163,7 +164,7 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
   }
   if (s.table) {
     std::string row = "<w:tr>";
-    for (const char* col : {"0", "1"}) row += "<w:tc>" + Paragraph(std::string("格") + col) + "</w:tc>";
+    for (const char* text : {"格一", "格二"}) row += "<w:tc>" + Paragraph(text) + "</w:tc>";
     body += "<w:tbl><w:tblGrid><w:gridCol w:w='3000'/><w:gridCol w:w='3000'/></w:tblGrid>" + row +
             "</w:tr>" + row + "</w:tr></w:tbl>";
   }
@@ -177,7 +178,8 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
     writer.AddRelationship(main, "http://schemas.microsoft.com/office/2006/relationships/vbaProject",
                            "/word/vbaProject.bin");
   }
-  writer.SetPart(main, Root("document", "<w:body>" + body + "<w:sectPr>" + sect_pr + "</w:sectPr></w:body>"),
+  writer.SetPart(main,
+                 Root("document", "<w:body>" + body + "<w:sectPr>" + sect_pr + "</w:sectPr></w:body>"),
                  s.macros ? "application/vnd.ms-word.document.macroEnabled.main+xml"
                           : kWordType + "document.main+xml");
   return writer.Save(SystemFileSystem(), path, err);

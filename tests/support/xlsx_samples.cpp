@@ -83,11 +83,10 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, bool dxf_reversed,
   for (const XlsxCell& c : sheet.cells) {
     const int r = std::stoi(c.ref.substr(c.ref.find_first_of("0123456789")));
     if (r != row) {
-      const bool shaped = sheet.rows_and_columns;
-      rows += (row ? "</row>" : "") +
-              F("<row r='{}'{}>", r, shaped && r == 2   ? " ht='30' customHeight='1'"
-                                     : shaped && r == 3 ? " hidden='1'"
-                                                        : "");
+      const char* shape = !sheet.rows_and_columns ? ""
+                          : r == 2                ? " ht='30' customHeight='1'"
+                          : r == 3                ? " hidden='1'" : "";
+      rows += (row ? "</row>" : "") + F("<row r='{}'{}>", r, shape);
       row = r;
     }
     rows += F("<c r='{}'", c.ref) + (c.style ? F(" s='{}'", c.style) : "");
@@ -119,15 +118,14 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, bool dxf_reversed,
              "operator='greaterThan'><formula>15</formula></cfRule></conditionalFormatting>",
              dxf_reversed ? 1 : 0);
   }
-  if (ids.count("link"))
-    xml += F("<hyperlinks><hyperlink ref='A1' r:id='{}'/></hyperlinks>", ids["link"]);
-  xml += "<pageMargins left='0.7' right='0.7' top='0.75' bottom='0.75' header='0.3' footer='0.3'/>";
-  if (ids.count("printer"))
-    xml += F("<pageSetup orientation='landscape' r:id='{}'/>", ids["printer"]);
-  if (ids.count("image")) xml += F("<drawing r:id='{}'/>", ids["image"]);
-  if (ids.count("notes")) xml += F("<legacyDrawing r:id='{}'/>", ids["notes"]);
-  if (ids.count("table"))
-    xml += F("<tableParts count='1'><tablePart r:id='{}'/></tableParts>", ids["table"]);
+  for (const auto& [key, element] : std::vector<std::pair<std::string, std::string>>{
+           {"link", "<hyperlinks><hyperlink ref='A1' r:id='{}'/></hyperlinks>"},
+           {"", "<pageMargins left='0.7' right='0.7' top='0.75' bottom='0.75' header='0' footer='0'/>"},
+           {"printer", "<pageSetup orientation='landscape' r:id='{}'/>"},
+           {"image", "<drawing r:id='{}'/>"}, {"notes", "<legacyDrawing r:id='{}'/>"},
+           {"table", "<tableParts count='1'><tablePart r:id='{}'/></tableParts>"}}) {
+    if (key.empty() || ids.count(key)) xml += key.empty() ? element : F(element, ids[key]);
+  }
   return xml + "</worksheet>";
 }
 
