@@ -150,25 +150,21 @@ std::string ChartDrawing(const std::string& id) {
 }
 
 std::string Chart(const std::string& data_sheet) {
-  std::string axes;
-  for (auto [kind, id, pos] : {std::tuple{"cat", 1, "b"}, {"val", 2, "l"}}) {
-    axes += F("<c:{}Ax><c:axId val='{}'/><c:scaling><c:orientation val='minMax'/></c:scaling>"
-              "<c:axPos val='{}'/><c:crossAx val='{}'/></c:{}Ax>", kind, id, pos, 3 - id, kind);
-  }
   return F("<c:chartSpace{}><c:chart><c:plotArea><c:barChart><c:barDir val='col'/><c:grouping "
            "val='clustered'/><c:ser><c:idx val='0'/><c:order val='0'/><c:val><c:numRef><c:f>'{}'!"
            "$B$1:$B$3</c:f></c:numRef></c:val></c:ser><c:axId val='1'/><c:axId val='2'/>"
-           "</c:barChart>{}</c:plotArea></c:chart></c:chartSpace>", kDrawingNs, data_sheet, axes);
+           "</c:barChart><c:catAx><c:axId val='1'/><c:scaling/><c:axPos val='b'/><c:crossAx val='2'/>"
+           "</c:catAx><c:valAx><c:axId val='2'/><c:scaling/><c:axPos val='l'/><c:crossAx val='1'/>"
+           "</c:valAx></c:plotArea></c:chart></c:chartSpace>", kDrawingNs, data_sheet);
 }
 
 /// Notes as the spreadsheet programs draw them: a shape in the block of ids 1024-2047.
 const char* kNotesVml =
     "<xml xmlns:v='urn:schemas-microsoft-com:vml' xmlns:o='urn:schemas-microsoft-com:office:"
     "office' xmlns:x='urn:schemas-microsoft-com:office:excel'><o:shapelayout v:ext='edit'><o:idmap "
-    "v:ext='edit' data='1'/></o:shapelayout><v:shape id='_x0000_s1025' type='#_x0000_t202' "
-    "style='position:absolute;margin-left:60pt;width:108pt;height:60pt;visibility:hidden'><x:"
-    "ClientData ObjectType='Note'><x:Anchor>1, 15, 0, 2, 3, 15, 3, 16</x:Anchor><x:Row>0</x:Row>"
-    "<x:Column>0</x:Column></x:ClientData></v:shape></xml>";
+    "v:ext='edit' data='1'/></o:shapelayout><v:shape id='_x0000_s1025' type='#_x0000_t202'><x:"
+    "ClientData ObjectType='Note'><x:Row>0</x:Row><x:Column>0</x:Column></x:ClientData></v:shape>"
+    "</xml>";
 
 }  // namespace
 

@@ -36,11 +36,7 @@ struct XlsxSheet {
 };
 
 /// A defined name: of the workbook, or of the sheet at index `sheet` only.
-struct XlsxName {
-  std::string name;
-  int sheet = -1;
-  std::string refers_to;
-};
+struct XlsxName { std::string name; int sheet = -1; std::string refers_to; };
 
 /// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
 /// built-in date format 14, 5 + k the custom number format `formats[k]` (ids from 164).
