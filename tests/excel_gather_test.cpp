@@ -149,9 +149,7 @@ class ExcelGatherTest : public ::testing::Test {
   TempDir dir;
 };
 
-// openpyxl reads every sheet of the sources, renamed where taken, before the last blank one;
-// LibreOffice converts the workbook.
-TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsIndependentReadersSeeThem) {
+TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAndCarriesWhatItNeeds) {
   const std::vector<std::string> sources = WriteSamples();
   std::vector<std::string> before;
   for (const std::string& s : sources) before.push_back(testing::ReadAll(s));
@@ -160,6 +158,41 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsIndependentReade
 
   EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{});
   for (size_t i = 0; i < sources.size(); ++i) EXPECT_EQ(testing::ReadAll(sources[i]), before[i]);
+
+  // What the reader does not show: the picture, the charts' data, the page setup, the styles
+  // and the note shapes. That each lands on its sheet the package checker and the reader prove.
+  auto package = Package::Open(SystemFileSystem(), dir / "out.xlsx", &err);
+  ASSERT_TRUE(package) << err;
+  EXPECT_EQ(PartsOfType(*package, "image/png"), testing::TinyPng(0x80));
+  const std::string charts = PartsOfType(*package, "drawingml.chart+xml");
+  for (const std::string& data : {std::string("'Data'!$B$1"), "'" + kLong2 + "'!$B$1"})
+    EXPECT_NE(charts.find(data), std::string::npos) << data;
+  // Printer settings belong to the machine that printed; they are left behind, the setup kept.
+  EXPECT_NE(PartsOfType(*package, "worksheet+xml").find("<pageSetup orientation=\"landscape\"/>"),
+            std::string::npos);
+
+  // Styles are merged by value: the sources' plain and bold fonts and their two custom
+  // formats are each held once, beside the workbook's own default font.
+  std::string bytes;
+  pugi::xml_document styles;
+  ASSERT_TRUE(package->Read("/xl/styles.xml", &bytes, &err) && ParseXml(bytes, "s", &styles, &err));
+  for (const auto& [list, count] : {std::pair{"fonts", 3}, {"numFmts", 2}, {"dxfs", 2}}) {
+    const pugi::xml_node node = styles.child("styleSheet").child(list);
+    EXPECT_EQ(std::distance(node.begin(), node.end()), count) << list;
+  }
+
+  // Both sources numbered their note shapes from block 1; the workbook needs distinct blocks.
+  const std::string vml = PartsOfType(*package, "vmlDrawing");
+  std::set<int> blocks;
+  for (size_t at = vml.find("data="); at != std::string::npos; at = vml.find("data=", at + 1)) {
+    const int block = std::stoi(vml.substr(at + 6));
+    blocks.insert(block);
+    EXPECT_NE(vml.find("_x0000_s" + std::to_string(1024 * block + 1)), std::string::npos) << block;
+  }
+  EXPECT_EQ(blocks.size(), 2u);
+
+  // LibreOffice converts the workbook; openpyxl reads every sheet of the sources, renamed where
+  // taken, before the last blank one.
   if (!testing::Shell("test -x /usr/bin/soffice && command -v pdftotext").empty()) {
     const std::string text = testing::Shell(
         "cd '" + dir.path() + "' && timeout 180 /usr/bin/soffice --headless -env:UserInstallation="
@@ -200,42 +233,6 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAsIndependentReade
            "name\tTotal\t销售数据 (2)" + c_a1}) {
     EXPECT_TRUE(names.count(name)) << name;
   }
-}
-
-// What the reader does not show: the picture, the charts' data, the page setup, the styles and
-// the note shapes. That each lands on its sheet the package checker and the reader prove.
-TEST_F(ExcelGatherTest, CarriesPicturesChartsNotesAndStylesOnce) {
-  std::string err, bytes;
-  ASSERT_TRUE(Gather(SystemFileSystem(), WriteSamples(), dir / "out.xlsx", &err)) << err;
-  auto result = Package::Open(SystemFileSystem(), dir / "out.xlsx", &err);
-  ASSERT_TRUE(result) << err;
-
-  EXPECT_EQ(PartsOfType(*result, "image/png"), testing::TinyPng(0x80));
-  const std::string charts = PartsOfType(*result, "drawingml.chart+xml");
-  for (const std::string& data : {std::string("'Data'!$B$1"), "'" + kLong2 + "'!$B$1"})
-    EXPECT_NE(charts.find(data), std::string::npos) << data;
-  // Printer settings belong to the machine that printed; they are left behind, the setup kept.
-  EXPECT_NE(PartsOfType(*result, "worksheet+xml").find("<pageSetup orientation=\"landscape\"/>"),
-            std::string::npos);
-
-  // Styles are merged by value: the sources' plain and bold fonts and their two custom
-  // formats are each held once, beside the workbook's own default font.
-  pugi::xml_document styles;
-  ASSERT_TRUE(result->Read("/xl/styles.xml", &bytes, &err) && ParseXml(bytes, "s", &styles, &err));
-  for (const auto& [list, count] : {std::pair{"fonts", 3}, {"numFmts", 2}, {"dxfs", 2}}) {
-    const pugi::xml_node node = styles.child("styleSheet").child(list);
-    EXPECT_EQ(std::distance(node.begin(), node.end()), count) << list;
-  }
-
-  // Both sources numbered their note shapes from block 1; the workbook needs distinct blocks.
-  const std::string vml = PartsOfType(*result, "vmlDrawing");
-  std::set<int> blocks;
-  for (size_t at = vml.find("data="); at != std::string::npos; at = vml.find("data=", at + 1)) {
-    const int block = std::stoi(vml.substr(at + 6));
-    blocks.insert(block);
-    EXPECT_NE(vml.find("_x0000_s" + std::to_string(1024 * block + 1)), std::string::npos) << block;
-  }
-  EXPECT_EQ(blocks.size(), 2u);
 }
 
 TEST_F(ExcelGatherTest, CopiesOfOneWorkbookTakeNumberedNamesAndReferToTheirOwnSheets) {
