@@ -256,8 +256,12 @@ TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) 
     std::function<void(FaultyFileSystem&, const std::string&)> spoil;
   } cases[] = {
       {"vanished", [](auto&, const std::string& b) { std::remove(b.c_str()); }},
-      {"rewritten",
-       [&](auto&, const std::string& b) { WriteXlsx(SystemFileSystem(), b, BookA(), &err); }},
+      {"rewritten",  // the same parts, one text changed
+       [&](auto&, const std::string& b) {
+         XlsxBook changed = BookB();
+         changed.sheets[0].cells[0].value = "changed";
+         WriteXlsx(SystemFileSystem(), b, changed, &err);
+       }},
       {"refused", [](auto& fs, auto&) { fs.FailWhen(Op::OpenRead, "b.xlsx", EACCES); }},
       {"unreadable", [](auto& fs, auto&) { fs.FailWhen(Op::Read, "b.xlsx", EIO, 100); }},
   };
