@@ -19,10 +19,7 @@
 namespace quorvane::office {
 namespace {
 
-using testing::DocxSample;
-using testing::FaultyFileSystem;
-using testing::Shell;
-using testing::TempDir;
+using namespace testing;
 
 bool Join(FileSystem& fs, const std::vector<std::string>& sources, const std::string& destination,
           std::string* err) {
