@@ -8,9 +8,11 @@
 
 #include "filetasks/file_merge_run.h"
 #include "office/package.h"
+#include "support/docx_samples.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
+#include "support/xlsx_samples.h"
 
 namespace quorvane {
 namespace {
@@ -19,44 +21,12 @@ using namespace testing;
 using office::PackageWriter;
 using Op = FaultyFileSystem::Op;
 
-const std::string kDone = Msg("操作完成！", Icon::Information);
-const std::string kCreate = Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo);
-const std::string kWordNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
-const std::string kStrictWordNs = "http://purl.oclc.org/ooxml/wordprocessingml/main";
-const std::string kSheetNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-const std::string kTypes = "application/vnd.openxmlformats-officedocument.";
-
-// A document with one paragraph, or with `strict` in Strict form.
-void WriteDocument(const std::string& path, const std::string& text, bool strict = false) {
-  PackageWriter w;
-  w.SetPart("/word/document.xml",
-            "<w:document xmlns:w=\"" + (strict ? kStrictWordNs : kWordNs) +
-                "\"><w:body><w:p><w:r><w:t>" + text + "</w:t></w:r></w:p></w:body></w:document>",
-            kTypes + "wordprocessingml.document.main+xml");
-  w.AddRelationship("/", strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument"
-                                : office::reltype::kOfficeDocument,
-                    "/word/document.xml");
+// A one-paragraph document, or a workbook with one sheet, named by `text`.
+void WriteSample(const std::string& path, const std::string& text, bool workbook = false) {
   std::string err;
-  ASSERT_TRUE(w.Save(SystemFileSystem(), path, &err)) << err;
-}
-
-// A workbook with one sheet named `sheet` holding one number.
-void WriteWorkbook(const std::string& path, const std::string& sheet) {
-  PackageWriter w;
-  w.SetPart("/xl/workbook.xml",
-            "<workbook xmlns=\"" + kSheetNs + "\" xmlns:r=\"http://schemas.openxmlformats.org/"
-            "officeDocument/2006/relationships\"><sheets><sheet name=\"" + sheet +
-                "\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>",
-            kTypes + "spreadsheetml.sheet.main+xml");
-  w.SetPart("/xl/worksheets/sheet1.xml",
-            "<worksheet xmlns=\"" + kSheetNs +
-                "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData></worksheet>",
-            kTypes + "spreadsheetml.worksheet+xml");
-  w.AddRelationship("/", office::reltype::kOfficeDocument, "/xl/workbook.xml");
-  w.AddRelationship("/xl/workbook.xml", std::string(office::reltype::kRoot) + "worksheet",
-                    "/xl/worksheets/sheet1.xml");
-  std::string err;
-  ASSERT_TRUE(w.Save(SystemFileSystem(), path, &err)) << err;
+  const XlsxBook book{.sheets = {{.name = text, .cells = {{"A1", 'n', "1"}}}}};
+  ASSERT_TRUE(workbook ? WriteXlsx(SystemFileSystem(), path, book, &err)
+                       : WriteDocx({.paragraphs = {text}}, path, &err)) << err;
 }
 
 // Stands in for LibreOffice: a legacy file "converts" to a copy of `docx`, and a result to
@@ -84,8 +54,8 @@ class OfficeMergeRunTest : public ::testing::Test {
     dir.MakeFolder("src");
     dir.MakeFolder("tmp");  // the temporary-files folder of the run, to see what it leaves
     ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    WriteDocument(dir / "src/1.docx", "one");
-    WriteDocument(dir / "src/2.docx", "two");
+    WriteSample(dir / "src/1.docx", "one");
+    WriteSample(dir / "src/2.docx", "two");
     converter.docx = dir / "src/1.docx";
   }
   ~OfficeMergeRunTest() override {
@@ -98,9 +68,10 @@ class OfficeMergeRunTest : public ::testing::Test {
     last.Set(fields);
     return RunFileMerge(fs, last, converter);
   }
-  std::unique_ptr<office::Package> Result(const std::string& path) {
+  std::string MainPart(const std::string& path) {
     std::string err;
-    return office::Package::Open(SystemFileSystem(), path, &err);
+    const auto package = office::Package::Open(SystemFileSystem(), path, &err);
+    return package ? package->MainPart() : err;
   }
 
   const std::optional<std::string> saved_tmpdir =
@@ -111,8 +82,8 @@ class OfficeMergeRunTest : public ::testing::Test {
 };
 
 TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
-  WriteWorkbook(dir / "src/a.xlsx", "a");
-  WriteWorkbook(dir / "src/b.xlsx", "b");
+  WriteSample(dir / "src/a.xlsx", "a", true);
+  WriteSample(dir / "src/b.xlsx", "b", true);
   const std::string p = "正在合并文件...";
   for (const auto& [fields, main] :
        {std::pair{std::string(""), "/word/document.xml"},
@@ -120,13 +91,12 @@ TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
                   "/xl/workbook.xml"}}) {
     ui.answers = {Answer::Yes};
     EXPECT_EQ(Run(fields), RunOutcome::Completed);
-    EXPECT_EQ(last.events, (Events{kCreate, Pointer(true), CaptionTo(p + "0%"),
-                                   CaptionTo(p + "50%"), CaptionTo(p + "100%"),
-                                   CaptionTo("正在保存文件..."), Pointer(false), kDone,
-                                   CaptionTo("批合并文件")}));
-    const auto result = Result(last.texts["txtDestinationPath"]);
-    ASSERT_TRUE(result) << fields;
-    EXPECT_EQ(result->MainPart(), main);
+    EXPECT_EQ(last.events,
+              (Events{Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo),
+                      Pointer(true), CaptionTo(p + "0%"), CaptionTo(p + "50%"),
+                      CaptionTo(p + "100%"), CaptionTo("正在保存文件..."), Pointer(false),
+                      Msg("操作完成！", Icon::Information), CaptionTo("批合并文件")}));
+    EXPECT_EQ(MainPart(last.texts["txtDestinationPath"]), main) << fields;
     // The permissions of the file the run made, as of any new file, not a temporary's.
     EXPECT_EQ(std::filesystem::status(last.texts["txtDestinationPath"]).permissions(),
               std::filesystem::status(dir.Write("new", "")).permissions());
@@ -157,8 +127,15 @@ TEST_F(OfficeMergeRunTest, AFailureLeavesTheDestinationAsItWas) {
 }
 
 TEST_F(OfficeMergeRunTest, SourcesItCannotTakeAreRefusedByNameBeforeAnythingIsWritten) {
-  WriteDocument(dir / "strict.docx", "s", true);
-  WriteWorkbook(dir / "book.docx", "a");
+  PackageWriter strict;  // the same parts under the Strict namespaces
+  strict.SetPart("/word/document.xml", "<w:document xmlns:w=\"http://purl.oclc.org/ooxml/"
+                 "wordprocessingml/main\"><w:body/></w:document>",
+                 "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
+  strict.AddRelationship("/", "http://purl.oclc.org/ooxml/officeDocument/relationships/"
+                         "officeDocument", "/word/document.xml");
+  std::string err;
+  ASSERT_TRUE(strict.Save(SystemFileSystem(), dir / "strict.docx", &err)) << err;
+  WriteSample(dir / "book.docx", "a", true);
   const std::string zip = ReadAll(dir / "src/1.docx");
   const std::string damaged = "不是有效的 Word 文档（文件已损坏，或不是 Office Open XML 格式的文档）";
   const std::string no_converter = "读取旧格式的 Word 文档需要 LibreOffice 转换，但它没有安装。"
@@ -216,8 +193,7 @@ TEST_F(OfficeMergeRunTest, ConversionsWorkInAPrivateFolderThatIsRemovedAfterward
   EXPECT_EQ(last.messages.back(), SystemError("无法转换文件“" + dir / "src/3.doc" + "”"));
   // The result saved natively, converted back, and copied over the destination: here the
   // fake's "conversion" keeps the package, so it opens as one.
-  ASSERT_TRUE(Result(dir / "out/all.doc"));
-  EXPECT_EQ(Result(dir / "out/all.doc")->MainPart(), "/word/document.xml");
+  EXPECT_EQ(MainPart(dir / "out/all.doc"), "/word/document.xml");
 }
 
 // The real converter, when LibreOffice is installed: a legacy source and a legacy result.

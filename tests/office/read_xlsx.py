@@ -1,11 +1,8 @@
-"""Prints what openpyxl reads from a workbook, one fact a line, fields split by tabs:
-  sheet NAME KIND            for each sheet in order (KIND work or chart)
-  cell REF VALUE FORMAT BOLD FILL BORDER    for each cell holding something
-  merged RANGE / width COLUMN WIDTH / freeze CELL / print_area RANGES / charts COUNT
-  table NAME REF COLUMNS / cf RANGE TYPE FORMULAS FILL / link REF TARGET / comment REF TEXT
-  row NUMBER HEIGHT HIDDEN / hidden_column COLUMN
-  name NAME SCOPE TEXT       for each defined name (SCOPE the sheet's name or "workbook")
-VALUE is JSON; dates read as ISO text."""
+"""Prints what openpyxl reads from a workbook, one fact a line, fields split by tabs: for each
+sheet in order "sheet NAME KIND" (work or chart), then its cells (REF, VALUE as JSON with dates
+as ISO text, FORMAT, BOLD, FILL, BORDER), merged ranges, widths, panes, print area, tables,
+conditional formats, links, comments, rows and hidden columns; last "name NAME SCOPE TEXT" for
+each defined name, SCOPE a sheet's name or "workbook"."""
 import datetime
 import json
 import sys
@@ -13,76 +10,51 @@ import sys
 import openpyxl
 
 
-def cell_value(value):
-    if isinstance(value, (datetime.datetime, datetime.date, datetime.time)):
-        return value.isoformat()
-    return value
-
-
 def sheet_lines(sheet):
     if not hasattr(sheet, "iter_rows"):
-        yield ["sheet", sheet.title, "chart"]
-        yield ["charts", str(len(sheet._charts))]
-        return
-    yield ["sheet", sheet.title, "work"]
-    for row in sheet.iter_rows():
-        for cell in row:
-            if cell.value is None:
-                continue
+        return [["sheet", sheet.title, "chart"], ["charts", str(len(sheet._charts))]]
+    lines, notes = [["sheet", sheet.title, "work"]], []
+    for cell in (c for row in sheet.iter_rows() for c in row):
+        value = cell.value
+        if isinstance(value, (datetime.datetime, datetime.date, datetime.time)):
+            value = value.isoformat()
+        if value is not None:
             fill = cell.fill.fgColor.rgb if cell.fill.fill_type == "solid" else ""
-            yield ["cell", cell.coordinate, json.dumps(cell_value(cell.value), ensure_ascii=False),
-                   cell.number_format, str(bool(cell.font.b)), str(fill),
-                   str(cell.border.left.style)]
-    for merged in sorted(str(r) for r in sheet.merged_cells.ranges):
-        yield ["merged", merged]
-    for key, dim in sorted(sheet.column_dimensions.items()):
-        if dim.customWidth:
-            yield ["width", key, "%.2f" % dim.width]
-    if sheet.freeze_panes:
-        yield ["freeze", sheet.freeze_panes]
-    if sheet.print_area:
-        yield ["print_area", str(sheet.print_area)]
-    for table in sheet.tables.values():
-        yield ["table", table.name, table.ref, ",".join(c.name for c in table.tableColumns)]
-    for formatting in sheet.conditional_formatting:
-        for rule in formatting.rules:
-            yield ["cf", str(formatting.sqref), rule.type, ",".join(rule.formula),
-                   str(rule.dxf.fill.bgColor.rgb if rule.dxf and rule.dxf.fill else None)]
-    for row in sheet.iter_rows():
-        for cell in row:
-            if cell.hyperlink is not None:
-                yield ["link", cell.coordinate, str(cell.hyperlink.target)]
-            if cell.comment is not None:
-                yield ["comment", cell.coordinate, cell.comment.text]
-    for key, dim in sorted(sheet.row_dimensions.items()):
-        if dim.customHeight or dim.hidden:
-            yield ["row", str(key), str(dim.height), str(dim.hidden)]
-    for key, dim in sorted(sheet.column_dimensions.items()):
-        if dim.hidden:
-            yield ["hidden_column", key]
+            lines.append(["cell", cell.coordinate, json.dumps(value, ensure_ascii=False),
+                          cell.number_format, str(bool(cell.font.b)), str(fill),
+                          str(cell.border.left.style)])
+        if cell.hyperlink is not None:
+            notes.append(["link", cell.coordinate, str(cell.hyperlink.target)])
+        if cell.comment is not None:
+            notes.append(["comment", cell.coordinate, cell.comment.text])
+    lines += [["merged", r] for r in sorted(str(r) for r in sheet.merged_cells.ranges)]
+    columns = sorted(sheet.column_dimensions.items())
+    lines += [["width", key, "%.2f" % dim.width] for key, dim in columns if dim.customWidth]
+    lines += [["freeze", sheet.freeze_panes]] if sheet.freeze_panes else []
+    lines += [["print_area", str(sheet.print_area)]] if sheet.print_area else []
+    lines += [["table", t.name, t.ref, ",".join(c.name for c in t.tableColumns)]
+              for t in sheet.tables.values()]
+    lines += [["cf", str(f.sqref), rule.type, ",".join(rule.formula),
+               str(rule.dxf.fill.bgColor.rgb if rule.dxf and rule.dxf.fill else None)]
+              for f in sheet.conditional_formatting for rule in f.rules]
+    lines += notes
+    lines += [["row", str(key), str(dim.height), str(dim.hidden)]
+              for key, dim in sorted(sheet.row_dimensions.items())
+              if dim.customHeight or dim.hidden]
+    return lines + [["hidden_column", key] for key, dim in columns if dim.hidden]
 
 
 def name_lines(book):
-    titles = book.sheetnames
     if hasattr(book.defined_names, "definedName"):  # openpyxl 3.0: one list, scopes as ids
-        for name in book.defined_names.definedName:
-            scope = "workbook" if name.localSheetId is None else titles[int(name.localSheetId)]
-            yield ["name", name.name, scope, name.attr_text]
-    else:
-        for key, value in book.defined_names.items():
-            yield ["name", key, "workbook", value.attr_text]
-        for sheet in book._sheets:
-            for key, value in getattr(sheet, "defined_names", {}).items():
-                yield ["name", key, sheet.title, value.attr_text]
+        return [["name", n.name, "workbook" if n.localSheetId is None
+                 else book.sheetnames[int(n.localSheetId)], n.attr_text]
+                for n in book.defined_names.definedName]
+    scopes = [("workbook", book.defined_names)] + [
+        (sheet.title, getattr(sheet, "defined_names", {})) for sheet in book._sheets]
+    return [["name", key, scope, value.attr_text] for scope, names in scopes
+            for key, value in names.items()]
 
 
-def main():
-    book = openpyxl.load_workbook(sys.argv[1])
-    for sheet in book._sheets:
-        for line in sheet_lines(sheet):
-            print("\t".join(line))
-    for line in sorted(name_lines(book)):
-        print("\t".join(line))
-
-
-main()
+book = openpyxl.load_workbook(sys.argv[1])
+for line in [l for s in book._sheets for l in sheet_lines(s)] + sorted(name_lines(book)):
+    print("\t".join(line))

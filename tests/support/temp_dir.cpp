@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,16 @@ std::vector<std::string> Tree(const std::string& folder) {
   }
   std::sort(entries.begin(), entries.end());
   return entries;
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
 }
 
 }  // namespace quorvane::testing

@@ -34,4 +34,7 @@ std::string ReadAll(const std::string& path);
 /// "name -> text", a file "name=content".
 std::vector<std::string> Tree(const std::string& folder);
 
+/// What the shell command `command` prints, its error output discarded.
+std::string Shell(const std::string& command);
+
 }  // namespace quorvane::testing

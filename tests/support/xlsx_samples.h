@@ -25,10 +25,8 @@ struct XlsxSheet {
   std::vector<std::string> merges;
   std::vector<std::pair<int, double>> column_widths;  // 1-based column, width
   bool chart = false;             // a chart sheet plotting B1:B3 of the workbook's first sheet
-  bool image = false;             // a picture anchored at D2
+  bool image = false;             // TinyPng(0x80) anchored at D2
   bool freeze = false;            // the first row frozen
-  std::string local_name;         // a name of this sheet's own scope, referring to its A1
-  std::string print_area;         // e.g. "$A$1:$B$3"
   std::string table;              // a table of this name over A1:A3, its column named by A1
   bool highlight = false;         // B1:B3 over 15 filled red by a conditional format
   std::string link;               // a hyperlink on A1 to this address
@@ -37,26 +35,24 @@ struct XlsxSheet {
   bool printer_settings = false;  // a printer-settings part for its page setup
 };
 
+/// A defined name: of the workbook, or of the sheet at index `sheet` only.
+struct XlsxName { std::string name; int sheet = -1; std::string refers_to; };
+
 /// A sample workbook. Cell styles: 0 plain, 1 bold, 2 yellow fill, 3 thin border, 4 the
 /// built-in date format 14, 5 + k the custom number format `formats[k]` (ids from 164).
+/// Texts are written as they are, so they hold no XML markup characters.
 struct XlsxBook {
   std::vector<XlsxSheet> sheets;
   std::vector<std::string> formats;
   bool fonts_reversed = false;  // the bold font and a green dxf listed before the others
   bool date1904 = false;
   int selected = 0;
-  std::string workbook_name;   // a workbook-wide name referring to the first sheet's A1
+  std::vector<XlsxName> names;
   bool prefixed = false;       // worksheets written with the prefix x: for their elements
   bool external_link = false;  // a link to another workbook, other.xlsx, known to formulas as [1]
 };
 
 /// Writes `book` as an .xlsx file at `path`.
 bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, std::string* err);
-
-/// A small valid PNG picture (red, 4 x 4 pixels).
-std::string SamplePng();
-
-/// A sheet of `rows` rows: a number, a shared string, an inline string and a formula each.
-XlsxSheet LargeSheet(const std::string& name, int rows);
 
 }  // namespace quorvane::testing
