@@ -194,7 +194,8 @@ TEST(WordJoinTest, BaseRootDeclaresTheNamespacesOfTheCopiedContent) {
                                               "</x:body></x:document>"),
             Write(dir, "b.docx", {.paragraphs = {"二"}, .image = true})});
   ASSERT_TRUE(package);
-  pugi::xml_node root = ReadPart(*package, "/word/document.xml").document_element();
+  const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+  pugi::xml_node root = doc.document_element();
   for (const char* prefix : {"r", "wp", "a", "pic", "w14"})
     EXPECT_FALSE(NamespaceOf(root, prefix).empty()) << prefix;
   EXPECT_STREQ(root.attribute("mc:Ignorable").value(), "w14");
@@ -211,7 +212,8 @@ TEST(WordJoinTest, SourceOfSeveralSectionsBeginsOnANewPageAndKeepsItsOwnBreaks) 
                                               "</w:body></w:document>")});
   ASSERT_TRUE(package);
   std::vector<std::string> types;
-  for (pugi::xpath_node sect_pr : ReadPart(*package, "/word/document.xml").select_nodes("//w:sectPr"))
+  const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+  for (pugi::xpath_node sect_pr : doc.select_nodes("//w:sectPr"))
     types.push_back(sect_pr.node().child("w:type").attribute("w:val").value());
   EXPECT_EQ(types, (std::vector<std::string>{"", "nextPage", "continuous"}));
 }
