@@ -1,5 +1,7 @@
 #include "office/word_join.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include <zlib.h>
-
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kDocumentType =
     "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
-constexpr const char* kWordTypeRoot = "application/vnd.openxmlformats-officedocument.wordprocessingml.";
+constexpr const char* kWordTypeRoot =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.";
 
 // Parts that hold macros, or settings only macros use; a plain document carries none of them.
 constexpr const char* kMacroTypes[] = {
@@ -31,7 +32,7 @@ constexpr const char* kMacroTypes[] = {
 // Parts that belong to the document as a whole. A source's are never copied as parts: their
 // entries are merged into the base's (styles, numbering, notes) or the base's own stay.
 constexpr const char* kDocumentWideRelTypes[] = {
-    "styles", "numbering", "settings", "webSettings", "fontTable", "theme",
+    "styles",   "numbering", "settings", "webSettings",      "fontTable", "theme",
     "comments", "footnotes", "endnotes", "glossaryDocument", "customXml",
 };
 
@@ -39,11 +40,11 @@ constexpr const char* kDocumentWideRelTypes[] = {
 enum Shared { kStyles, kNumbering, kComments, kFootnotes, kEndnotes, kSharedCount };
 
 struct SharedKind {
-  const char* rel;     // relationship type, after reltype::kRoot
-  const char* type;    // content type, after kWordTypeRoot
-  const char* name;    // part name when the base has none
-  const char* root;    // root element
-  const char* entry;   // entry element with a w:id, for notes
+  const char* rel;    // relationship type, after reltype::kRoot
+  const char* type;   // content type, after kWordTypeRoot
+  const char* name;   // part name when the base has none
+  const char* root;   // root element
+  const char* entry;  // entry element with a w:id, for notes
 };
 
 constexpr SharedKind kShared[kSharedCount] = {
@@ -176,14 +177,12 @@ bool IsRangeEnd(std::string_view name) {
   return name == "w:permEnd" || name == "w:moveFromRangeEnd" || name == "w:moveToRangeEnd";
 }
 bool IsStyleReference(std::string_view name) {
-  return name == "w:pStyle" || name == "w:rStyle" || name == "w:tblStyle" ||
-         name == "w:basedOn" || name == "w:link" || name == "w:next" ||
-         name == "w:numStyleLink" || name == "w:styleLink";
+  return name == "w:pStyle" || name == "w:rStyle" || name == "w:tblStyle" || name == "w:basedOn" ||
+         name == "w:link" || name == "w:next" || name == "w:numStyleLink" || name == "w:styleLink";
 }
 /// The shared part whose entry the reference element `name` points at, or kSharedCount.
 Shared NoteReferenced(std::string_view name) {
-  if (name == "w:commentRangeStart" || name == "w:commentRangeEnd" ||
-      name == "w:commentReference")
+  if (name == "w:commentRangeStart" || name == "w:commentRangeEnd" || name == "w:commentReference")
     return kComments;
   if (name == "w:footnoteReference") return kFootnotes;
   if (name == "w:endnoteReference") return kEndnotes;
@@ -198,8 +197,8 @@ void SetSectionType(pugi::xml_node sect_pr, const char* type) {
     pugi::xml_node before = sect_pr.first_child();
     while (before) {
       std::string_view name = before.name();
-      if (name != "w:headerReference" && name != "w:footerReference" &&
-          name != "w:footnotePr" && name != "w:endnotePr")
+      if (name != "w:headerReference" && name != "w:footerReference" && name != "w:footnotePr" &&
+          name != "w:endnotePr")
         break;
       before = before.next_sibling();
     }
@@ -218,9 +217,10 @@ struct Source {
   pugi::xml_document document;
   XmlPart parts[kSharedCount];  // the source's own, by their names in the source
   std::map<std::string, pugi::xml_node> styles, nums, abstracts, entries[kSharedCount];
-  std::map<std::string, std::string> style_ids, num_ids, abstract_ids, range_ids,
-      bookmark_names, note_ids[kSharedCount];
+  std::map<std::string, std::string> style_ids, num_ids, abstract_ids, range_ids, bookmark_names,
+      note_ids[kSharedCount];
   std::set<std::string> dropped_bookmarks;
+  std::map<std::string, std::string> restarted;  // a base list -> this source's fresh start
 };
 
 }  // namespace
@@ -276,6 +276,9 @@ struct WordJoin::State {
 
   std::string MapStyle(Source& src, const std::string& id, std::string* err);
   std::string MapNum(Source& src, const std::string& id, std::string* err);
+  void RestartStyleLists(Source& src, pugi::xml_node body);
+  std::pair<std::string, std::string> StyleNumbering(const std::string& style_id);
+  std::string RestartedNum(const std::string& num_id);
   std::string MapAbstractNum(Source& src, const std::string& id, std::string* err);
   std::string MapNote(Source& src, Shared kind, const std::string& id, std::string* err);
   std::string MapRange(Source& src, char kind, const std::string& id);
@@ -442,8 +445,8 @@ void WordJoin::State::CloseLastSection() {
   pugi::xml_node sect_pr = LastElement(body);
   if (std::string_view(sect_pr.name()) != "w:sectPr") sect_pr = body.append_child("w:sectPr");
   pugi::xml_node last = PreviousElement(sect_pr);
-  bool usable = last && std::string_view(last.name()) == "w:p" &&
-                !last.child("w:pPr").child("w:sectPr");
+  bool usable =
+      last && std::string_view(last.name()) == "w:p" && !last.child("w:pPr").child("w:sectPr");
   if (!usable) last = body.insert_child_before("w:p", sect_pr);
   pugi::xml_node p_pr = last.child("w:pPr");
   if (!p_pr) p_pr = last.prepend_child("w:pPr");
@@ -520,7 +523,7 @@ pugi::xml_node WordJoin::State::SharedRoot(Source& src, Shared kind) {
 /// Declares on `target` every namespace in `prefixes` that `source` declares, and marks as
 /// ignorable those the source marks so.
 static void DeclareNamespaces(pugi::xml_node target, pugi::xml_node source,
-                       const std::set<std::string>& prefixes) {
+                              const std::set<std::string>& prefixes) {
   for (const std::string& prefix : prefixes) {
     std::string attribute = "xmlns:" + prefix;
     if (prefix == "xml" || target.attribute(attribute.c_str())) continue;
@@ -568,8 +571,7 @@ std::string WordJoin::State::MapStyle(Source& src, const std::string& id, std::s
   return new_id;
 }
 
-std::string WordJoin::State::MapAbstractNum(Source& src, const std::string& id,
-                                            std::string* err) {
+std::string WordJoin::State::MapAbstractNum(Source& src, const std::string& id, std::string* err) {
   if (auto it = src.abstract_ids.find(id); it != src.abstract_ids.end()) return it->second;
   auto found = src.abstracts.find(id);
   if (found == src.abstracts.end()) return src.abstract_ids[id] = "";
@@ -641,8 +643,82 @@ std::string WordJoin::State::MapNote(Source& src, Shared kind, const std::string
 /// Renumbers in `top` everything that must stay unique across the joined document and maps
 /// style, numbering and note references to the joined document's, copying what it lacks.
 /// Collects in `prefixes` the namespace prefixes the content uses.
-bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src,
-                                   std::set<std::string>* prefixes, std::string* err) {
+// The list (numId, ilvl) that the joined style `style_id` numbers its paragraphs with, through
+// the styles it is based on; empty when it numbers nothing.
+std::pair<std::string, std::string> WordJoin::State::StyleNumbering(const std::string& style_id) {
+  std::string id = style_id;
+  for (int depth = 0; depth < 32 && !id.empty(); ++depth) {
+    pugi::xml_node style =
+        shared[kStyles].Root().find_child_by_attribute("w:style", "w:styleId", id.c_str());
+    if (!style) break;
+    if (pugi::xml_node num_pr = style.child("w:pPr").child("w:numPr"))
+      return {Val(num_pr.child("w:numId")), Val(num_pr.child("w:ilvl"))};
+    id = Val(style.child("w:basedOn"));
+  }
+  return {};
+}
+
+// A list of the base's, counted afresh: the same definition with every level's start restored.
+std::string WordJoin::State::RestartedNum(const std::string& num_id) {
+  pugi::xml_node root = shared[kNumbering].Root();
+  pugi::xml_node num = root.find_child_by_attribute("w:num", "w:numId", num_id.c_str());
+  if (!num) return {};
+  const char* abstract_id = Val(num.child("w:abstractNumId"));
+  pugi::xml_node abstract =
+      root.find_child_by_attribute("w:abstractNum", "w:abstractNumId", abstract_id);
+  const std::string new_id = num_ids.Next();
+  pugi::xml_node before = root.child("w:numIdMacAtCleanup");
+  pugi::xml_node fresh =
+      before ? root.insert_child_before("w:num", before) : root.append_child("w:num");
+  SetAttribute(fresh, "w:numId", new_id);
+  SetAttribute(fresh.append_child("w:abstractNumId"), "w:val", abstract_id);
+  for (pugi::xml_node lvl : abstract.children("w:lvl")) {
+    pugi::xml_node override_node = fresh.append_child("w:lvlOverride");
+    SetAttribute(override_node, "w:ilvl", lvl.attribute("w:ilvl").value());
+    const char* start = Val(lvl.child("w:start"));
+    SetAttribute(override_node.append_child("w:startOverride"), "w:val", *start ? start : "0");
+  }
+  return new_id;
+}
+
+// A paragraph numbered only through a style that the base already had would go on counting
+// from the lists before it. Each base list such a source uses gets a fresh start of its own,
+// shared by that source's paragraphs, so the source's lists count from their start again.
+void WordJoin::State::RestartStyleLists(Source& src, pugi::xml_node body) {
+  if (!shared[kStyles].Root() || !shared[kNumbering].Root()) return;
+  std::map<std::string, std::pair<std::string, std::string>> by_style;
+  std::set<std::string> own;  // lists this source brought: they start afresh already
+  for (const auto& [old_id, new_id] : src.num_ids) own.insert(new_id);
+  ForEachElement(body, [&](pugi::xml_node p) {
+    if (std::string_view(p.name()) != "w:p") return;
+    pugi::xml_node p_pr = p.child("w:pPr");
+    const char* style_id = Val(p_pr.child("w:pStyle"));
+    if (!*style_id || p_pr.child("w:numPr")) return;
+    auto found = by_style.find(style_id);
+    if (found == by_style.end()) found = by_style.emplace(style_id, StyleNumbering(style_id)).first;
+    const auto& [num_id, ilvl] = found->second;
+    if (num_id.empty() || num_id == "0" || own.count(num_id)) return;
+    std::string& restart = src.restarted[num_id];
+    if (restart.empty()) restart = RestartedNum(num_id);
+    if (restart.empty()) return;
+    // numPr follows these in a paragraph's properties.
+    pugi::xml_node after = p_pr.first_child();
+    while (after && (std::string_view(after.name()) == "w:pStyle" ||
+                     std::string_view(after.name()) == "w:keepNext" ||
+                     std::string_view(after.name()) == "w:keepLines" ||
+                     std::string_view(after.name()) == "w:pageBreakBefore" ||
+                     std::string_view(after.name()) == "w:framePr" ||
+                     std::string_view(after.name()) == "w:widowControl"))
+      after = after.next_sibling();
+    pugi::xml_node num_pr =
+        after ? p_pr.insert_child_before("w:numPr", after) : p_pr.append_child("w:numPr");
+    SetAttribute(num_pr.append_child("w:ilvl"), "w:val", ilvl.empty() ? "0" : ilvl);
+    SetAttribute(num_pr.append_child("w:numId"), "w:val", restart);
+  });
+}
+
+bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src, std::set<std::string>* prefixes,
+                                   std::string* err) {
   std::vector<pugi::xml_node> removed;
   bool ok = true;
   auto map_val = [&](pugi::xml_node node, const char* attribute, const std::string& value) {
@@ -695,8 +771,10 @@ bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src,
       if (pugi::xml_attribute anchor = node.attribute("w:anchor"))
         anchor.set_value(MapBookmarkName(src, anchor.value()).c_str());
     }
-    if (pugi::xml_attribute id = node.attribute("w14:paraId")) id.set_value(para_ids.Next().c_str());
-    if (pugi::xml_attribute id = node.attribute("w14:textId")) id.set_value(para_ids.Next().c_str());
+    if (pugi::xml_attribute id = node.attribute("w14:paraId"))
+      id.set_value(para_ids.Next().c_str());
+    if (pugi::xml_attribute id = node.attribute("w14:textId"))
+      id.set_value(para_ids.Next().c_str());
     if (!err->empty()) ok = false;
   });
   if (!ok) return false;
@@ -707,8 +785,7 @@ bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src,
 
 /// Copies what the body's relationship ids reach (images, links, charts, headers, ...) and
 /// rewrites the ids to the joined document's.
-bool WordJoin::State::ImportBodyRelationships(Source& src, pugi::xml_node body,
-                                              std::string* err) {
+bool WordJoin::State::ImportBodyRelationships(Source& src, pugi::xml_node body, std::string* err) {
   std::set<std::string> ids = RelationshipIdsUsed(body);
   if (ids.empty()) return true;
   std::map<std::string, std::string> id_map;
@@ -778,8 +855,7 @@ bool WordJoin::State::SpillHeldBody(std::string* err) {
 // Writes the main part: the tree up to the mark, every spilled body in turn, then the rest.
 PartProducer WordJoin::State::MainPartProducer(
     std::shared_ptr<const std::pair<std::string, std::string>> ends) {
-  return [this, ends, next = size_t{0}](std::string* piece, bool* done,
-                                        std::string* err) mutable {
+  return [this, ends, next = size_t{0}](std::string* piece, bool* done, std::string* err) mutable {
     *done = false;
     if (next == 0) {
       *piece = ends->first;
@@ -848,6 +924,7 @@ bool WordJoin::Append(const Package& source, FileSystem* fs, const std::string& 
   if (!s.RemapContent(body, src, &prefixes, &error) ||
       !s.ImportBodyRelationships(src, body, &error))
     return s.Fail(error, err);
+  s.RestartStyleLists(src, body);
   s.AppendBody(body);
   DeclareNamespaces(s.document.Root(), src.document.document_element(), prefixes);
   return true;
@@ -865,13 +942,14 @@ bool WordJoin::Save(FileSystem& fs, const std::string& path, std::string* err) {
     const size_t at = text.find(mark);
     auto ends = std::make_shared<const std::pair<std::string, std::string>>(
         text.substr(0, at), text.substr(at + mark.size()));
-    s.writer.SetStreamedPart(s.main_part, [&s, ends] { return s.MainPartProducer(ends); },
-                             kDocumentType);
+    s.writer.SetStreamedPart(
+        s.main_part, [&s, ends] { return s.MainPartProducer(ends); }, kDocumentType);
   } else {
     s.writer.SetPart(s.main_part, SaveXml(s.document.doc), kDocumentType);
   }
   for (const XmlPart& part : s.shared) {
-    if (!part.name.empty()) s.writer.SetPart(part.name, SaveXml(part.doc), s.writer.ContentType(part.name));
+    if (!part.name.empty())
+      s.writer.SetPart(part.name, SaveXml(part.doc), s.writer.ContentType(part.name));
   }
   return s.writer.Save(fs, path, err);
 }

@@ -99,6 +99,9 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
       "</w:style>" +
       Style("paragraph", s.heading_style_id, "heading 1",
             "<w:basedOn w:val='Normal'/><w:rPr><w:b/><w:sz w:val='40'/></w:rPr>");
+  if (s.lists)  // numbered lists by style, as "List Number" numbers its paragraphs
+    styles += Style("paragraph", "ListNumber", "List Number",
+                    "<w:pPr><w:numPr><w:numId w:val='1'/></w:numPr></w:pPr>");
   if (!s.note_style_name.empty()) {
     styles += Style("paragraph", "Note", s.note_style_name,
                     "<w:basedOn w:val='Normal'/><w:link w:val='NoteChar'/><w:rPr><w:i/></w:rPr>") +
@@ -133,9 +136,9 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
                                "<w:num w:numId='1'><w:abstractNumId w:val='0'/></w:num>"
                                "<w:num w:numId='2'><w:abstractNumId w:val='1'/></w:num>"),
          "numbering");
-    for (int num : {1, 1, 2, 2})
-      body += Paragraph("列表项", "<w:numPr><w:ilvl w:val='0'/><w:numId w:val='" +
-                                     std::to_string(num) + "'/></w:numPr>");
+    for (int i = 0; i < 2; ++i) body += Paragraph("列表项", "<w:pStyle w:val='ListNumber'/>");
+    for (int i = 0; i < 2; ++i)
+      body += Paragraph("列表项", "<w:numPr><w:ilvl w:val='0'/><w:numId w:val='2'/></w:numPr>");
   }
   if (s.hyperlink) {
     body += "<w:p><w:hyperlink r:id='" +
