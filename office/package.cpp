@@ -630,8 +630,11 @@ class ProducedParts {
       made = entry.streamed ? MeasureStreamed(entry) : ProduceWhole(entry);
     }
     if (!made) return false;
-    if (!entry.streamed) entry.size = entry.pending.size();
-    StartNextAfter(entry);
+    // A streamed part is produced while libzip reads it, so nothing is made beside it.
+    if (!entry.streamed) {
+      entry.size = entry.pending.size();
+      StartNextAfter(entry);
+    }
     return true;
   }
 
