@@ -13,13 +13,16 @@ packages=(
   # The document engine, and LibreOffice's converter for .doc/.xls/.rtf/.odt/.ods (headless;
   # its recommends, such as the equation editor, are not needed to convert). The tests read
   # the results with the Python readers and check LibreOffice's PDF of them with poppler.
-  libzip-dev libpugixml-dev
+  libzip-dev libpugixml-dev zlib1g-dev
   libreoffice-writer-nogui libreoffice-calc-nogui fonts-liberation2
   python3-docx python3-openpyxl python3-docxcompose poppler-utils
 )
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  # A desktop LibreOffice converts as well; installing the headless one would remove it.
+  case $p in *-nogui) installed "${p%-nogui}" && continue ;; esac
+  installed "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
