@@ -34,4 +34,8 @@ bool IsSingleName(std::string_view name);
 /// Trims blanks at both ends; used only to test whether a box is empty.
 std::string_view Trimmed(std::string_view text);
 
+/// `text` with the ASCII letters in lower case, as names that ignore ASCII letter case
+/// (the part names of a document package) are compared.
+std::string AsciiLower(std::string_view text);
+
 }  // namespace quorvane::path

@@ -484,19 +484,6 @@ int Mapped(const std::vector<int>& map, int index) {
 
 // --- Sources -----------------------------------------------------------------------------
 
-bool ReadWhole(FileSystem& fs, const std::string& path, std::string* bytes, std::string* err) {
-  auto file = fs.OpenRead(path, err);
-  if (!file) return false;
-  bytes->clear();
-  char buffer[1 << 16];
-  for (;;) {
-    const long long got = file->Read(buffer, sizeof buffer, err);
-    if (got < 0) return false;
-    if (got == 0) return true;
-    bytes->append(buffer, static_cast<size_t>(got));
-  }
-}
-
 std::string NotAWorkbook(const std::string& path, const std::string& why) {
   return "无法读取文件“" + path + "”：不是有效的 Excel 工作簿（" + why + "）";
 }
@@ -1074,7 +1061,7 @@ bool ExcelGather::Add(const Package& source, const std::string& path, std::strin
   src.path = path;
   {
     std::string bytes;
-    if (!ReadWhole(s.fs, path, &bytes, err)) return false;
+    if (!ReadWholeFile(s.fs, path, &bytes, err)) return false;
     src.size = bytes.size();
     src.digest = std::hash<std::string>{}(bytes);
   }
@@ -1161,7 +1148,7 @@ bool ExcelGather::State::OpenSource(size_t index, std::string* err) {
   open_index = static_cast<size_t>(-1);
   const Source& src = sources[index];
   std::string bytes;
-  if (!ReadWhole(fs, src.path, &bytes, err)) return false;
+  if (!ReadWholeFile(fs, src.path, &bytes, err)) return false;
   if (bytes.size() != src.size || std::hash<std::string>{}(bytes) != src.digest) {
     *err = DescribeFailure("无法读取文件", src.path, "文件在合并过程中被改动了");
     return false;

@@ -20,11 +20,7 @@ constexpr const char* kRelationshipsType =
     "application/vnd.openxmlformats-package.relationships+xml";
 constexpr const char* kStrictRelationshipRoot = "http://purl.oclc.org/ooxml/";
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using path::AsciiLower;
 
 std::string DocumentFailure(const std::string& file, const std::string& reason) {
   return "无法打开文档“" + file + "”：" + reason;
@@ -110,14 +106,20 @@ bool ParseRelationships(std::string_view bytes, const std::string& part,
   return true;
 }
 
-std::string RelationshipsXml(const std::vector<Relationship>& list) {
-  pugi::xml_document doc;
+// A new package part of our own: the declaration and the root `name` in namespace `uri`.
+pugi::xml_node NewPackageXml(pugi::xml_document& doc, const char* name, const char* uri) {
   auto declaration = doc.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
   declaration.append_attribute("encoding") = "UTF-8";
   declaration.append_attribute("standalone") = "yes";
-  auto root = doc.append_child("Relationships");
-  root.append_attribute("xmlns") = ns::kPackageRel;
+  auto root = doc.append_child(name);
+  root.append_attribute("xmlns") = uri;
+  return root;
+}
+
+std::string RelationshipsXml(const std::vector<Relationship>& list) {
+  pugi::xml_document doc;
+  auto root = NewPackageXml(doc, "Relationships", ns::kPackageRel);
   for (const auto& rel : list) {
     auto node = root.append_child("Relationship");
     node.append_attribute("Id") = rel.id.c_str();
@@ -184,7 +186,7 @@ std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string
   const zip_int64_t count = zip_get_num_entries(archive.zip, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
     const char* entry = zip_get_name(archive.zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-    if (entry) archive.entries.emplace(Lower("/" + std::string(entry)), i);
+    if (entry) archive.entries.emplace(AsciiLower("/" + std::string(entry)), i);
   }
 
   std::string types;
@@ -200,10 +202,10 @@ std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string
   }
   for (pugi::xml_node node : doc.document_element().children()) {
     if (std::strcmp(node.name(), "Default") == 0)
-      package->defaults_[Lower(node.attribute("Extension").value())] =
+      package->defaults_[AsciiLower(node.attribute("Extension").value())] =
           node.attribute("ContentType").value();
     else if (std::strcmp(node.name(), "Override") == 0)
-      package->overrides_[Lower(PercentDecoded(node.attribute("PartName").value()))] =
+      package->overrides_[AsciiLower(PercentDecoded(node.attribute("PartName").value()))] =
           node.attribute("ContentType").value();
   }
 
@@ -221,7 +223,7 @@ std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string
 }
 
 bool Package::Has(const std::string& part) const {
-  return archive_->entries.count(Lower(part)) > 0;
+  return archive_->entries.count(AsciiLower(part)) > 0;
 }
 
 std::vector<std::string> Package::Parts() const {
@@ -238,7 +240,7 @@ std::vector<std::string> Package::Parts() const {
 }
 
 bool Package::Read(const std::string& part, std::string* bytes, std::string* err) const {
-  const auto found = archive_->entries.find(Lower(part));
+  const auto found = archive_->entries.find(AsciiLower(part));
   const std::string failure = "无法读取文档“" + name_ + "”中的“" + part + "”：";
   if (found == archive_->entries.end()) {
     *err = failure + "部件不存在";
@@ -263,16 +265,16 @@ bool Package::Read(const std::string& part, std::string* bytes, std::string* err
 }
 
 std::string Package::ContentType(const std::string& part) const {
-  const auto found = overrides_.find(Lower(part));
+  const auto found = overrides_.find(AsciiLower(part));
   if (found != overrides_.end()) return found->second;
   const auto dot = part.rfind('.');
   if (dot == std::string::npos || dot < part.rfind('/')) return {};
-  const auto by_extension = defaults_.find(Lower(part.substr(dot + 1)));
+  const auto by_extension = defaults_.find(AsciiLower(part.substr(dot + 1)));
   return by_extension == defaults_.end() ? std::string() : by_extension->second;
 }
 
 const std::vector<Relationship>& Package::Relationships(const std::string& part) const {
-  const std::string key = Lower(part);
+  const std::string key = AsciiLower(part);
   auto found = relationships_.find(key);
   if (found != relationships_.end()) return found->second;
   std::vector<Relationship>& list = relationships_[key];
@@ -325,7 +327,7 @@ PackageWriter::~PackageWriter() = default;
 
 void PackageWriter::SetPart(const std::string& part, std::string bytes,
                             const std::string& content_type) {
-  const std::string key = Lower(part);
+  const std::string key = AsciiLower(part);
   auto found = index_.find(key);
   if (found == index_.end()) {
     found = index_.emplace(key, entries_.size()).first;
@@ -344,30 +346,32 @@ void PackageWriter::SetPart(const std::string& part, std::string bytes,
 void PackageWriter::SetProducedPart(const std::string& part, PartProducer producer,
                                     const std::string& content_type) {
   SetPart(part, {}, content_type);
-  entries_[index_.at(Lower(part))]->producer = std::move(producer);
+  entries_[index_.at(AsciiLower(part))]->producer = std::move(producer);
 }
 
 void PackageWriter::SetStreamedPart(const std::string& part, std::function<PartProducer()> make,
                                     const std::string& content_type) {
   SetPart(part, {}, content_type);
-  entries_[index_.at(Lower(part))]->streamed = std::move(make);
+  entries_[index_.at(AsciiLower(part))]->streamed = std::move(make);
 }
 
 const std::string* PackageWriter::Bytes(const std::string& part) const {
-  const auto found = index_.find(Lower(part));
+  const auto found = index_.find(AsciiLower(part));
   if (found == index_.end() || entries_[found->second]->produced()) return nullptr;
   return &entries_[found->second]->bytes;
 }
 
-bool PackageWriter::Has(const std::string& part) const { return index_.count(Lower(part)) > 0; }
+bool PackageWriter::Has(const std::string& part) const {
+  return index_.count(AsciiLower(part)) > 0;
+}
 
 void PackageWriter::RemovePart(const std::string& part) {
-  const auto found = index_.find(Lower(part));
+  const auto found = index_.find(AsciiLower(part));
   if (found == index_.end()) return;
   entries_.erase(entries_.begin() + static_cast<long>(found->second));
   index_.clear();
-  for (size_t i = 0; i < entries_.size(); ++i) index_[Lower(entries_[i]->name)] = i;
-  relationships_.erase(Lower(part));
+  for (size_t i = 0; i < entries_.size(); ++i) index_[AsciiLower(entries_[i]->name)] = i;
+  relationships_.erase(AsciiLower(part));
 }
 
 std::vector<std::string> PackageWriter::Parts() const {
@@ -377,7 +381,7 @@ std::vector<std::string> PackageWriter::Parts() const {
 }
 
 std::string PackageWriter::ContentType(const std::string& part) const {
-  const auto found = index_.find(Lower(part));
+  const auto found = index_.find(AsciiLower(part));
   return found == index_.end() ? std::string() : entries_[found->second]->content_type;
 }
 
@@ -398,7 +402,7 @@ std::string PackageWriter::FreePartName(const std::string& wanted) const {
 }
 
 std::vector<Relationship>& PackageWriter::Relationships(const std::string& part) {
-  auto& rels = relationships_[Lower(part)];
+  auto& rels = relationships_[AsciiLower(part)];
   rels.owner = part;
   return rels.list;
 }
@@ -687,42 +691,41 @@ zip_int64_t ProducerCallback(void* state, void* data, zip_uint64_t length,
   return producer.parts->Call(*producer.entry, producer.error, data, length, command);
 }
 
-}  // namespace
-
-bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* err) {
-  // The content types: Defaults for relationship parts, XML and each media extension, an
-  // Override for every other part.
+// The content types: Defaults for relationship parts, XML and each media extension, an
+// Override for every other part.
+std::string ContentTypesXml(const std::vector<std::unique_ptr<PackageWriter::Entry>>& entries) {
   pugi::xml_document types;
-  auto declaration = types.append_child(pugi::node_declaration);
-  declaration.append_attribute("version") = "1.0";
-  declaration.append_attribute("encoding") = "UTF-8";
-  declaration.append_attribute("standalone") = "yes";
-  auto types_root = types.append_child("Types");
-  types_root.append_attribute("xmlns") = ns::kContentTypes;
+  auto types_root = NewPackageXml(types, "Types", ns::kContentTypes);
   std::map<std::string, std::string> defaults = {{"rels", kRelationshipsType},
                                                  {"xml", "application/xml"}};
-  for (const auto& entry : entries_) {
+  for (const auto& entry : entries) {
     const auto dot = entry->name.rfind('.');
     if (dot == std::string::npos || dot < entry->name.rfind('/') || !IsMedia(entry->content_type))
       continue;
-    defaults.emplace(Lower(entry->name.substr(dot + 1)), entry->content_type);
+    defaults.emplace(AsciiLower(entry->name.substr(dot + 1)), entry->content_type);
   }
   for (const auto& [extension, type] : defaults) {
     auto node = types_root.append_child("Default");
     node.append_attribute("Extension") = extension.c_str();
     node.append_attribute("ContentType") = type.c_str();
   }
-  for (const auto& entry : entries_) {
+  for (const auto& entry : entries) {
     const auto dot = entry->name.rfind('.');
     const auto by_extension = dot == std::string::npos
                                   ? defaults.end()
-                                  : defaults.find(Lower(entry->name.substr(dot + 1)));
+                                  : defaults.find(AsciiLower(entry->name.substr(dot + 1)));
     if (by_extension != defaults.end() && by_extension->second == entry->content_type) continue;
     auto node = types_root.append_child("Override");
     node.append_attribute("PartName") = entry->name.c_str();
     node.append_attribute("ContentType") = entry->content_type.c_str();
   }
-  const std::string types_bytes = SaveXml(types);
+  return SaveXml(types);
+}
+
+}  // namespace
+
+bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* err) {
+  const std::string types_bytes = ContentTypesXml(entries_);
   std::vector<std::pair<std::string, std::string>> rels_parts;  // zip name, bytes
   for (const auto& [key, rels] : relationships_)
     if (!rels.list.empty())
@@ -752,8 +755,8 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
   ProducedParts produced(order);
   std::vector<std::unique_ptr<ProducerState>> producers;
   bool added = true;
-  auto add = [&](const std::string& name, const char* data, size_t size, bool media) {
-    zip_source_t* source = zip_source_buffer(zip, data, size, 0);
+  // Adds `source` (taken over, even on failure) as the entry `name`, stored or deflated.
+  auto add_source = [&](const std::string& name, zip_source_t* source, bool media, int level) {
     const zip_int64_t index =
         source ? zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
     if (index < 0) {
@@ -762,28 +765,23 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
       return;
     }
     zip_set_file_compression(zip, static_cast<zip_uint64_t>(index),
-                             media ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+                             media ? ZIP_CM_STORE : ZIP_CM_DEFLATE, level);
+  };
+  auto add = [&](const std::string& name, const char* data, size_t size, bool media) {
+    add_source(name, zip_source_buffer(zip, data, size, 0), media, 0);
   };
   add(kContentTypesEntry, types_bytes.data(), types_bytes.size(), false);
   for (const auto& entry : entries_) {
     const std::string name = entry->name.substr(1);
+    const bool media = IsMedia(entry->content_type);
     if (!entry->produced()) {
-      add(name, entry->bytes.data(), entry->bytes.size(), IsMedia(entry->content_type));
+      add(name, entry->bytes.data(), entry->bytes.size(), media);
       continue;
     }
     producers.push_back(std::make_unique<ProducerState>(ProducerState{&produced, entry.get(), {}}));
     zip_error_init(&producers.back()->error);
-    zip_source_t* source = zip_source_function(zip, ProducerCallback, producers.back().get());
-    const zip_int64_t index =
-        source ? zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
-    if (index < 0) {
-      if (source) zip_source_free(source);
-      added = false;
-      continue;
-    }
     // Produced parts are the large ones: the fastest compression keeps the save quick.
-    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index),
-                             IsMedia(entry->content_type) ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 1);
+    add_source(name, zip_source_function(zip, ProducerCallback, producers.back().get()), media, 1);
   }
   for (const auto& [name, bytes] : rels_parts) add(name, bytes.data(), bytes.size(), false);
 
@@ -851,7 +849,7 @@ void PartImporter::ReadMediaLater(FileSystem& fs, const std::string& path) {
 }
 
 std::string PartImporter::CopyPart(const std::string& part, std::string* err) {
-  const std::string key = Lower(part);
+  const std::string key = AsciiLower(part);
   if (auto found = copied_.find(key); found != copied_.end()) return found->second;
   std::string bytes;
   if (!source_.Read(part, &bytes, err)) return {};

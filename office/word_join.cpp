@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/path.h"
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -62,12 +63,7 @@ struct XmlPart {
   pugi::xml_node Root() const { return doc.document_element(); }
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+using path::AsciiLower;
 
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -117,23 +113,6 @@ bool ParsePart(const std::string& file, const std::string& part, std::string_vie
   if (ParseXml(bytes, part, doc, err)) return true;
   *err = "无法读取文档“" + file + "”：" + *err;
   return false;
-}
-
-/// Calls `visit` on `top` and every element below it, in document order. `visit` may change
-/// the element it is given but not remove it.
-template <typename Visit>
-void ForEachElement(pugi::xml_node top, Visit visit) {
-  pugi::xml_node node = top;
-  while (node) {
-    if (node.type() == pugi::node_element) visit(node);
-    if (pugi::xml_node child = node.first_child()) {
-      node = child;
-      continue;
-    }
-    while (node && node != top && !node.next_sibling()) node = node.parent();
-    if (!node || node == top) break;
-    node = node.next_sibling();
-  }
 }
 
 /// Hands out decimal ids above every id already seen.
@@ -354,7 +333,7 @@ void WordJoin::State::IndexIds(pugi::xml_node top) {
     std::string_view name = node.name();
     if (name == "w:bookmarkStart") {
       range_ids.See(node.attribute("w:id").value());
-      bookmark_names.insert(Lower(node.attribute("w:name").value()));
+      bookmark_names.insert(AsciiLower(node.attribute("w:name").value()));
     } else if (IsRangeStart(name)) {
       range_ids.See(node.attribute("w:id").value());
     } else if (name == "wp:docPr" || name == "pic:cNvPr") {
@@ -379,8 +358,8 @@ void WordJoin::State::IndexBase() {
   for (pugi::xml_node style : shared[kStyles].Root().children("w:style")) {
     std::string id = style.attribute("w:styleId").value();
     pugi::xml_node name = style.child("w:name");
-    style_by_name.emplace(Lower(name ? Val(name) : id), id);
-    style_ids.insert(Lower(id));
+    style_by_name.emplace(AsciiLower(name ? Val(name) : id), id);
+    style_ids.insert(AsciiLower(id));
   }
   for (pugi::xml_node node : shared[kNumbering].Root().children()) {
     std::string_view name = node.name();
@@ -484,11 +463,11 @@ std::string WordJoin::State::MapBookmarkName(Source& src, const std::string& nam
   auto [it, added] = src.bookmark_names.emplace(name, name);
   if (!added) return it->second;
   std::string candidate = name;
-  for (int n = 2; bookmark_names.count(Lower(candidate)); ++n) {
+  for (int n = 2; bookmark_names.count(AsciiLower(candidate)); ++n) {
     std::string tail = "_" + std::to_string(n);
     candidate = name.substr(0, 40 - tail.size()) + tail;  // Word keeps names within 40
   }
-  bookmark_names.insert(Lower(candidate));
+  bookmark_names.insert(AsciiLower(candidate));
   it->second = candidate;
   return candidate;
 }
@@ -551,14 +530,14 @@ std::string WordJoin::State::MapStyle(Source& src, const std::string& id, std::s
   if (found == src.styles.end()) return src.style_ids[id] = "";  // the source lacks it
   pugi::xml_node style = found->second;
   pugi::xml_node name_node = style.child("w:name");
-  std::string name = Lower(name_node ? Val(name_node) : id);
+  std::string name = AsciiLower(name_node ? Val(name_node) : id);
   if (auto base = style_by_name.find(name); base != style_by_name.end())
     return src.style_ids[id] = base->second;
 
   std::string new_id = id;
-  for (int n = 1; style_ids.count(Lower(new_id)); ++n) new_id = id + std::to_string(n);
+  for (int n = 1; style_ids.count(AsciiLower(new_id)); ++n) new_id = id + std::to_string(n);
   src.style_ids[id] = new_id;
-  style_ids.insert(Lower(new_id));
+  style_ids.insert(AsciiLower(new_id));
   style_by_name.emplace(name, new_id);
 
   pugi::xml_node root = SharedRoot(src, kStyles);
@@ -805,7 +784,7 @@ bool WordJoin::State::RemapHeadersAndFooters(Source& src, const std::set<std::st
     if (!EndsWith(rel.type, "/header") && !EndsWith(rel.type, "/footer")) continue;
     std::string part = src.importer.CopyPart(src.package.Resolve(source_main, rel), err);
     if (part.empty()) return false;
-    if (!done.insert(Lower(part)).second) continue;
+    if (!done.insert(AsciiLower(part)).second) continue;
     XmlPart header;
     if (!LoadXmlPart(part, &header, err)) return false;
     std::set<std::string> prefixes;

@@ -185,19 +185,10 @@ bool IsRelationshipAttribute(std::string_view name) {
 
 template <typename Visit>
 void ForEachRelationshipAttribute(pugi::xml_node node, Visit&& visit) {
-  for (pugi::xml_node element = node; element;) {
-    if (element.type() == pugi::node_element)
-      for (pugi::xml_attribute attribute : element.attributes())
-        if (IsRelationshipAttribute(attribute.name())) visit(attribute);
-    // Depth first without recursion: down, else along, else up and along.
-    if (pugi::xml_node child = element.first_child()) {
-      element = child;
-      continue;
-    }
-    while (element && element != node && !element.next_sibling()) element = element.parent();
-    if (!element || element == node) break;
-    element = element.next_sibling();
-  }
+  ForEachElement(node, [&](pugi::xml_node element) {
+    for (pugi::xml_attribute attribute : element.attributes())
+      if (IsRelationshipAttribute(attribute.name())) visit(attribute);
+  });
 }
 
 }  // namespace

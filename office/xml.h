@@ -64,6 +64,24 @@ std::string NamespaceOf(pugi::xml_node node, std::string_view prefix);
 /// True when any element or attribute of `doc` is in a Strict namespace.
 bool UsesStrictNamespaces(const pugi::xml_document& doc);
 
+/// Calls `visit` on `top` and every element below it, in document order. `visit` may change
+/// the element it is given but not remove it.
+template <typename Visit>
+void ForEachElement(pugi::xml_node top, Visit&& visit) {
+  pugi::xml_node node = top;
+  while (node) {
+    if (node.type() == pugi::node_element) visit(node);
+    // Depth first without recursion: down, else along, else up and along.
+    if (pugi::xml_node child = node.first_child()) {
+      node = child;
+      continue;
+    }
+    while (node && node != top && !node.next_sibling()) node = node.parent();
+    if (!node || node == top) break;
+    node = node.next_sibling();
+  }
+}
+
 /// The ids that `node` and everything below it use in relationship attributes: any attribute
 /// in the relationships namespace (r:id, r:embed, r:link, r:pict, r:dm, r:lo, r:qs, r:cs, ...)
 /// and o:relid. Needs the prefixes ParseXml gives.
