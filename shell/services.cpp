@@ -1,12 +1,10 @@
 #include "shell/services.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QUrl>
 
 #include "shell/frm_browse.h"
 
@@ -21,11 +19,26 @@ Answer RealMessage(QWidget* parent, const QString& text, Icon icon, Buttons butt
   return chosen == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
-// The desktop's page opener is only asked when the machine has one; without it the caller
-// shows the page itself instead of a request that goes nowhere.
+// The desktop's page opener is only asked when the machine has one, and its answer is
+// awaited: xdg-open exits at once with a failure when nothing can show the page (no browser),
+// and the caller then shows the page itself instead of a request that went nowhere. An opener
+// still running after a moment has shown the page (a browser it runs itself) and is left be.
 bool RealOpenPage(const QString& path) {
-  if (QStandardPaths::findExecutable("xdg-open").isEmpty()) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  const QString opener = QStandardPaths::findExecutable("xdg-open");
+  if (opener.isEmpty()) return false;
+  auto* process = new QProcess;
+  process->start(opener, {path});
+  if (!process->waitForStarted(3000)) {
+    delete process;
+    return false;
+  }
+  if (!process->waitForFinished(2000)) {
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    return true;
+  }
+  const bool shown = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+  delete process;
+  return shown;
 }
 
 QString RealOpenFile(QWidget* parent) {

@@ -92,6 +92,21 @@ TEST_F(frmBrowseTest, OnlyAnotherDriveSwitchesFoldersAndAVanishedFolderKeepsTheD
   EXPECT_TRUE(services_.messages.empty());
 }
 
+// The desktop's page opener is believed only when it succeeds: without a browser xdg-open
+// fails at once, and the help page is then shown by the program itself.
+TEST(ServicesTest, APageOpenerThatFailsIsNotTakenForShown) {
+  TempDir dir;
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(dir.path()));
+  ResetServices();
+  for (const auto& [exit_code, shown] : {std::pair{"3", false}, std::pair{"0", true}}) {
+    const std::string opener = dir.Write("xdg-open", std::string("#!/bin/sh\nexit ") + exit_code);
+    ::chmod(opener.c_str(), 0755);
+    EXPECT_EQ(services().openPage(QString::fromStdString(dir / "help.htm")), shown) << exit_code;
+  }
+  qputenv("PATH", path);
+}
+
 TEST(GetKeyValueTest, DecodesValuesAsTheAboutBoxReadsThem) {
   const struct { uint32_t type; std::vector<uint8_t> data; std::string before, after; bool found; }
       rows[] = {
