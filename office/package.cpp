@@ -750,8 +750,11 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
   zip_error_fini(&error);
 
   std::vector<PackageWriter::Entry*> order;
-  for (const auto& entry : entries_)
-    if (entry->produced()) order.push_back(entry.get());
+  for (const auto& entry : entries_) {
+    if (!entry->produced()) continue;
+    entry->ready = entry->stored = false;  // a save tried again makes every part afresh
+    order.push_back(entry.get());
+  }
   ProducedParts produced(order);
   std::vector<std::unique_ptr<ProducerState>> producers;
   bool added = true;
