@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "office/package.h"
+#include "support/docx_samples.h"
 #include "support/temp_dir.h"
 
 namespace quorvane {
@@ -13,7 +14,14 @@ namespace {
 using namespace testing;
 using Paths = std::vector<std::string>;
 
-struct Result { int status; std::string err, out; };
+// The exit status, then what the program wrote to standard error and to standard output.
+struct Result {
+  int status; std::string err, out = "";
+  bool operator==(const Result&) const = default;
+};
+void PrintTo(const Result& r, std::ostream* os) {
+  *os << r.status << " [" << r.err << "] [" << r.out << "]";
+}
 
 std::string Quoted(const std::string& arg) {
   std::string q = "'";
@@ -39,62 +47,47 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, MergeFiles) {
   for (const char* name : {"2.bin", "10.bin", "1.bin", "skip.txt"}) dir.Write(name, name);
-  Result r = Batch({"merge-files", ".", "all", "--mode", "binary"});
-  EXPECT_EQ(r.status, 1);  // a question in a script is answered No
-  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 否（需要确认时请加 --yes）\n");
+  EXPECT_EQ(Batch({"merge-files", ".", "all", "--mode", "binary"}),  // a question is answered No
+            (Result{1, "目标文件不存在！是否创建？ 否（需要确认时请加 --yes）\n"}));
   EXPECT_EQ(ReadAll(dir / "all"), "<missing>");
-  r = Batch({"merge-files", ".", "all", "--mode", "binary", "--yes"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 是\n操作完成！\n");
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Batch({"merge-files", ".", "all", "--mode", "binary", "--yes"}),
+            (Result{0, "目标文件不存在！是否创建？ 是\n操作完成！\n"}));
   EXPECT_EQ(ReadAll(dir / "all"), "1.bin2.bin10.bin");  // the mode's pattern, in natural order
-  r = Batch({"merge-files", ".", "all", "--pattern", ""});
-  EXPECT_EQ(r.status, 1);  // an empty pattern matches nothing, as the empty box does
-  EXPECT_EQ(r.err, "没有符合条件的文件存在，请重新设置文件类型和源文件名！\n");
+  // An empty pattern matches nothing, as the empty box does.
+  EXPECT_EQ(Batch({"merge-files", ".", "all", "--pattern", ""}),
+            (Result{1, "没有符合条件的文件存在，请重新设置文件类型和源文件名！\n"}));
   EXPECT_EQ(Batch({"merge-files", "."}).status, 1);  // a missing argument
   EXPECT_EQ(Batch({"merge-files", ".", "b", "--mode", "zip"}).status, 1);
   // Relative paths are taken from the working folder; "--" lets a name begin with a dash.
   dir.Write("-src/x1.dat", "1\n");
   dir.Write("-src/x2.dat", "2\n");
-  r = Batch({"merge-files", "--pattern", "x?.dat", "--yes", "--quiet", "--", "-src", "-out"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Batch({"merge-files", "--pattern", "x?.dat", "--yes", "--quiet", "--", "-src", "-out"}),
+            (Result{0, ""}));
   EXPECT_EQ(ReadAll(dir / "-out"), "1\r\n2\r\n");
 }
 
 TEST_F(CliTest, MergeFilesAsWordDocuments) {
   dir.MakeFolder("src");
-  for (const std::string name : {"1", "2"}) {
-    office::PackageWriter w;
-    w.SetPart("/word/document.xml",
-              "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
-              "main\"><w:body><w:p><w:r><w:t>" + name + "</w:t></w:r></w:p></w:body></w:document>",
-              "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
-    w.AddRelationship("/", office::reltype::kOfficeDocument, "/word/document.xml");
-    std::string err;
-    ASSERT_TRUE(w.Save(SystemFileSystem(), dir / ("src/" + name + ".docx"), &err)) << err;
-  }
-  dir.Write("src/notes.txt", "not a document");  // the mode's pattern leaves it out
-  const Result r = Batch({"merge-files", "src", "all.docx", "--mode", "word", "--yes"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "目标文件不存在！是否创建？ 是\n操作完成！\n");
   std::string err;
+  for (const std::string name : {"1", "2"})
+    ASSERT_TRUE(WriteDocx({.paragraphs = {name}}, dir / ("src/" + name + ".docx"), &err)) << err;
+  dir.Write("src/notes.txt", "not a document");  // the mode's pattern leaves it out
+  EXPECT_EQ(Batch({"merge-files", "src", "all.docx", "--mode", "word", "--yes"}),
+            (Result{0, "目标文件不存在！是否创建？ 是\n操作完成！\n"}));
   const auto joined = office::Package::Open(SystemFileSystem(), dir / "all.docx", &err);
   ASSERT_TRUE(joined) << err;
   EXPECT_EQ(joined->MainPart(), "/word/document.xml");
 }
 
 TEST_F(CliTest, CreateFilesAndFolders) {
-  Result r = Batch({"create-files", "out", "--from", "-1", "--to", "1", "--prefix", "", "--yes"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "指定的路径不存在，是否要创建？ 是\n操作完成！\n");
+  EXPECT_EQ(Batch({"create-files", "out", "--from", "-1", "--to", "1", "--prefix", "", "--yes"}),
+            (Result{0, "指定的路径不存在，是否要创建？ 是\n操作完成！\n"}));
   EXPECT_EQ(Tree(dir / "out"), (Paths{"-1=", "0=", "1="}));
   // An empty suffix is the ticked, empty box: the same names, which are there now.
-  r = Batch({"create-files", "out", "--from=-1", "--to", "1", "--suffix", ""});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "有 3 个同名文件已存在，是否覆盖？ 否（需要确认时请加 --yes）\n");
-  r = Batch({"create-folders", "out", "--from", "1", "--to", "2", "--quiet"});
-  EXPECT_EQ(r.status, 2);  // out/1 is a file
+  EXPECT_EQ(Batch({"create-files", "out", "--from=-1", "--to", "1", "--suffix", ""}),
+            (Result{1, "有 3 个同名文件已存在，是否覆盖？ 否（需要确认时请加 --yes）\n"}));
+  // out/1 is a file.
+  EXPECT_EQ(Batch({"create-folders", "out", "--from", "1", "--to", "2", "--quiet"}).status, 2);
 }
 
 TEST_F(CliTest, RenameFilesAndFolders) {
@@ -102,18 +95,15 @@ TEST_F(CliTest, RenameFilesAndFolders) {
   dir.Write("d/a.txt", "a");
   dir.Write("d/10", "k");
   dir.MakeFolder("d/sub");
-  Result r = Batch(
-      {"rename-files", "d", "--from", "9", "--suffix", "doc", "--pattern", "*.txt", "--dry-run"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "a.txt -> 9.doc\nb.txt -> 10.doc\n");
-  EXPECT_EQ(r.err, "");
-  r = Batch({"rename-files", "d", "--from", "9", "--suffix", "", "--pattern", "*.txt"});
-  EXPECT_EQ(r.status, 1);  // 10 is taken
-  r = Batch({"rename-files", "d", "--from", "7", "--digits", "2", "--pattern", "*.txt", "--quiet"});
-  EXPECT_EQ(r.status, 0);
-  r = Batch({"rename-folders", "d", "--from", "1", "--prefix", "s"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "操作完成！\n");
+  EXPECT_EQ(Batch({"rename-files", "d", "--from", "9", "--suffix", "doc", "--pattern", "*.txt",
+                   "--dry-run"}), (Result{0, "", "a.txt -> 9.doc\nb.txt -> 10.doc\n"}));
+  const auto status = [&](const std::vector<std::string>& args) { return Batch(args).status; };
+  // 10 is taken.
+  EXPECT_EQ(status({"rename-files", "d", "--from", "9", "--suffix", "", "--pattern", "*.txt"}), 1);
+  EXPECT_EQ(status({"rename-files", "d", "--from", "7", "--digits", "2", "--pattern", "*.txt",
+                    "--quiet"}), 0);
+  EXPECT_EQ(Batch({"rename-folders", "d", "--from", "1", "--prefix", "s"}),
+            (Result{0, "操作完成！\n"}));
   EXPECT_EQ(Tree(dir / "d"), (Paths{"07=a", "08=b", "10=k", "s1/"}));
 }
 
@@ -121,15 +111,13 @@ TEST_F(CliTest, MergeFoldersInTheOrderGiven) {
   dir.Write("a/1.txt", "a1");
   dir.Write("a/sub/deep/2.txt", "a2");
   dir.Write("b/1.txt", "b1");
-  Result r = Batch({"merge-folders", "b", "a", "--target", "out", "--yes"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "指定的目标目录不存在，是否创建？ 是\n操作完成！\n");
+  EXPECT_EQ(Batch({"merge-folders", "b", "a", "--target", "out", "--yes"}),
+            (Result{0, "指定的目标目录不存在，是否创建？ 是\n操作完成！\n"}));
   EXPECT_EQ(Tree(dir / "out"), Paths{"1.txt=a1"});
   EXPECT_EQ(Batch({"merge-folders", "a", "--target", "out", "--all-levels", "--quiet"}).status, 0);
   EXPECT_EQ(Tree(dir / "out"), (Paths{"1.txt=a1", "2.txt=a2"}));
-  r = Batch({"merge-folders", "a", "gone", "--target", "out", "--quiet"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "系统错误：找不到目录“gone”：没有那个文件或目录\n");
+  EXPECT_EQ(Batch({"merge-folders", "a", "gone", "--target", "out", "--quiet"}),
+            (Result{2, "系统错误：找不到目录“gone”：没有那个文件或目录\n"}));
 }
 
 TEST_F(CliTest, HelpMentionsEveryOption) {

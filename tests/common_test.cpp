@@ -184,7 +184,6 @@ TEST(NumberingTest, CheckOrderMessagesFocusAndWidth) {
 TEST(NumberingTest, RunsOfNumbersAndPercentages) {
   const struct { std::int32_t first, last, step; std::vector<std::int32_t> numbers;
                  std::vector<std::string> percentages; /* checked when given */ } rows[] = {
-      {1, 10, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}},
       {1, 10, 3, {1, 4, 7, 10}, {}},
       {1, 10, 4, {1, 5, 9}, {"0%", "44%", "89%"}},
       {10, 1, -1, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, {}},
@@ -254,16 +253,13 @@ TEST_F(CopyTest, KernelCopyKeepsBytesModeAndTimeAndReplacesAnOldTarget) {
   EXPECT_EQ(Tree(dir / "out").size(), 2u);  // no temporary left beside them
 }
 
-TEST_F(CopyTest, NeverCopiesOntoItself) {
+TEST_F(CopyTest, NeverCopiesOntoItselfAndAFailedCopyLeavesTheOldTargetWholeAndNoPartialFile) {
   ::link(source.c_str(), (dir / "src/hard.bin").c_str());
   EXPECT_FALSE(SystemFileSystem().CopyFile(source, dir / "src/hard.bin", &err));
   EXPECT_EQ(err, "无法复制到“" + dir / "src/hard.bin" + "”：与源文件是同一个文件");
   EXPECT_FALSE(SystemFileSystem().CopyFolder(dir / "src", dir / "src/", &err));
   EXPECT_EQ(err, "无法复制到“" + dir / "src/" + "”：与源目录是同一个目录");
   EXPECT_TRUE(ReadAll(source) == content);
-}
-
-TEST_F(CopyTest, AFailedCopyLeavesTheOldTargetWholeAndNoPartialFile) {
   dir.Write("out/old.bin", "old");
   for (const auto& [op, after] : {std::pair{Op::Write, 100'000}, {Op::Read, 5}, {Op::Rename, 0}}) {
     FaultyFileSystem fs(SystemFileSystem());

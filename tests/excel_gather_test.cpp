@@ -142,14 +142,12 @@ class ExcelGatherTest : public ::testing::Test {
     EXPECT_TRUE(testing::WriteXlsx(SystemFileSystem(), dir / name, book, &err)) << err;
     return dir / name;
   }
-  std::vector<std::string> WriteSamples() {
-    return {Write("a.xlsx", BookA()), Write("b.xlsx", BookB()), Write("c.xlsx", BookC1904())};
-  }
   TempDir dir;
 };
 
 TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAndCarriesWhatItNeeds) {
-  const std::vector<std::string> sources = WriteSamples();
+  const std::vector<std::string> sources = {Write("a.xlsx", BookA()), Write("b.xlsx", BookB()),
+                                            Write("c.xlsx", BookC1904())};
   std::vector<std::string> before;
   for (const std::string& s : sources) before.push_back(testing::ReadAll(s));
   std::string err;
@@ -247,10 +245,8 @@ TEST_F(ExcelGatherTest, CopiesOfOneWorkbookTakeNumberedNamesAndReferToTheirOwnSh
 TEST_F(ExcelGatherTest, ASourceSpoiledBeforeTheSaveLeavesTheDestinationAsItWas) {
   using Op = FaultyFileSystem::Op;
   std::string err;
-  const struct {
-    const char* what;
-    std::function<void(FaultyFileSystem&, const std::string&)> spoil;
-  } cases[] = {
+  using Spoil = std::function<void(FaultyFileSystem&, const std::string&)>;
+  const struct { const char* what; Spoil spoil; } cases[] = {
       {"vanished", [](auto&, const std::string& b) { std::remove(b.c_str()); }},
       {"rewritten",  // the same parts, one text changed
        [&](auto&, const std::string& b) {

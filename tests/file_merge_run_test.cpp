@@ -116,13 +116,9 @@ TEST_F(FileMergeRunTest, TextModeKeepsEveryLineByteForByte) {
   dir.Write("src/" + longest + ".txt", long_line);
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_TRUE(Destination() == "\xEF\xBB\xBFhead\r\n" + run + "\r\nnext\r\n" +
-                                   "one,two\r\n  \"x, y\"\r\n"
-                                   "lf line\r\n\r\nafter empty\r\n"
-                                   "no final end\r\n"
-                                   "第六\r\n"
-                                   "\xd6\xd0\xce\xc4\r\nlone\rcr\r\r\n"
-                                   "\r\n\r\n" +
-                                   long_line + "\r\n");
+                                "one,two\r\n  \"x, y\"\r\nlf line\r\n\r\nafter empty\r\n"
+                                "no final end\r\n第六\r\n\xd6\xd0\xce\xc4\r\nlone\rcr\r\r\n\r\n\r\n" +
+                                long_line + "\r\n");
 }
 
 TEST_F(FileMergeRunTest, BinaryModeAppendsExactBytesAndCutsAnOlderDestination) {

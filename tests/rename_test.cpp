@@ -90,10 +90,9 @@ const Task kFiles = RunFileRename, kFolders = RunFolderRename;
 // window renames its .txt files from 5, then takes `fields`.
 TEST(RenameRunTest, ChecksPlansAndRenamesInPlace) {
   const std::string taken = "已被占用，没有重命名任何文件！", done = "操作完成！";
-  const struct {
-    Task run;
-    std::string fields, message, focus = "", after = "", captions = "";  // after: if changed
-  } rows[] = {
+  // `after` only where the run changed the folder.
+  const struct { Task run; std::string fields, message, focus = "", after = "", captions = ""; }
+      rows[] = {
       {kFiles, "txtPath= ", "请输入源文件路径！", "txtPath"},
       {kFiles, "txtPath=missing", "指定的路径不存在，是否要创建？", "txtPath"},
       {kFiles, "chkAddZero=1|txtDigits=0", "位数只能是正整数！", "txtDigits"},

@@ -10,13 +10,9 @@ namespace quorvane::testing {
 
 /// One cell of a sample sheet. Kinds: 'n' number, 's' shared string, 'i' inline string,
 /// 'b' boolean, 'f' formula (`formula` without "=", `value` its cached number).
-struct XlsxCell {
-  std::string ref;
-  char kind = 'n';
-  std::string value;
-  int style = 0;  // see XlsxBook
-  std::string formula;
-};
+// A cell: kind s (shared string), i (inline), n, b or f (formula); style indexes the book's.
+struct XlsxCell { std::string ref; char kind = 'n'; std::string value; int style = 0;
+                  std::string formula; };
 
 /// One sheet of a sample workbook.
 struct XlsxSheet {
