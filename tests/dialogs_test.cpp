@@ -132,11 +132,10 @@ TEST(GetKeyValueTest, DecodesValuesAsTheAboutBoxReadsThem) {
 
 class frmAboutTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_path_ = qgetenv("PATH"); }
-  void TearDown() override { qputenv("PATH", saved_path_); }
+  ~frmAboutTest() override { qputenv("PATH", saved_path_); }
 
   testing::ServiceRecorder services_;
-  QByteArray saved_path_;
+  const QByteArray saved_path_ = qgetenv("PATH");
   frmAbout about_{nullptr};
 };
 
