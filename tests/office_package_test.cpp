@@ -212,7 +212,7 @@ TEST(PackageTest, ImporterCopiesWhatAPartReachesOnceAndStoresEqualMediaOnce) {
   EXPECT_EQ(ids.size(), 2u);
 }
 
-TEST(XmlTest, PrefixesFollowNamespacesNotTheProducersChoice) {
+TEST(XmlTest, PrefixesAndRelationshipIdsFollowNamespacesNotTheProducersChoice) {
   const std::string word = ns::kWord, sheet = ns::kSheet;
   const struct { std::string in, out; } rows[] = {
       {"<ns0:document xmlns:ns0=\"" + word + "\" xmlns:foo=\"urn:foo\" xmlns:mc=\"" + ns::kMarkup +
@@ -238,17 +238,12 @@ TEST(XmlTest, PrefixesFollowNamespacesNotTheProducersChoice) {
   std::string err;
   EXPECT_FALSE(ParseXml("<a><b></a>", "/word/document.xml", &doc, &err));
   EXPECT_NE(err.find("/word/document.xml"), std::string::npos);
-}
 
-TEST(XmlTest, RelationshipIdsAreFoundAndRemappedByNamespace) {
-  pugi::xml_document doc;
-  std::string err;
+  // Relationship ids are found and remapped by their namespace, whatever the prefix.
   ASSERT_TRUE(ParseXml(std::string("<w:body xmlns:w=\"") + ns::kWord + "\" xmlns:rel=\"" +
                            ns::kRel + "\" xmlns:o=\"" + ns::kOffice +
                            "\"><a rel:embed=\"rId1\"/><b><c rel:dm=\"rId2\" o:relid=\"rId3\" "
-                           "id=\"rId9\"/></b></w:body>",
-                       "/p.xml", &doc, &err))
-      << err;
+                           "id=\"rId9\"/></b></w:body>", "/p.xml", &doc, &err)) << err;
   EXPECT_EQ(RelationshipIdsUsed(doc), (std::set<std::string>{"rId1", "rId2", "rId3"}));
   RemapRelationshipIds(doc, {{"rId1", "rId10"}, {"rId3", "rId30"}});
   EXPECT_EQ(RelationshipIdsUsed(doc), (std::set<std::string>{"rId10", "rId2", "rId30"}));

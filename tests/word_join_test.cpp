@@ -172,9 +172,12 @@ TEST(WordJoinTest, RichDocumentsJoinIntoOneSoundDocumentAsReadersSeeIt) {
     GTEST_SKIP() << "read back without python3-docx or without soffice and poppler-utils";
 }
 
-TEST(WordJoinTest, MacroEnabledBaseGivesPlainDocumentAndGainsTheSourcesParts) {
+// A macro-enabled base gives a plain document and gains the parts its sources need; a bare
+// base's root declares the namespaces of what is copied into it; a source of several sections
+// begins on a new page and keeps its own breaks.
+TEST(WordJoinTest, MacroAndBareBasesAndASourceOfSeveralSectionsJoinSoundly) {
   TempDir dir;
-  const auto package = JoinChecked(
+  auto package = JoinChecked(
       dir, {Write(dir, "a.docm", {.paragraphs = {"宏文档"}, .macros = true}),
             Write(dir, "b.docx", {.paragraphs = {"来源"}, .lists = true, .footnote = true,
                                   .comment = true})});
@@ -184,15 +187,12 @@ TEST(WordJoinTest, MacroEnabledBaseGivesPlainDocumentAndGainsTheSourcesParts) {
   EXPECT_FALSE(package->Has("/word/vbaProject.bin"));
   for (std::string part : {"numbering", "comments", "footnotes"})
     EXPECT_TRUE(package->FindRelationship("/word/document.xml", reltype::kRoot + part)) << part;
-}
 
-TEST(WordJoinTest, BaseRootDeclaresCopiedNamespacesAndASourceOfSectionsKeepsItsBreaks) {
-  TempDir dir;
-  auto package = JoinChecked(
-      dir, {WriteBareDocx(dir / "a.docx", "<x:document xmlns:x=\"" + std::string(ns::kWord) +
-                                              "\"><x:body><x:p><x:r><x:t>一</x:t></x:r></x:p>"
-                                              "</x:body></x:document>"),
-            Write(dir, "b.docx", {.paragraphs = {"二"}, .image = true})});
+  package = JoinChecked(
+      dir, {WriteBareDocx(dir / "bare.docx", "<x:document xmlns:x=\"" + std::string(ns::kWord) +
+                                                 "\"><x:body><x:p><x:r><x:t>一</x:t></x:r></x:p>"
+                                                 "</x:body></x:document>"),
+            Write(dir, "picture.docx", {.paragraphs = {"二"}, .image = true})});
   ASSERT_TRUE(package);
   const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
   pugi::xml_node root = doc.document_element();
@@ -200,7 +200,6 @@ TEST(WordJoinTest, BaseRootDeclaresCopiedNamespacesAndASourceOfSectionsKeepsItsB
     EXPECT_FALSE(NamespaceOf(root, prefix).empty()) << prefix;
   EXPECT_STREQ(root.attribute("mc:Ignorable").value(), "w14");
 
-  // A source of several sections begins on a new page and keeps its own breaks.
   const std::string continuous = "<w:sectPr><w:type w:val=\"continuous\"/></w:sectPr>";
   package = JoinChecked(
       dir, {Write(dir, "c.docx", {.paragraphs = {"一"}}),
