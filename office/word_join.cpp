@@ -262,6 +262,7 @@ struct WordJoin::State {
   std::string MapNote(Source& src, Shared kind, const std::string& id, std::string* err);
   std::string MapRange(Source& src, char kind, const std::string& id);
   std::string MapBookmarkName(Source& src, const std::string& name);
+  std::string MapFieldBookmark(Source& src, std::string_view instruction);
   pugi::xml_node SharedRoot(Source& src, Shared kind);
 
   bool Fail(const std::string& message, std::string* err) {
@@ -457,6 +458,30 @@ std::string WordJoin::State::MapRange(Source& src, char kind, const std::string&
   auto [it, added] = src.range_ids.emplace(kind + id, std::string());
   if (added) it->second = range_ids.Next();
   return it->second;
+}
+
+// A field that names a bookmark (REF, PAGEREF and NOTEREF cross-references, HYPERLINK \\l)
+// follows the bookmark when it was renamed; the rest of the instruction stays as written.
+std::string WordJoin::State::MapFieldBookmark(Source& src, std::string_view instruction) {
+  std::string out(instruction);
+  size_t at = out.find_first_not_of(' ');
+  if (at == std::string::npos) return out;
+  const size_t word_end = std::min(out.find(' ', at), out.size());
+  const std::string field = AsciiLower(out.substr(at, word_end - at));
+  size_t name_at = std::string::npos;
+  if (field == "ref" || field == "pageref" || field == "noteref") {
+    name_at = out.find_first_not_of(' ', word_end);
+  } else if (field == "hyperlink") {
+    const size_t switch_at = out.find("\\l", word_end);
+    if (switch_at != std::string::npos) name_at = out.find_first_not_of(' ', switch_at + 2);
+  }
+  if (name_at == std::string::npos) return out;
+  const bool quoted = out[name_at] == '"';
+  if (quoted) ++name_at;
+  const size_t name_end = std::min(out.find(quoted ? '"' : ' ', name_at), out.size());
+  const std::string name = out.substr(name_at, name_end - name_at);
+  if (name.empty() || name.starts_with('\\')) return out;
+  return out.replace(name_at, name.size(), MapBookmarkName(src, name));
 }
 
 std::string WordJoin::State::MapBookmarkName(Source& src, const std::string& name) {
@@ -749,6 +774,11 @@ bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src, std::set<std
     } else if (name == "w:hyperlink") {
       if (pugi::xml_attribute anchor = node.attribute("w:anchor"))
         anchor.set_value(MapBookmarkName(src, anchor.value()).c_str());
+    } else if (name == "w:instrText") {
+      node.text().set(MapFieldBookmark(src, node.text().get()).c_str());
+    } else if (name == "w:fldSimple") {
+      pugi::xml_attribute instr = node.attribute("w:instr");
+      instr.set_value(MapFieldBookmark(src, instr.value()).c_str());
     }
     if (pugi::xml_attribute id = node.attribute("w14:paraId"))
       id.set_value(para_ids.Next().c_str());

@@ -108,6 +108,12 @@ TEST(WordJoinTest, RichDocumentsJoinIntoOneSoundDocumentAsReadersSeeIt) {
   EXPECT_FALSE(sections[2].child("w:headerReference"));  // inherits
   EXPECT_TRUE(doc.select_nodes("//w:br[@w:type='page']").empty());
   EXPECT_EQ(doc.select_nodes("//w:bookmarkStart[@w:name='_GoBack']").size(), 1u);  // the base's
+  std::vector<std::string> references;  // cross-references follow renamed bookmarks
+  for (pugi::xpath_node field : doc.select_nodes("//w:fldSimple/@w:instr | //w:instrText"))
+    references.push_back(field.attribute() ? field.attribute().value() : field.node().text().get());
+  EXPECT_EQ(references, (std::vector<std::string>{
+                            " PAGEREF Intro \\h ", " PAGEREF Intro_2 \\h ", " PAGEREF Intro_3 \\h ",
+                            " REF \"Intro\" \\h ", " REF \"Intro_2\" \\h ", " REF \"Intro_3\" \\h "}));
 
   // Styles matched by name: one "heading 1"; the taken id "Note" gave "Note Box" a new one.
   pugi::xml_document styles = ReadPart(*package, "/word/styles.xml");

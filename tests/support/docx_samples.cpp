@@ -130,6 +130,10 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
   }
   if (!s.note_style_name.empty())
     body += Paragraph(s.note_style_name + " …", "<w:pStyle w:val='Note'/>");
+  if (s.bookmark)  // cross-references to the bookmark, as a simple and as a complex field
+    body += "<w:p><w:fldSimple w:instr=' PAGEREF Intro \\h '/><w:r><w:fldChar "
+            "w:fldCharType='begin'/></w:r><w:r><w:instrText xml:space='preserve'> REF \"Intro\" "
+            "\\h </w:instrText></w:r><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>";
   if (s.lists) {
     part("/word/numbering.xml",
          Root("numbering", Abstract(0, "decimal", "%1.") + Abstract(1, "bullet", "•") +
