@@ -1,5 +1,8 @@
 #include "common/path.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace quorvane::path {
 
 bool IsSeparator(char c) {
@@ -47,6 +50,23 @@ std::string_view Trimmed(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const auto last = text.find_last_not_of(" \t\r\n\f\v");
   return text.substr(first, last - first + 1);
+}
+
+std::string Folded(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (size_t start = 0; start <= path.size();) {
+    const size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string folded;
+  for (const auto part : parts) folded.append("/").append(part);
+  return folded.empty() ? "/" : folded;
 }
 
 std::string AsciiLower(std::string_view text) {

@@ -34,6 +34,10 @@ bool IsSingleName(std::string_view name);
 /// Trims blanks at both ends; used only to test whether a box is empty.
 std::string_view Trimmed(std::string_view text);
 
+/// The "/"-separated `path` as an absolute path with ".", ".." and doubled separators folded
+/// away, worked out on the text alone: "/a/./b/../c" -> "/a/c"; "/" when nothing is left.
+std::string Folded(std::string_view path);
+
 /// `text` with the ASCII letters in lower case, as names that ignore ASCII letter case
 /// (the part names of a document package) are compared.
 std::string AsciiLower(std::string_view text);

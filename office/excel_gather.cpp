@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/path.h"
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -574,26 +575,7 @@ std::string RenumberVmlShapes(const std::string& vml, long* next_block,
 /// The absolute part a relationship of the target package's part `owner` names.
 std::string ResolveTarget(const std::string& owner, const std::string& target) {
   if (!target.empty() && target[0] == '/') return target;
-  std::vector<std::string> parts;
-  std::string folder = owner.substr(0, owner.rfind('/'));
-  for (size_t start = 1; start <= folder.size();) {
-    const size_t end = std::min(folder.find('/', start), folder.size());
-    if (end > start) parts.push_back(folder.substr(start, end - start));
-    start = end + 1;
-  }
-  for (size_t start = 0; start <= target.size();) {
-    const size_t end = std::min(target.find('/', start), target.size());
-    const std::string piece = target.substr(start, end - start);
-    if (piece == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!piece.empty() && piece != ".") {
-      parts.push_back(piece);
-    }
-    start = end + 1;
-  }
-  std::string path;
-  for (const std::string& piece : parts) path += "/" + piece;
-  return path;
+  return path::Folded(owner.substr(0, owner.rfind('/') + 1) + target);
 }
 
 /// Renumbers the shapeId of form controls and embedded objects outside the cells.

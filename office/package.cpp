@@ -57,23 +57,7 @@ std::string PercentDecoded(std::string_view text) {
 
 // Joins `target` to the folder `base` and folds "." and ".." away.
 std::string JoinPartName(const std::string& base, std::string_view target) {
-  std::string joined = target.starts_with('/') ? std::string(target) : base + std::string(target);
-  std::vector<std::string> segments;
-  size_t start = 1;
-  while (start <= joined.size()) {
-    size_t end = joined.find('/', start);
-    if (end == std::string::npos) end = joined.size();
-    const std::string segment = joined.substr(start, end - start);
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      segments.push_back(segment);
-    }
-    start = end + 1;
-  }
-  std::string out;
-  for (const auto& segment : segments) out += "/" + segment;
-  return out.empty() ? "/" : out;
+  return path::Folded(target.starts_with('/') ? std::string(target) : base + std::string(target));
 }
 
 // The target text that reaches `target_part` from a part in the folder `base`.

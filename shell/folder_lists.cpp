@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "common/natural_order.h"
+#include "common/path.h"
 #include "shell/path_text.h"
 
 namespace quorvane::gui {
@@ -56,26 +57,9 @@ std::string FromBytes(const QVariant& value) { return value.toByteArray().toStdS
 // An absolute path without ".", ".." or doubled separators, worked out on the bytes alone,
 // so that a folder which has vanished (or was never decodable) still has its chain.
 std::string CleanAbsolute(const std::string& folder) {
-  std::string whole = folder;
-  if (whole.empty() || whole[0] != '/') {
-    char here[4096];
-    whole = std::string(::getcwd(here, sizeof here) ? here : "/") + "/" + whole;
-  }
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= whole.size()) {
-    const size_t slash = std::min(whole.find('/', start), whole.size());
-    const std::string part = whole.substr(start, slash - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = slash + 1;
-  }
-  std::string clean;
-  for (const auto& part : parts) clean += "/" + part;
-  return clean.empty() ? "/" : clean;
+  if (!folder.empty() && folder[0] == '/') return path::Folded(folder);
+  char here[4096];
+  return path::Folded(std::string(::getcwd(here, sizeof here) ? here : "/") + "/" + folder);
 }
 
 std::string ParentOf(const std::string& folder) {
