@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "common/path.h"
 #include "support/package_check.h"
 
 namespace quorvane::testing {
@@ -24,7 +25,7 @@ struct Checker {
     const std::string val = node.attribute("w:val").value(), id = node.attribute("w:id").value();
     if (name == "w:bookmarkStart") {
       Unique("bookmark id", id);
-      Unique("bookmark name", Lower(node.attribute("w:name").value()));
+      Unique("bookmark name", path::AsciiLower(node.attribute("w:name").value()));
     } else if (name == "wp:docPr") {
       Unique("drawing id", node.attribute("id").value());
     } else if (name == "w:pStyle" || name == "w:rStyle" || name == "w:tblStyle" ||

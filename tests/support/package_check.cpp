@@ -5,13 +5,9 @@
 #include <set>
 
 #include "common/filesystem.h"
+#include "common/path.h"
 
 namespace quorvane::testing {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::unique_ptr<office::Package> CheckPackage(
     const std::string& path, std::vector<std::string>* faults,
@@ -23,7 +19,7 @@ std::unique_ptr<office::Package> CheckPackage(
       const std::string name = zip_get_name(zip, static_cast<zip_uint64_t>(i), 0);
       if (i == 0 && name != "[Content_Types].xml")
         faults->push_back("[Content_Types].xml is not the first entry");
-      if (!names.insert(Lower(name)).second) faults->push_back("names differ only by case: " + name);
+      if (!names.insert(path::AsciiLower(name)).second) faults->push_back("names differ only by case: " + name);
     }
     zip_close(zip);
   }

@@ -19,7 +19,4 @@ std::unique_ptr<office::Package> CheckPackage(
     const std::string& path, std::vector<std::string>* faults,
     const std::function<void(const std::string& part, pugi::xml_node root)>& visit);
 
-/// `text` in lower case (ASCII letters).
-std::string Lower(std::string text);
-
 }  // namespace quorvane::testing

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "common/path.h"
 #include "support/package_check.h"
 
 namespace quorvane::testing {
@@ -46,7 +47,7 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
   auto package = CheckPackage(path, &problems, [&](const std::string&, pugi::xml_node root) {
     if (std::strcmp(root.name(), "table") != 0) return;
     if (!tables.insert(std::string("id ") + root.attribute("id").value()).second ||
-        !tables.insert("name " + Lower(root.attribute("name").value())).second)
+        !tables.insert("name " + path::AsciiLower(root.attribute("name").value())).second)
       problems.push_back("table id or name twice");
   });
   if (!package) return problems;
@@ -76,7 +77,7 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
     const std::string name = sheet.attribute("name").value();
     if (name.empty() || Utf16Length(name) > 31 || name.find_first_of("[]:*?/\\") != std::string::npos)
       problems.push_back("invalid sheet name: " + name);
-    if (!sheet_names.insert(Lower(name)).second) problems.push_back("sheet name twice: " + name);
+    if (!sheet_names.insert(path::AsciiLower(name)).second) problems.push_back("sheet name twice: " + name);
     std::string part;
     for (const office::Relationship& r : package->Relationships(main))
       if (r.id == sheet.attribute("r:id").value()) part = package->Resolve(main, r);
