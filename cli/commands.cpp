@@ -22,6 +22,7 @@ int ExitStatusOf(RunOutcome outcome) {
     case RunOutcome::Completed: return kCompleted;
     case RunOutcome::Refused: return kRefused;
     case RunOutcome::Failed: return kFailed;
+    case RunOutcome::Stopped: return kStopped;
   }
   return kFailed;
 }

@@ -8,7 +8,7 @@
 namespace quorvane::cli {
 
 /// Exit statuses of quorvane-batch.
-enum ExitStatus { kCompleted = 0, kRefused = 1, kFailed = 2 };
+enum ExitStatus { kCompleted = 0, kRefused = 1, kFailed = 2, kStopped = 130 };
 
 /// One subcommand: its name, its help line, and a function that adds its options to the
 /// subcommand and returns what runs it once the command line has been read.

@@ -13,9 +13,28 @@ std::string ProgressCaption(const std::string& text, long long done, long long t
   return text + std::to_string(ProgressPercent(done, total)) + "%";
 }
 
+namespace {
+thread_local TaskUi* current_ui = nullptr;
+}  // namespace
+
+bool StopAskedOnThisThread() { return current_ui && current_ui->StopRequested(); }
+
+RunFrame::RunFrame(TaskUi& ui) : ui_(ui), outer_(current_ui) { current_ui = &ui; }
+
 RunFrame::~RunFrame() {
+  current_ui = outer_;
   if (busy_) ui_.SetBusy(false);
   RestoreCaption();
+}
+
+RunOutcome RunFrame::Stopped(long long done, long long total) {
+  ui_.SetBusy(false);
+  busy_ = false;
+  RestoreCaption();
+  ui_.Message("操作已停止：已完成 " + std::to_string(done) + " 个，共 " + std::to_string(total) +
+                  " 个。",
+              Icon::Information, Buttons::Ok, kAppTitle);
+  return RunOutcome::Stopped;
 }
 
 RunOutcome RunFrame::Refuse(const std::string& message, const std::string& focus_field,

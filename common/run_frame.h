@@ -8,8 +8,12 @@
 
 namespace quorvane {
 
+/// Whether the run on the calling thread has been asked to stop: the place for work below a
+/// run (a long copy between its blocks) to look. False on a thread without a run.
+bool StopAskedOnThisThread();
+
 /// How a run ended: the command-line front end turns it into its exit status.
-enum class RunOutcome { Completed, Refused, Failed };
+enum class RunOutcome { Completed, Refused, Failed, Stopped };
 
 /// "正在合并文件..." + 33%: the progress text and the whole percentage of done / total,
 /// the fraction taken in single precision and rounded to the nearest whole number.
@@ -23,7 +27,8 @@ long ProgressPercent(long long done, long long total);
 /// run leaves, the frame gives back the default pointer and the saved caption.
 class RunFrame {
  public:
-  explicit RunFrame(TaskUi& ui) : ui_(ui) {}
+  /// While the frame lives, StopAskedOnThisThread() on the calling thread asks `ui`.
+  explicit RunFrame(TaskUi& ui);
   ~RunFrame();
   RunFrame(const RunFrame&) = delete;
   RunFrame& operator=(const RunFrame&) = delete;
@@ -52,6 +57,12 @@ class RunFrame {
   /// "系统错误：" + `description` with the error icon.
   RunOutcome Fail(const std::string& description);
 
+  /// True once the user has asked the run to stop; read at the points between items.
+  bool StopAsked() { return ui_.StopRequested(); }
+  /// The end of a stopped run, once it has cleaned up: the default pointer, the saved
+  /// caption, then "操作已停止：已完成 `done` 个，共 `total` 个。".
+  RunOutcome Stopped(long long done, long long total);
+
   /// Runs `body` (which returns a RunOutcome); anything it throws ends in the error report,
   /// so no failure escapes the run.
   template <typename Body>
@@ -69,6 +80,7 @@ class RunFrame {
   void RestoreCaption();
 
   TaskUi& ui_;
+  TaskUi* outer_;  // the frame's UI this thread asked before, restored on the way out
   bool busy_ = false;
   bool caption_changed_ = false;
   std::string saved_caption_;

@@ -37,6 +37,10 @@ class TaskUi {
   virtual void SetBusy(bool busy) = 0;
   virtual std::string Caption() = 0;
   virtual void SetCaption(const std::string& caption) = 0;
+  /// Whether the user has asked the run to stop (Esc or the close box of its window, a
+  /// signal on the command line). Runs read it at their points between items. May be called
+  /// from the run's thread at any time and must not wait for the window.
+  virtual bool StopRequested() { return false; }
 };
 
 }  // namespace quorvane
