@@ -65,7 +65,12 @@ std::string DescribeFailure(const std::string& action, const std::string& path,
 bool FileSystem::CopyFile(const std::string& source, const std::string& target,
                           std::string* err) {
   auto in = OpenRead(source, err);
-  if (!in) return false;
+  return in && CopyFileFrom(*in, target, err);
+}
+
+bool FileSystem::CopyFileFrom(ReadableFile& source, const std::string& target,
+                              std::string* err) {
+  ReadableFile* in = &source;
   PathEntry there;
   if (!Examine(target, &there, err)) return false;
   if (there.kind == EntryKind::Folder) {

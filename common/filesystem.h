@@ -138,6 +138,8 @@ class FileSystem {
   /// complete; a failure removes the partial copy and leaves an older target whole. A file
   /// is never copied onto itself.
   virtual bool CopyFile(const std::string& source, const std::string& target, std::string* err);
+  /// CopyFile from a source already open: `source` is read from its current position.
+  bool CopyFileFrom(ReadableFile& source, const std::string& target, std::string* err);
   /// Copies the folder `source` (a link to one counts) and everything in it, hidden entries
   /// included, to `target`, merging into a folder that is there: files of the same names are
   /// replaced as CopyFile replaces them, links inside are made again as links and never
