@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "common/path.h"
+#include "common/run_frame.h"
+#include "common/write_path.h"
 
 namespace quorvane {
 
@@ -16,6 +18,10 @@ bool WritableFile::AppendFrom(ReadableFile& source, std::string* err) {
   constexpr size_t kBlock = 1 << 20;
   thread_local std::unique_ptr<char[]> block(new char[kBlock]);
   for (;;) {
+    if (StopAskedOnThisThread()) {
+      *err = kStoppedText;
+      return false;
+    }
     const long long got = source.Read(block.get(), kBlock, err);
     if (got < 0) return false;
     if (got == 0) return true;
@@ -59,9 +65,6 @@ std::string DescribeFailure(const std::string& action, const std::string& path,
   return text;
 }
 
-// A file that is there is written under a temporary name beside it and renamed over it
-// only when the copy is complete; a new name is written directly. Either way a failure
-// removes what was written, so only a whole copy ever bears the target's name.
 bool FileSystem::CopyFile(const std::string& source, const std::string& target,
                           std::string* err) {
   auto in = OpenRead(source, err);
@@ -70,30 +73,21 @@ bool FileSystem::CopyFile(const std::string& source, const std::string& target,
 
 bool FileSystem::CopyFileFrom(ReadableFile& source, const std::string& target,
                               std::string* err) {
-  ReadableFile* in = &source;
   PathEntry there;
   if (!Examine(target, &there, err)) return false;
   if (there.kind == EntryKind::Folder) {
     *err = DescribeFailure("无法复制到", target, EISDIR);
     return false;
   }
-  if (there.kind != EntryKind::Missing && in->Identity() == there.identity) {
+  if (there.kind != EntryKind::Missing && source.Identity() &&
+      source.Identity() == Identify(target)) {
     *err = DescribeFailure("无法复制到", target, "与源文件是同一个文件");
     return false;
   }
-  std::string written = target;
-  auto out = there.kind == EntryKind::Missing
-                 ? OpenNew(target, err)
-                 : OpenTemporary(path::FolderPart(target), &written, err);
-  if (!out) return false;
-  const bool copied = out->AppendFrom(*in, err) && out->SetAttributes(in->Attributes(), err) &&
-                      out->Close(err) && (written == target || Rename(written, target, err));
-  if (!copied) {
-    out.reset();
-    std::string ignored;
-    DeleteFile(written, &ignored);
-  }
-  return copied;
+  auto out = FileWrite::Begin(*this, target, err);
+  if (!out || !out->file().AppendFrom(source, err)) return false;
+  out->TakeAttributes(source.Attributes());
+  return out->Commit(err);
 }
 
 namespace {

@@ -34,6 +34,7 @@ struct PathEntry {
   EntryKind kind = EntryKind::Missing;
   FileIdentity identity;      // when something is there
   FileAttributes attributes;  // when something is there
+  long long size = 0;         // bytes, when something is there
 };
 
 /// A file opened for reading, from its first byte. Closed when destroyed.
@@ -63,6 +64,35 @@ class WritableFile {
   /// Flushes and closes; a failure here means bytes may not have reached the disk.
   virtual bool Close(std::string* err) = 0;
 };
+
+/// A file of the write path, written before it has its final name: unnamed where the file
+/// system allows it, otherwise under a hidden name with the program's one reserved prefix,
+/// and locked while it is open so that no other run takes it for a leftover. Messages name
+/// the file it is written for, never the temporary file. Destroyed before it is named, it
+/// leaves nothing behind.
+class PendingFile : public WritableFile {
+ public:
+  /// Flushes the file's bytes and attributes to the disk.
+  virtual bool Sync(std::string* err) = 0;
+  /// Gives the file the name `path` in its own folder, failing with 已经存在 when something
+  /// bears that name; the file stays open and locked.
+  virtual bool Name(const std::string& path, std::string* err) = 0;
+  /// The name the file bears now; empty while it has none.
+  virtual const std::string& name() const = 0;
+  /// Sets the permission bits alone.
+  virtual bool SetPermissions(unsigned permissions, std::string* err) = 0;
+  /// The file, under its name or the name a rename gave it, is the caller's now: it is not
+  /// removed when this object goes.
+  virtual void Keep() = 0;
+};
+
+/// What a copy or write that was stopped between its blocks gives as its failure; the run
+/// then reports the stop rather than the failure.
+inline constexpr const char* kStoppedText = "操作已停止";
+
+/// The prefix of every temporary name the write path gives a file: a name with it that is
+/// not locked is a killed run's leftover.
+inline constexpr const char* kTemporaryPrefix = ".quorvane-tmp-";
 
 /// Everything the tasks do to the disk goes through this interface, so that tests can
 /// replace it and make any chosen operation fail (a full disk, a refused open, a file that
@@ -97,9 +127,6 @@ class FileSystem {
   /// device, a socket, also one swapped in after the file was listed) is refused at once:
   /// an open never waits for a writer and never reads without end.
   virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) = 0;
-  /// Opens `path` for writing, creating it or cutting it to nothing; anything there that is
-  /// not a regular file is refused without waiting.
-  virtual std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
 
@@ -108,12 +135,15 @@ class FileSystem {
   /// The names of every entry of `folder`, hidden ones included, in the directory's order.
   virtual bool ListEntries(const std::string& folder, std::vector<std::string>* names,
                            std::string* err) = 0;
-  /// Creates `path` for writing, readable by its owner only; fails when anything is there.
-  virtual std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) = 0;
-  /// Creates a file under a fresh hidden name in `folder` (a path ending in a separator, or
-  /// empty for the working folder) and gives that name in `path`.
-  virtual std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder,
-                                                      std::string* path, std::string* err) = 0;
+  /// Creates a pending file in `folder` (a path ending in a separator, or empty for the
+  /// working folder) with the permission bits a new file gets; messages name `shown`. The
+  /// first call for a folder removes what killed runs left there under kTemporaryPrefix
+  /// (only files no open pending file holds).
+  virtual std::unique_ptr<PendingFile> OpenPending(const std::string& folder,
+                                                   const std::string& shown,
+                                                   std::string* err) = 0;
+  /// Flushes the folder's entries (a rename in it) to the disk.
+  virtual bool SyncFolder(const std::string& folder, std::string* err) = 0;
   /// Gives the entry `from` the name `to` in one step, replacing a file or link named `to`.
   virtual bool Rename(const std::string& from, const std::string& to, std::string* err) = 0;
   /// Gives the entry `from` (a file, link or folder) the name `to` in the same folder
@@ -134,9 +164,8 @@ class FileSystem {
   virtual bool SetPermissions(const std::string& path, unsigned permissions, std::string* err) = 0;
 
   /// Copies the regular file `source` (a link to one counts) to `target` with its permission
-  /// bits and modification time. A file named `target` is replaced only once the copy is
-  /// complete; a failure removes the partial copy and leaves an older target whole. A file
-  /// is never copied onto itself.
+  /// bits and modification time, through the write path (write_path.h): `target` bears the
+  /// whole copy or what it bore before. A file is never copied onto itself.
   virtual bool CopyFile(const std::string& source, const std::string& target, std::string* err);
   /// CopyFile from a source already open: `source` is read from its current position.
   bool CopyFileFrom(ReadableFile& source, const std::string& target, std::string* err);

@@ -1,15 +1,20 @@
 // The machine's own file system, over POSIX calls so that names stay byte strings.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <map>
+#include <string_view>
 
 #include "common/filesystem.h"
 #include "common/path.h"
+#include "common/run_frame.h"
 
 namespace quorvane {
 namespace {
@@ -75,10 +80,36 @@ class PosixReadableFile final : public ReadableFile {
   long long position_ = 0;
 };
 
-class PosixWritableFile final : public WritableFile {
+// The permission bits a new file gets from this process: 0666 less the umask. Read once,
+// before any thread can create a file, as reading it means setting it.
+const mode_t kNewFileMode = [] {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}();
+
+// Whether an unnamed file can be given a name through /proc (linkat with AT_EMPTY_PATH
+// would need a privilege that users lack).
+bool ProcFdAvailable() {
+  static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+  return available;
+}
+
+// The renaming system calls of a pending file that bears a name: a new name must be free.
+int RenameWithoutReplacing(const std::string& from, const std::string& to);
+
+class PosixPendingFile final : public PendingFile {
  public:
-  PosixWritableFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~PosixWritableFile() override {
+  PosixPendingFile(int fd, std::string shown, std::string name)
+      : fd_(fd), shown_(std::move(shown)), name_(std::move(name)) {}
+  ~PosixPendingFile() override {
+    if (!kept_ && !name_.empty()) {
+      // Only this file goes: a name that another file took meanwhile stays.
+      struct stat mine, there;
+      if (fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::lstat(name_.c_str(), &there) == 0 &&
+          mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+        ::unlink(name_.c_str());
+    }
     if (fd_ >= 0) ::close(fd_);
   }
 
@@ -87,7 +118,7 @@ class PosixWritableFile final : public WritableFile {
       const ssize_t put = ::write(fd_, data, size);
       if (put < 0) {
         if (errno == EINTR) continue;
-        *err = DescribeFailure("无法写入文件", path_, errno);
+        *err = DescribeFailure("无法写入文件", shown_, errno);
         return false;
       }
       data += put;
@@ -97,16 +128,22 @@ class PosixWritableFile final : public WritableFile {
   }
 
   // The kernel moves the bytes itself where it can, with no copy through user space (a
-  // file system that shares blocks makes a reflink of them). When it refuses (another file
-  // system, an old kernel, or a fault), the block copy goes on from the same positions and
-  // names the file that failed. Once the size the file had when opened has moved, one more
-  // call only to learn that nothing follows would cost a tenth of a small file's copy; a file
-  // that reports no size (as some system files do) is copied until the kernel finds its end.
+  // file system that shares blocks makes a reflink of them), a block at a time so that a
+  // stop is heard between blocks. When it refuses (another file system, an old kernel, or a
+  // fault), the block copy goes on from the same positions and names the file that failed.
+  // Once the size the file had when opened has moved, one more call only to learn that
+  // nothing follows would cost a tenth of a small file's copy; a file that reports no size
+  // (as some system files do) is copied until the kernel finds its end.
   bool AppendFrom(ReadableFile& source, std::string* err) override {
     if (auto* posix = dynamic_cast<PosixReadableFile*>(&source)) {
+      constexpr size_t kBlock = 64 << 20;
       const bool sized = posix->left() > 0;
       for (;;) {
-        const ssize_t moved = ::copy_file_range(posix->fd(), nullptr, fd_, nullptr, 1 << 30, 0);
+        if (StopAskedOnThisThread()) {
+          *err = kStoppedText;
+          return false;
+        }
+        const ssize_t moved = ::copy_file_range(posix->fd(), nullptr, fd_, nullptr, kBlock, 0);
         if (moved == 0) return true;
         if (moved < 0 && errno != EINTR) break;
         if (moved > 0) posix->Moved(moved);
@@ -118,7 +155,7 @@ class PosixWritableFile final : public WritableFile {
 
   bool Seek(long long offset, std::string* err) override {
     if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
-    *err = DescribeFailure("无法写入文件", path_, errno);
+    *err = DescribeFailure("无法写入文件", shown_, errno);
     return false;
   }
 
@@ -130,16 +167,49 @@ class PosixWritableFile final : public WritableFile {
     // set-user-ID of another owner's file.
     if (::fchmod(fd_, attributes.permissions & 0777) == 0 && ::futimens(fd_, times) == 0)
       return true;
-    *err = DescribeFailure("无法设置文件属性", path_, errno);
+    *err = DescribeFailure("无法设置文件属性", shown_, errno);
     return false;
   }
+
+  bool SetPermissions(unsigned permissions, std::string* err) override {
+    if (::fchmod(fd_, permissions & 0777) == 0) return true;
+    *err = DescribeFailure("无法设置文件属性", shown_, errno);
+    return false;
+  }
+
+  bool Sync(std::string* err) override {
+    if (::fsync(fd_) == 0) return true;
+    *err = DescribeFailure("无法写入文件", shown_, errno);
+    return false;
+  }
+
+  bool Name(const std::string& path, std::string* err) override {
+    int failure = 0;
+    if (name_.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        failure = errno;
+    } else {
+      failure = RenameWithoutReplacing(name_, path);
+    }
+    if (failure != 0) {
+      *err = DescribeFailure("无法写入文件", shown_, failure);
+      return false;
+    }
+    name_ = path;
+    return true;
+  }
+
+  const std::string& name() const override { return name_; }
+
+  void Keep() override { kept_ = true; }
 
   bool Close(std::string* err) override {
     if (fd_ < 0) return true;
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR) {
-      *err = DescribeFailure("无法写入文件", path_, errno);
+      *err = DescribeFailure("无法写入文件", shown_, errno);
       return false;
     }
     return true;
@@ -147,7 +217,9 @@ class PosixWritableFile final : public WritableFile {
 
  private:
   int fd_;
-  std::string path_;
+  std::string shown_;
+  std::string name_;
+  bool kept_ = false;
 };
 
 bool IsRegular(const std::string& folder, const char* name, unsigned char type) {
@@ -213,6 +285,9 @@ int OpenRegular(const std::string& path, int flags, std::string* err, struct sta
 // a folder (which takes no second link), or a file on a file system without links, is
 // renamed after a look that nothing bears the name. Returns 0 or the system error.
 int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  // A file system that does not know the flag refuses it as such.
+  if (errno != EINVAL && errno != ENOSYS) return errno;
   struct stat st;
   if (::lstat(from.c_str(), &st) != 0) return errno;
   if (!S_ISDIR(st.st_mode)) {
@@ -295,32 +370,49 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixReadableFile>(fd, path, st);
   }
 
-  std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
-    struct stat st;
-    const int fd = OpenRegular(path, O_WRONLY | O_CREAT, err, &st);
-    if (fd < 0) return nullptr;
-    if (::ftruncate(fd, 0) != 0) {
-      *err = DescribeFailure("无法写入文件", path, errno);
+  // An unnamed file where the file system makes one (O_TMPFILE), else a fresh name under the
+  // reserved prefix. Either way the file is locked before anything is written, and a name
+  // that a sweep removed between its creation and the lock is given up for another.
+  std::unique_ptr<PendingFile> OpenPending(const std::string& folder, const std::string& shown,
+                                           std::string* err) override {
+    SweepOnce(folder);
+    if (ProcFdAvailable()) {
+      const int fd = ::open(OrDot(folder), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+      if (fd >= 0) {
+        ::flock(fd, LOCK_EX);
+        return std::make_unique<PosixPendingFile>(fd, shown, std::string());
+      }
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+        *err = DescribeFailure("无法写入文件", shown, errno);
+        return nullptr;
+      }
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = folder + kTemporaryPrefix + "XXXXXX";
+      const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+      if (fd < 0) {
+        *err = DescribeFailure("无法写入文件", shown, errno);
+        return nullptr;
+      }
+      struct stat mine, there;
+      if (::flock(fd, LOCK_EX) == 0 && ::fchmod(fd, kNewFileMode) == 0 &&
+          ::fstat(fd, &mine) == 0 && ::lstat(name.c_str(), &there) == 0 &&
+          mine.st_ino == there.st_ino && mine.st_dev == there.st_dev)
+        return std::make_unique<PosixPendingFile>(fd, shown, std::move(name));
       ::close(fd);
-      return nullptr;
     }
-    return std::make_unique<PosixWritableFile>(fd, path);
+    *err = DescribeFailure("无法写入文件", shown, EEXIST);
+    return nullptr;
   }
 
-  std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override {
-    return Opened(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600), path, err);
-  }
-
-  std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
-                                              std::string* err) override {
-    std::string name = folder + ".quorvane-XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-      *err = DescribeFailure("无法创建临时文件", folder.empty() ? "." : folder, errno);
-      return nullptr;
-    }
-    *path = name;
-    return std::make_unique<PosixWritableFile>(fd, name);
+  bool SyncFolder(const std::string& folder, std::string* err) override {
+    const int fd = ::open(OrDot(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    const int failure = errno;
+    if (fd >= 0) ::close(fd);
+    if (synced) return true;
+    *err = DescribeFailure("无法写入目录", folder.empty() ? "." : folder, failure);
+    return false;
   }
 
   bool TempFolder(std::string* path, std::string* err) override {
@@ -344,7 +436,8 @@ class PosixFileSystem final : public FileSystem {
       *err = DescribeFailure("无法访问", path, errno);
       return false;
     }
-    *entry = {KindOf(st.st_mode), IdentityOf(st), AttributesOf(st)};
+    *entry = {KindOf(st.st_mode), IdentityOf(st), AttributesOf(st),
+              static_cast<long long>(st.st_size)};
     return true;
   }
 
@@ -362,12 +455,7 @@ class PosixFileSystem final : public FileSystem {
 
   bool RenameNoReplace(const std::string& from, const std::string& to,
                        std::string* err) override {
-    int failure = 0;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
-      failure = errno;
-      // A file system that does not know the flag refuses it as such.
-      if (failure == EINVAL || failure == ENOSYS) failure = RenameWithoutReplacing(from, to);
-    }
+    const int failure = RenameWithoutReplacing(from, to);
     if (failure == 0) return true;
     *err = DescribeFailure("无法改名为", to, failure);
     return false;
@@ -434,13 +522,36 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  static std::unique_ptr<WritableFile> Opened(int fd, const std::string& path, std::string* err) {
-    if (fd < 0) {
-      *err = DescribeFailure("无法打开文件", path, errno);
-      return nullptr;
+  // What killed runs left in `folder` goes once per folder and run: a file under the
+  // reserved prefix that no pending file holds locked. Anything else is never touched.
+  void SweepOnce(const std::string& folder) {
+    {
+      const unsigned long run = RunNumberOnThisThread();
+      std::lock_guard<std::mutex> lock(swept_mutex_);
+      const auto [at, first] = swept_.try_emplace(folder, run);
+      if (!first && at->second == run) return;
+      at->second = run;
     }
-    return std::make_unique<PosixWritableFile>(fd, path);
+    const std::string prefix = kTemporaryPrefix;
+    const std::string base = folder.empty() ? std::string() : path::WithSeparator(folder);
+    std::string ignored;
+    ForEachEntry(folder, &ignored, [&](const char* name, unsigned char type) {
+      if (std::string_view(name).substr(0, prefix.size()) != prefix) return;
+      if (type != DT_REG && type != DT_UNKNOWN) return;
+      const std::string full = base + name;
+      const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) return;
+      struct stat mine, there;
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &mine) == 0 &&
+          S_ISREG(mine.st_mode) && ::lstat(full.c_str(), &there) == 0 &&
+          mine.st_ino == there.st_ino && mine.st_dev == there.st_dev)
+        ::unlink(full.c_str());
+      ::close(fd);
+    });
   }
+
+  std::mutex swept_mutex_;
+  std::map<std::string, unsigned long> swept_;  // folder, and the run that swept it last
 };
 
 }  // namespace

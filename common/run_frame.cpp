@@ -1,5 +1,6 @@
 #include "common/run_frame.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace quorvane {
@@ -15,14 +16,22 @@ std::string ProgressCaption(const std::string& text, long long done, long long t
 
 namespace {
 thread_local TaskUi* current_ui = nullptr;
+thread_local unsigned long current_number = 0;
+std::atomic<unsigned long> next_number{1};
 }  // namespace
 
 bool StopAskedOnThisThread() { return current_ui && current_ui->StopRequested(); }
 
-RunFrame::RunFrame(TaskUi& ui) : ui_(ui), outer_(current_ui) { current_ui = &ui; }
+unsigned long RunNumberOnThisThread() { return current_number; }
+
+RunFrame::RunFrame(TaskUi& ui) : ui_(ui), outer_(current_ui), outer_number_(current_number) {
+  current_ui = &ui;
+  current_number = next_number++;
+}
 
 RunFrame::~RunFrame() {
   current_ui = outer_;
+  current_number = outer_number_;
   if (busy_) ui_.SetBusy(false);
   RestoreCaption();
 }

@@ -12,6 +12,10 @@ namespace quorvane {
 /// run (a long copy between its blocks) to look. False on a thread without a run.
 bool StopAskedOnThisThread();
 
+/// A number of the run going on on the calling thread, new for every run of the process;
+/// 0 on a thread without a run.
+unsigned long RunNumberOnThisThread();
+
 /// How a run ended: the command-line front end turns it into its exit status.
 enum class RunOutcome { Completed, Refused, Failed, Stopped };
 
@@ -81,6 +85,7 @@ class RunFrame {
 
   TaskUi& ui_;
   TaskUi* outer_;  // the frame's UI this thread asked before, restored on the way out
+  unsigned long outer_number_;
   bool busy_ = false;
   bool caption_changed_ = false;
   std::string saved_caption_;

@@ -6,6 +6,7 @@
 
 #include "common/functions.h"
 #include "common/path.h"
+#include "common/write_path.h"
 #include "office/office_merge.h"
 
 namespace quorvane {
@@ -138,7 +139,7 @@ class FileMerge {
     NameList names = GetFileList(fs_, ui_, pattern);
     if (!names) return frame_.Fail("无法取得源文件列表");
     folder_ = path::FolderPart(pattern);
-    LeaveOutDestination(*names);
+    if (auto ended = LeaveOutDestination(*names)) return *ended;
     if (names->empty())
       return frame_.Stop("没有符合条件的文件存在，请重新设置文件类型和源文件名！");
     if (names->size() == 1)
@@ -163,21 +164,25 @@ class FileMerge {
   }
 
   // The destination is left out of the list so a run never reads what it writes: when it
-  // lies in the source folder (whatever the path texts say), its own name goes. A link or
-  // second name that reaches it is caught as each source is opened (IsDestination), which
-  // costs no extra lookup per file. The one list of names is all the run keeps: a source's
-  // full path is put together as it is opened.
-  void LeaveOutDestination(Names& names) {
-    destination_identity_ = fs_.Identify(destination_);
+  // lies in the source folder (whatever the path texts say), its own name goes. A source that
+  // is the destination under another name (a link, a second name) would be emptied by the
+  // merge that reads it, so the run is refused, naming both. Only a destination that is
+  // there can be a source, so a new one costs no lookup per file.
+  std::optional<RunOutcome> LeaveOutDestination(Names& names) {
+    const auto destination = fs_.Identify(destination_);
+    if (!destination) return std::nullopt;
     const auto source_folder = fs_.Identify(folder_);
-    const bool same_folder = destination_identity_ && source_folder &&
-                             fs_.Identify(path::FolderPart(destination_)) == source_folder;
-    if (!same_folder) return;
-    names.Remove(path::NamePart(destination_));
-  }
-
-  bool IsDestination(ReadableFile& source) {
-    return destination_identity_ && source.Identity() == destination_identity_;
+    if (source_folder && fs_.Identify(path::FolderPart(destination_)) == source_folder)
+      names.Remove(path::NamePart(destination_));
+    std::string source;
+    for (const std::string_view name : names) {
+      source.assign(folder_).append(name);
+      if (fs_.Identify(source) == destination)
+        return frame_.Stop("目标文件“" + destination_ + "”就是源文件“" + source +
+                               "”（同一个文件的另一个名称），没有合并任何文件！",
+                           "txtDestinationPath");
+    }
+    return std::nullopt;
   }
 
   static std::optional<office::DocumentKind> OfficeKind(int mode) {
@@ -205,8 +210,9 @@ class FileMerge {
   bool Merge(const Names& names, bool as_text, std::string* err) {
     const auto total = static_cast<long long>(names.size());
     frame_.Progress(kProgressText, 0, total);
-    auto out = fs_.OpenWrite(destination_, err);
-    if (!out) return false;
+    auto result = FileWrite::Begin(fs_, destination_, err);
+    if (!result) return false;
+    WritableFile* out = &result->file();
     BufferedWriter writer(*out);
     std::vector<char> block(as_text ? kBlockSize : 0);  // one read buffer for the whole run
     std::string source;
@@ -214,13 +220,9 @@ class FileMerge {
       source.assign(folder_).append(names[i]);
       auto in = fs_.OpenRead(source, err);
       // A UTF-8 mark opens the first source only; later ones would put it mid-file.
-      const bool copied = in && (IsDestination(*in) ||
-                                 (as_text ? CopyLines(*in, block, writer, i > 0, err)
-                                          : out->AppendFrom(*in, err)));
-      if (!copied) {
-        writer.Flush();  // what was merged before the failure stays on disk
-        return false;
-      }
+      const bool copied = in && (as_text ? CopyLines(*in, block, writer, i > 0, err)
+                                         : out->AppendFrom(*in, err));
+      if (!copied) return false;
       frame_.Progress(kProgressText, static_cast<long long>(i + 1), total);
     }
     // Small sources share the writer's large blocks; the last block goes before the close.
@@ -228,7 +230,7 @@ class FileMerge {
       *err = writer.error();
       return false;
     }
-    return out->Close(err);
+    return result->Commit(err);
   }
 
   FileSystem& fs_;
@@ -237,7 +239,6 @@ class FileMerge {
   office::Converter& converter_;
   std::string destination_;
   std::string folder_;
-  std::optional<FileIdentity> destination_identity_;
 };
 
 }  // namespace

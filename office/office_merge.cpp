@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/path.h"
+#include "common/write_path.h"
 #include "office/excel_gather.h"
 #include "office/package.h"
 #include "office/word_join.h"
@@ -266,7 +267,7 @@ class OfficeMerge {
       *err = "无法保存为“" + destination_ + "”：" + *err;
       return false;
     }
-    return fs_.CopyFile(converted, destination_, err);
+    return ReplaceWithCopy(fs_, converted, destination_, err);
   }
 
   bool SaveNative(const std::string& path, std::string* err) {

@@ -10,6 +10,7 @@
 #include <future>
 
 #include "common/path.h"
+#include "common/write_path.h"
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -435,9 +436,8 @@ namespace {
 // file-system layer, seeking back to finish each entry's header.
 struct ArchiveTarget {
   FileSystem& fs;
-  std::string folder;
-  std::unique_ptr<WritableFile> file;
-  std::string temporary;
+  std::string path;
+  std::unique_ptr<FileWrite> file;
   long long position = 0;
   long long size = 0;
   std::string failure;
@@ -467,13 +467,13 @@ zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
     case ZIP_SOURCE_ERROR:
       return zip_error_to_data(&target.error, data, length);
     case ZIP_SOURCE_BEGIN_WRITE:
-      target.file = target.fs.OpenTemporary(target.folder, &target.temporary, &target.failure);
+      target.file = FileWrite::Begin(target.fs, target.path, &target.failure);
       target.position = target.size = 0;
       if (!target.file) return Failed(target, target.failure);
       return 0;
     case ZIP_SOURCE_WRITE: {
       std::string err;
-      if (!target.file->Write(static_cast<const char*>(data), length, &err))
+      if (!target.file->file().Write(static_cast<const char*>(data), length, &err))
         return Failed(target, err);
       target.position += static_cast<long long>(length);
       target.size = std::max(target.size, target.position);
@@ -486,18 +486,15 @@ zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
       if (args->whence == SEEK_CUR) to += target.position;
       if (args->whence == SEEK_END) to += target.size;
       std::string err;
-      if (to < 0 || !target.file->Seek(to, &err)) return Failed(target, err);
+      if (to < 0 || !target.file->file().Seek(to, &err)) return Failed(target, err);
       target.position = to;
       return 0;
     }
     case ZIP_SOURCE_TELL_WRITE:
       return target.position;
-    case ZIP_SOURCE_COMMIT_WRITE: {
-      std::string err;
-      if (!target.file->Close(&err)) return Failed(target, err);
-      target.file.reset();
+    case ZIP_SOURCE_COMMIT_WRITE:
+      // The archive is whole; it takes its name once the save has checked everything.
       return 0;
-    }
     case ZIP_SOURCE_ROLLBACK_WRITE:
       target.file.reset();
       return 0;
@@ -716,7 +713,7 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
       rels_parts.emplace_back(RelationshipPartOf(rels.owner).substr(1),
                               RelationshipsXml(rels.list));
 
-  ArchiveTarget target{fs, path::FolderPart(path), nullptr, {}, 0, 0, {}, {}};
+  ArchiveTarget target{fs, path, nullptr, 0, 0, {}, {}};
   zip_error_init(&target.error);
   zip_error_t error;
   zip_error_init(&error);
@@ -780,8 +777,7 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
       if (reason.empty()) reason = producer->entry->failure;
     if (reason.empty()) reason = "无法保存文档“" + path + "”：" + zip_strerror(zip);
     zip_discard(zip);
-    std::string ignored;
-    if (!target.temporary.empty()) fs.DeleteFile(target.temporary, &ignored);
+    target.file.reset();  // nothing of the result is left
     *err = reason;
   }
   for (auto& producer : producers) zip_error_fini(&producer->error);
@@ -790,19 +786,8 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
     return false;
   }
   zip_error_fini(&target.error);
-  // The temporary file is its owner's alone; the result takes the permission bits of the
-  // file it replaces, or those of an ordinary new file.
-  PathEntry there;
-  std::string ignored;
-  const unsigned permissions = fs.Examine(path, &there, &ignored) && there.kind == EntryKind::File
-                                   ? there.attributes.permissions
-                                   : 0644;
-  if (!fs.SetPermissions(target.temporary, permissions, err) ||
-      !fs.Rename(target.temporary, path, err)) {
-    fs.DeleteFile(target.temporary, &ignored);
-    return false;
-  }
-  return true;
+  // The result takes the permission bits of the file it replaces, or those of a new file.
+  return target.file && target.file->Commit(err);
 }
 
 // ---------------------------------------------------------------------------------------

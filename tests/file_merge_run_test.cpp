@@ -143,10 +143,27 @@ TEST_F(FileMergeRunTest, TheDestinationIsNeverOneOfItsSources) {
   EXPECT_EQ(Run(), RunOutcome::Refused);
   EXPECT_EQ(last.messages,
             Events{Msg("只有一个文件（a.txt）符合条件，不需要合并！", Icon::Warning)});
-  // A second name for the destination is met when it is opened, and never read.
+  // A source that is the destination under another name is refused, naming both, before
+  // anything is written: the merge would empty it.
   dir.Write("src/b.txt", "b\n");
-  ::symlink((dir / "src/merged.txt").c_str(), (dir / "src/link.txt").c_str());
-  ::link((dir / "src/merged.txt").c_str(), (dir / "src/hard.txt").c_str());
+  for (const auto make : {+[](const char* to, const char* from) { return ::symlink(to, from); },
+                          +[](const char* to, const char* from) { return ::link(to, from); }}) {
+    ASSERT_EQ(make((dir / "src/merged.txt").c_str(), (dir / "src/other.txt").c_str()), 0);
+    EXPECT_EQ(Run(), RunOutcome::Refused);
+    EXPECT_EQ(last.messages, Events{Msg("目标文件“" + dir / "src/./merged.txt" + "”就是源文件“" +
+                                            dir / "src/other.txt" +
+                                            "”（同一个文件的另一个名称），没有合并任何文件！",
+                                        Icon::Warning)});
+    EXPECT_EQ(Destination(), "old merge\n");
+    ::unlink((dir / "src/other.txt").c_str());
+  }
+  // The destination as a link to a source, from outside the source folder.
+  ui.Set("txtDestinationPath=" + dir / "out/all.txt");
+  ::symlink((dir / "src/a.txt").c_str(), (dir / "out/all.txt").c_str());
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(ReadAll(dir / "src/a.txt"), "a\n");
+  ::unlink((dir / "out/all.txt").c_str());
+  ui.Set("txtDestinationPath=" + dir / "src/./merged.txt");
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_EQ(Destination(), "a\r\nb\r\n");
 }
@@ -164,23 +181,27 @@ TEST_F(FileMergeRunTest, ASourceSwappedAfterTheListingIsRefusedNotFollowed) {
     };
     EXPECT_EQ(Run("", faulty), RunOutcome::Failed);
     EXPECT_EQ(last.messages, Events{SystemError("无法打开文件“" + second + "”：不是普通文件")});
-    EXPECT_EQ(Destination(), "1\r\n");
+    EXPECT_EQ(Destination(), "");  // as it was: a merge that fails writes nothing
     ::unlink(second.c_str());
   }
 }
 
-TEST_F(FileMergeRunTest, FaultsAreReportedWithThePathKeepWhatWasWrittenAndCloseEverything) {
+TEST_F(FileMergeRunTest, AFaultAnywhereLeavesTheOldDestinationWholeAndNothingTemporary) {
   // Lines that already end in CR LF come out the same in both modes.
   for (const std::string name : {"1", "2", "3"}) dir.Write("src/" + name + ".txt", name + "\r\n");
   const std::string two = dir / "src/2.txt", all = dir / "out/all.txt", stale = "stale, longer";
   const struct { Op op; const char* part; int error, after; std::string message, kept; } rows[] = {
-      {Op::OpenRead, "2.txt", EACCES, 0, "无法打开文件“" + two + "”：权限不够", "1\r\n"},
+      {Op::OpenRead, "2.txt", EACCES, 0, "无法打开文件“" + two + "”：权限不够", stale},
       {Op::OpenRead, "3.txt", ENOENT, 0,  // vanished since the listing
-       "无法打开文件“" + dir / "src/3.txt" + "”：没有那个文件或目录", "1\r\n2\r\n"},
-      {Op::Read, "2.txt", EIO, 1, "无法读取文件“" + two + "”：输入/输出错误", "1\r\n2"},
-      {Op::Write, "all.txt", ENOSPC, 4, "无法写入文件“" + all + "”：磁盘空间不足", "1\r\n2"},
+       "无法打开文件“" + dir / "src/3.txt" + "”：没有那个文件或目录", stale},
+      {Op::Read, "2.txt", EIO, 1, "无法读取文件“" + two + "”：输入/输出错误", stale},
+      {Op::Write, "all.txt", ENOSPC, 4, "无法写入文件“" + all + "”：磁盘空间不足", stale},
       {Op::OpenWrite, "all.txt", EROFS, 0, "无法打开文件“" + all + "”：只读文件系统", stale},
-      {Op::Close, "all.txt", EIO, 0, "无法写入文件“" + all + "”：输入/输出错误", "1\r\n2\r\n3\r\n"},
+      {Op::Sync, "all.txt", EIO, 0, "无法写入文件“" + all + "”：输入/输出错误", stale},
+      {Op::Rename, "all.txt", EIO, 0, "无法改名为“" + all + "”：输入/输出错误", stale},
+      // A failure after the rename: the result is whole, but the run must not say so.
+      {Op::SyncFolder, "out/", EIO, 0, "无法写入目录“" + dir / "out/" + "”：输入/输出错误",
+       "1\r\n2\r\n3\r\n"},
   };
   for (const std::string mode : {"0", "1"}) {
     for (const auto& r : rows) {
@@ -190,6 +211,7 @@ TEST_F(FileMergeRunTest, FaultsAreReportedWithThePathKeepWhatWasWrittenAndCloseE
       EXPECT_EQ(Run("cboType=" + mode, faulty), RunOutcome::Failed);
       EXPECT_EQ(last.messages, Events{SystemError(r.message)});
       EXPECT_EQ(Destination(), r.kept) << r.message << " in mode " << mode;
+      EXPECT_EQ(Tree(dir / "out"), std::vector<std::string>{"all.txt=" + r.kept}) << r.message;
       EXPECT_EQ(faulty.open_files, 0) << r.message;
       EXPECT_EQ(last.captions.back(), "批合并文件") << r.message;
     }

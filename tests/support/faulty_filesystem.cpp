@@ -13,7 +13,8 @@ std::string Failure(const Rule& rule, const std::string& path) {
   static const char* const kActions[] = {"无法创建目录", "无法创建文件", "无法读取目录",
                                          "无法读取目录", "无法打开文件", "无法打开文件",
                                          "无法读取文件", "无法写入文件", "无法写入文件",
-                                         "无法复制到",   "无法复制到",   "无法改名为"};
+                                         "无法复制到",   "无法复制到",   "无法改名为",
+                                         "无法写入文件", "无法写入目录"};
   return DescribeFailure(kActions[static_cast<int>(rule.op)], path, rule.error_number);
 }
 
@@ -55,6 +56,7 @@ struct FaultyFile final : ReadableFile, WritableFile {
   FileAttributes Attributes() override { return reader->Attributes(); }
 
   bool Write(const char* data, size_t size, std::string* err) override {
+    if (owner.on_call) owner.on_call(Op::Write, path);
     const Rule* rule;
     const size_t allowed = Allowed(Op::Write, size, &rule);
     passed += static_cast<long long>(allowed);
@@ -97,6 +99,7 @@ const FaultyFileSystem::Rule* FaultyFileSystem::Find(Op op, const std::string& p
 }
 
 bool FaultyFileSystem::Refuse(Op op, const std::string& path, std::string* err) {
+  if (on_call) on_call(op, path);
   const int call = ++calls_[op];
   const Rule* rule = Find(op, path);
   for (const auto& r : rules_)
@@ -105,9 +108,51 @@ bool FaultyFileSystem::Refuse(Op op, const std::string& path, std::string* err) 
   return rule != nullptr;
 }
 
-std::unique_ptr<WritableFile> FaultyFileSystem::Wrap(std::unique_ptr<WritableFile> real,
-                                                     const std::string& path) {
-  return real ? std::make_unique<FaultyFile>(*this, path, nullptr, std::move(real)) : nullptr;
+// A pending file of the real file system, whose writes meet the rules set for the file it
+// is written for, whose flush meets the Sync rules and whose naming the Rename rules.
+struct FaultyPending final : PendingFile {
+  FaultyPending(FaultyFileSystem& owner, std::string shown, std::unique_ptr<PendingFile> real)
+      : owner(owner), file(owner, std::move(shown), nullptr, nullptr), real(std::move(real)) {
+    file.writer.reset(this->real.get());  // borrowed: released before the file goes
+  }
+  ~FaultyPending() override { file.writer.release(); }
+
+  bool Write(const char* data, size_t size, std::string* err) override {
+    return file.Write(data, size, err);
+  }
+  bool Seek(long long offset, std::string* err) override { return real->Seek(offset, err); }
+  bool AppendFrom(ReadableFile& source, std::string* err) override {
+    if (owner.on_call) owner.on_call(Op::Write, file.path);
+    return file.AppendFrom(source, err);
+  }
+  bool SetAttributes(const FileAttributes& attributes, std::string* err) override {
+    return real->SetAttributes(attributes, err);
+  }
+  bool SetPermissions(unsigned permissions, std::string* err) override {
+    return real->SetPermissions(permissions, err);
+  }
+  bool Close(std::string* err) override { return file.Close(err); }
+  bool Sync(std::string* err) override {
+    return !owner.Refuse(Op::Sync, file.path, err) && real->Sync(err);
+  }
+  bool Name(const std::string& path, std::string* err) override {
+    // Met and reported as the file it is written for, as the real file system reports it.
+    return !owner.Refuse(Op::Rename, file.path, err) && real->Name(path, err);
+  }
+  const std::string& name() const override { return real->name(); }
+  void Keep() override { real->Keep(); }
+
+  FaultyFileSystem& owner;
+  FaultyFile file;
+  std::unique_ptr<PendingFile> real;
+};
+
+std::unique_ptr<PendingFile> FaultyFileSystem::OpenPending(const std::string& folder,
+                                                           const std::string& shown,
+                                                           std::string* err) {
+  if (Refuse(Op::OpenWrite, shown, err)) return nullptr;
+  auto real = real_.OpenPending(folder, shown, err);
+  return real ? std::make_unique<FaultyPending>(*this, shown, std::move(real)) : nullptr;
 }
 
 std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path,

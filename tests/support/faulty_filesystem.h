@@ -17,9 +17,10 @@ namespace quorvane::testing {
 /// either side.
 class FaultyFileSystem : public FileSystem {
  public:
-  /// OpenWrite also stands for OpenNew and OpenTemporary, Rename for RenameNoReplace.
+  /// OpenWrite stands for OpenPending; Rename for RenameNoReplace and for naming a pending
+  /// file.
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
-                  Read, Write, Close, CopyFile, CopyFolder, Rename };
+                  Read, Write, Close, CopyFile, CopyFolder, Rename, Sync, SyncFolder };
   /// A fault: after_bytes counts for Read and Write; nth 0 fails every call on a matching path.
   struct Rule { Op op; std::string path_part; int error_number; long long after_bytes; int nth; };
 
@@ -38,6 +39,9 @@ class FaultyFileSystem : public FileSystem {
   /// Called with the path just before each OpenRead reaches the real file system: the place
   /// to swap a listed file for something else, as a race with another program would.
   std::function<void(const std::string& path)> before_open;
+  /// Called before every operation that a rule could make fail, with the operation and its
+  /// path: the place for a test to end the process at a chosen point.
+  std::function<void(Op op, const std::string& path)> on_call;
   int open_files = 0;
   /// Appends that went by the real file system's own copy.
   int kernel_appends = 0;
@@ -63,9 +67,6 @@ class FaultyFileSystem : public FileSystem {
     return real_.Identify(path);
   }
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override;
-  std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
-    return Refuse(Op::OpenWrite, path, err) ? nullptr : Wrap(real_.OpenWrite(path, err), path);
-  }
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
@@ -74,14 +75,10 @@ class FaultyFileSystem : public FileSystem {
   }
   bool ListEntries(const std::string& folder, std::vector<std::string>* names,
                    std::string* err) override { return real_.ListEntries(folder, names, err); }
-  std::unique_ptr<WritableFile> OpenNew(const std::string& path, std::string* err) override {
-    return Refuse(Op::OpenWrite, path, err) ? nullptr : Wrap(real_.OpenNew(path, err), path);
-  }
-  std::unique_ptr<WritableFile> OpenTemporary(const std::string& folder, std::string* path,
-                                              std::string* err) override {
-    // The wrapper reads `path` once the real file system has set it.
-    return Refuse(Op::OpenWrite, folder, err) ? nullptr
-                                              : Wrap(real_.OpenTemporary(folder, path, err), *path);
+  std::unique_ptr<PendingFile> OpenPending(const std::string& folder, const std::string& shown,
+                                           std::string* err) override;
+  bool SyncFolder(const std::string& folder, std::string* err) override {
+    return !Refuse(Op::SyncFolder, folder, err) && real_.SyncFolder(folder, err);
   }
   bool Rename(const std::string& from, const std::string& to, std::string* err) override {
     return !Refuse(Op::Rename, to, err) && real_.Rename(from, to, err);
@@ -115,9 +112,9 @@ class FaultyFileSystem : public FileSystem {
   }
 
  private:
+  friend struct FaultyPending;
   /// Counts the call; true, with the failure in `err`, when a rule makes it fail.
   bool Refuse(Op op, const std::string& path, std::string* err);
-  std::unique_ptr<WritableFile> Wrap(std::unique_ptr<WritableFile> real, const std::string& path);
 
   FileSystem& real_;
   std::vector<Rule> rules_;
