@@ -1,12 +1,14 @@
 // The machine's own file system, over POSIX calls so that names stay byte strings.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <map>
@@ -498,7 +500,7 @@ class PosixFileSystem final : public FileSystem {
       *err = DescribeFailure("无法创建链接", path, errno);
       return false;
     }
-    const std::string stem = path::FolderPart(path) + ".quorvane-link-" +
+    const std::string stem = path::FolderPart(path) + kTemporaryPrefix + "link-" +
                              std::to_string(::getpid()) + "-";
     for (unsigned attempt = 0;; ++attempt) {
       const std::string temporary = stem + std::to_string(attempt);
@@ -537,8 +539,17 @@ class PosixFileSystem final : public FileSystem {
     std::string ignored;
     ForEachEntry(folder, &ignored, [&](const char* name, unsigned char type) {
       if (std::string_view(name).substr(0, prefix.size()) != prefix) return;
-      if (type != DT_REG && type != DT_UNKNOWN) return;
       const std::string full = base + name;
+      // A link cannot be locked: it names the process that made it, and goes once that
+      // process is gone.
+      if (type == DT_LNK) {
+        const long pid = std::strtol(name + prefix.size() + 5, nullptr, 10);
+        if (std::string_view(name + prefix.size()).starts_with("link-") && pid > 0 &&
+            ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+          ::unlink(full.c_str());
+        return;
+      }
+      if (type != DT_REG && type != DT_UNKNOWN) return;
       const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0) return;
       struct stat mine, there;

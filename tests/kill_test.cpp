@@ -1,0 +1,213 @@
+// A run killed at any point of its work leaves every final name with its old content or its
+// complete new content, and the next run in the same folders leaves no temporary file.
+//
+// Each run goes in a child process that ends itself by SIGKILL just before its k-th
+// file-system operation, for every k the run reaches.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "filetasks/file_build_run.h"
+#include "filetasks/file_merge_run.h"
+#include "foldertasks/folder_merge_run.h"
+#include "support/docx_samples.h"
+#include "support/faulty_filesystem.h"
+#include "support/package_check.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+#include "support/xlsx_samples.h"
+
+namespace quorvane {
+namespace {
+
+using namespace testing;
+
+// One task to kill: what is on disk before, the run, and what each final name may hold
+// after (its old or its new content; a missing name is "<missing>").
+struct Scenario {
+  std::function<void(const TempDir&)> prepare;
+  std::function<RunOutcome(FileSystem&, const TempDir&)> run;
+  std::function<std::map<std::string, std::set<std::string>>(const TempDir&)> allowed;
+  // For a result whose bytes differ from run to run (a package): checks it as a whole.
+  std::function<bool(const std::string& path)> whole = nullptr;
+};
+
+// The operations a whole run makes, counted in a run that is not killed.
+int CountOperations(const Scenario& scenario) {
+  TempDir dir;
+  scenario.prepare(dir);
+  FaultyFileSystem counting(SystemFileSystem());
+  int calls = 0;
+  counting.on_call = [&](FaultyFileSystem::Op, const std::string&) { ++calls; };
+  EXPECT_EQ(scenario.run(counting, dir), RunOutcome::Completed);
+  return calls;
+}
+
+// Runs the scenario in a child killed before its k-th operation; true when it was killed.
+bool RunKilledAt(const Scenario& scenario, const TempDir& dir, int k) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    FaultyFileSystem killing(SystemFileSystem());
+    int calls = 0;
+    killing.on_call = [&](FaultyFileSystem::Op, const std::string&) {
+      if (++calls == k) ::raise(SIGKILL);
+    };
+    scenario.run(killing, dir);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+bool HoldsTemporary(const TempDir& dir) {
+  for (const auto& entry : Tree(dir.path()))
+    if (entry.find(kTemporaryPrefix) != std::string::npos) return true;
+  return false;
+}
+
+void KillEverywhere(const Scenario& scenario) {
+  const int operations = CountOperations(scenario);
+  ASSERT_GT(operations, 3);
+  ::testing::Test::RecordProperty("operations", operations);
+  for (int k = 1; k <= operations; ++k) {
+    TempDir dir;
+    scenario.prepare(dir);
+    ASSERT_TRUE(RunKilledAt(scenario, dir, k)) << "operation " << k;
+    for (const auto& [name, contents] : scenario.allowed(dir)) {
+      const std::string now = ReadAll(dir / name);
+      const bool whole = contents.contains(now) ||
+                         (scenario.whole && now != "<missing>" && scenario.whole(dir / name));
+      EXPECT_TRUE(whole) << name << " after a kill at operation " << k << " of " << operations
+                         << " holds " << now.size() << " bytes";
+    }
+    // The next run finishes the work and takes away what the killed one left.
+    EXPECT_EQ(scenario.run(SystemFileSystem(), dir), RunOutcome::Completed) << k;
+    EXPECT_FALSE(HoldsTemporary(dir)) << "after the run that followed a kill at " << k;
+  }
+}
+
+RunOutcome RunWith(const std::string& fields, FileSystem& fs,
+                   RunOutcome (*task)(FileSystem&, TaskUi&)) {
+  RecordingUi ui;
+  ui.Set(fields);
+  ui.answers = {Answer::Yes, Answer::Yes};
+  return task(fs, ui);
+}
+
+const std::string kTemplate(300'000, 't');
+
+TEST(KillTest, CreateFilesFromATemplate) {
+  KillEverywhere({
+      .prepare =
+          [](const TempDir& dir) {
+            dir.Write("t.bin", kTemplate);
+            for (const char* name : {"out/1.txt", "out/2.txt"}) dir.Write(name, "old");
+          },
+      .run = [](FileSystem& fs, const TempDir& dir) {
+        return RunWith("txtPath=" + dir / "out" + "|txtFrom=1|txtTo=4|txtStep=1|txtSuf=txt|" +
+                           "chkSuf=1|chkMod=1|txtModPath=" + dir / "t.bin",
+                       fs, RunFileBuild);
+      },
+      .allowed = [](const TempDir&) -> std::map<std::string, std::set<std::string>> {
+        return {{"out/1.txt", {"old", kTemplate}}, {"out/2.txt", {"old", kTemplate}},
+                {"out/3.txt", {"<missing>", kTemplate}}, {"out/4.txt", {"<missing>", kTemplate}}};
+      }});
+}
+
+TEST(KillTest, MergeFolders) {
+  KillEverywhere({
+      .prepare =
+          [](const TempDir& dir) {
+            for (const char* name : {"a/1", "a/2", "a/b/3"}) dir.Write(name, kTemplate + name);
+            dir.Write("target/1", "old");
+            dir.Write("target/3", "old");
+          },
+      .run = [](FileSystem& fs, const TempDir& dir) {
+        RecordingUi ui;
+        ui.items["lstFolderList"] = {dir / "a"};
+        ui.texts["txtDestinationPath"] = dir / "target";
+        return RunFolderMerge(fs, ui);
+      },
+      .allowed = [](const TempDir&) -> std::map<std::string, std::set<std::string>> {
+        return {{"target/1", {"old", kTemplate + "a/1"}},
+                {"target/2", {"<missing>", kTemplate + "a/2"}},
+                {"target/3", {"old", kTemplate + "a/b/3"}}};
+      }});
+}
+
+// The text and binary merges of three files over an older destination.
+Scenario MergeOver(int mode, const std::string& merged) {
+  return {
+      .prepare =
+          [](const TempDir& dir) {
+            for (const char* name : {"src/1.txt", "src/2.txt", "src/3.txt"})
+              dir.Write(name, kTemplate + "\n");
+            dir.Write("out/all.txt", "old");
+          },
+      .run = [mode](FileSystem& fs, const TempDir& dir) {
+        return RunWith("txtSourcePath=" + dir / "src" + "|txtSourceName=*.txt|cboType=" +
+                           std::to_string(mode) + "|txtDestinationPath=" + dir / "out/all.txt",
+                       fs, RunFileMerge);
+      },
+      .allowed = [merged](const TempDir&) -> std::map<std::string, std::set<std::string>> {
+        return {{"out/all.txt", {"old", merged}}};
+      }};
+}
+
+TEST(KillTest, MergeTextAndBinary) {
+  const std::string line = kTemplate + "\n";
+  KillEverywhere(MergeOver(0, kTemplate + "\r\n" + kTemplate + "\r\n" + kTemplate + "\r\n"));
+  KillEverywhere(MergeOver(1, line + line + line));
+}
+
+// The Word and Excel merges of two sources over an older destination: the result's bytes
+// differ from run to run, so a result is whole when the package check finds no fault.
+Scenario OfficeMergeOver(int mode) {
+  const bool workbook = mode == 3;
+  const std::string extension = workbook ? ".xlsx" : ".docx";
+  return {
+      .prepare =
+          [=](const TempDir& dir) {
+            std::string err;
+            for (const std::string name : {"1", "2"}) {
+              const std::string path = dir / ("src/" + name + extension);
+              dir.MakeFolder("src");
+              ASSERT_TRUE(workbook ? WriteXlsx(SystemFileSystem(), path,
+                                               {.sheets = {{.name = "S" + name,
+                                                            .cells = {{"A1", 'n', "1"}}}}},
+                                               &err)
+                                   : WriteDocx({.paragraphs = {"p" + name}}, path, &err))
+                  << err;
+            }
+            dir.Write("out/all" + extension, "old");
+          },
+      .run = [=](FileSystem& fs, const TempDir& dir) {
+        return RunWith("txtSourcePath=" + dir / "src" + "|txtSourceName=*" + extension +
+                           "|cboType=" + std::to_string(mode) + "|txtDestinationPath=" +
+                           dir / ("out/all" + extension),
+                       fs, RunFileMerge);
+      },
+      .allowed = [=](const TempDir&) -> std::map<std::string, std::set<std::string>> {
+        return {{"out/all" + extension, {"old"}}};
+      },
+      .whole = [](const std::string& path) {
+        std::vector<std::string> faults;
+        return CheckPackage(path, &faults, [](const std::string&, pugi::xml_node) {}) &&
+               faults.empty();
+      }};
+}
+
+TEST(KillTest, MergeWordAndExcel) {
+  KillEverywhere(OfficeMergeOver(2));
+  KillEverywhere(OfficeMergeOver(3));
+}
+
+}  // namespace
+}  // namespace quorvane
