@@ -44,21 +44,28 @@ source "$here/pairs.sh"
 
 echo
 echo "$REPEAT pairs each; ratio = median of the pairs' quorvane / other."
+# A new result on both sides: the program flushes only when it replaces an older file.
 pair "binary, 20000 x 16 KiB vs cat" \
-  "'$batch' merge-files small out-small.bin --mode binary --yes --quiet" \
-  "xargs -0 cat < small.list > cat-small.bin"
+  "rm -f out-small.bin; '$batch' merge-files small out-small.bin --mode binary --yes --quiet" \
+  "rm -f cat-small.bin; xargs -0 cat < small.list > cat-small.bin"
 cmp out-small.bin cat-small.bin
 pair "binary, 4 x 170 MB vs cat" \
+  "rm -f out-large.bin; '$batch' merge-files large out-large.bin --mode binary --yes --quiet" \
+  "rm -f cat-large.bin; xargs -0 cat < large.list > cat-large.bin"
+cmp out-large.bin cat-large.bin
+# Over an older result, which the program flushes before it replaces it; the peer is the
+# standard tools' safe replacement (write beside, sync, rename).
+pair "binary, 4 x 170 MB over an older result vs cat + sync + mv" \
   "'$batch' merge-files large out-large.bin --mode binary --yes --quiet" \
-  "xargs -0 cat < large.list > cat-large.bin"
+  "xargs -0 cat < large.list > cat-large.tmp && sync cat-large.tmp && mv cat-large.tmp cat-large.bin && sync ."
 cmp out-large.bin cat-large.bin
 pair "text, 2000 x 50 KB vs sed to CR LF" \
-  "'$batch' merge-files text out-text.txt --mode text --yes --quiet" \
-  "xargs -0 sed 's/\$/\\r/' < text.list > sed-text.txt"
+  "rm -f out-text.txt; '$batch' merge-files text out-text.txt --mode text --yes --quiet" \
+  "rm -f sed-text.txt; xargs -0 sed 's/\$/\\r/' < text.list > sed-text.txt"
 cmp out-text.txt sed-text.txt
 pair "text, 100000 x 1 KB vs sed to CR LF" \
-  "'$batch' merge-files tiny out-tiny.txt --mode text --yes --quiet" \
-  "xargs -0 sed 's/\$/\\r/' < tiny.list > sed-tiny.txt"
+  "rm -f out-tiny.txt; '$batch' merge-files tiny out-tiny.txt --mode text --yes --quiet" \
+  "rm -f sed-tiny.txt; xargs -0 sed 's/\$/\\r/' < tiny.list > sed-tiny.txt"
 cmp out-tiny.txt sed-tiny.txt
 echo "Outputs are byte-identical to the other tools' outputs."
 

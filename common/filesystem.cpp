@@ -73,19 +73,13 @@ bool FileSystem::CopyFile(const std::string& source, const std::string& target,
 
 bool FileSystem::CopyFileFrom(ReadableFile& source, const std::string& target,
                               std::string* err) {
-  PathEntry there;
-  if (!Examine(target, &there, err)) return false;
-  if (there.kind == EntryKind::Folder) {
-    *err = DescribeFailure("无法复制到", target, EISDIR);
-    return false;
-  }
-  if (there.kind != EntryKind::Missing && source.Identity() &&
-      source.Identity() == Identify(target)) {
+  auto out = FileWrite::Begin(*this, target, err);
+  if (!out) return false;
+  if (out->old() && source.Identity() == out->old()->identity) {
     *err = DescribeFailure("无法复制到", target, "与源文件是同一个文件");
     return false;
   }
-  auto out = FileWrite::Begin(*this, target, err);
-  if (!out || !out->file().AppendFrom(source, err)) return false;
+  if (!out->file().AppendFrom(source, err)) return false;
   out->TakeAttributes(source.Attributes());
   return out->Commit(err);
 }

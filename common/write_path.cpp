@@ -23,12 +23,11 @@ std::string TemporaryName(const std::string& folder) {
 }  // namespace
 
 bool FollowLinks(FileSystem& fs, const std::string& target, std::string* final_path,
-                 std::string* err) {
+                 PathEntry* entry, std::string* err) {
   std::string at = target;
   for (int links = 0; links <= kMaxLinks; ++links) {
-    PathEntry entry;
-    if (!fs.Examine(at, &entry, err)) return false;
-    if (entry.kind != EntryKind::Link) {
+    if (!fs.Examine(at, entry, err)) return false;
+    if (entry->kind != EntryKind::Link) {
       *final_path = at;
       return true;
     }
@@ -43,9 +42,8 @@ bool FollowLinks(FileSystem& fs, const std::string& target, std::string* final_p
 std::unique_ptr<FileWrite> FileWrite::Begin(FileSystem& fs, const std::string& target,
                                             std::string* err) {
   std::string final_path;
-  if (!FollowLinks(fs, target, &final_path, err)) return nullptr;
   PathEntry there;
-  if (!fs.Examine(final_path, &there, err)) return nullptr;
+  if (!FollowLinks(fs, target, &final_path, &there, err)) return nullptr;
   std::optional<PathEntry> old;
   switch (there.kind) {
     case EntryKind::Missing:

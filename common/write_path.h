@@ -32,8 +32,8 @@ class FileWrite {
   WritableFile& file() { return *file_; }
   /// The file reached through any links, that the result replaces or creates.
   const std::string& final_path() const { return final_; }
-  /// Whether something was there to replace when the write began.
-  bool replaces() const { return old_.has_value(); }
+  /// The file there to replace when the write began, if any.
+  const std::optional<PathEntry>& old() const { return old_; }
   /// The result takes `attributes` (a copy keeps its source's) instead of the old file's
   /// permission bits.
   void TakeAttributes(const FileAttributes& attributes) { attributes_ = attributes; }
@@ -55,9 +55,10 @@ class FileWrite {
 };
 
 /// Where `target` leads: the path of the last link's target (relative texts taken from the
-/// folder of the link that holds them), or `target` itself when it is no link.
+/// folder of the link that holds them), or `target` itself when it is no link; `entry` is
+/// what is there.
 bool FollowLinks(FileSystem& fs, const std::string& target, std::string* final_path,
-                 std::string* err);
+                 PathEntry* entry, std::string* err);
 
 /// Writes a copy of the regular file `source` over `target` through the write path; the
 /// result keeps the old target's permission bits (a merge result put in place).
