@@ -145,9 +145,12 @@ class FileMerge {
       return frame_.Stop("只有一个文件（" + std::string(names->front()) + "）符合条件，不需要合并！");
 
     const bool as_text = mode == static_cast<int>(MergeMode::Text);
-    if ((as_text || mode == static_cast<int>(MergeMode::Binary)) && !Merge(*names, as_text, &err))
-      return frame_.Fail(err);
-    if (office_kind && !MergeOffice(*office_kind, *names, &err)) return frame_.Fail(err);
+    const bool merged = office_kind ? MergeOffice(*office_kind, *names, &err)
+                        : as_text || mode == static_cast<int>(MergeMode::Binary)
+                            ? Merge(*names, as_text, &err)
+                            : true;
+    if (stopped_at_) return frame_.Stopped(*stopped_at_, static_cast<long long>(names->size()));
+    if (!merged) return frame_.Fail(err);
     return frame_.Complete();
   }
 
@@ -196,6 +199,7 @@ class FileMerge {
       frame_.Progress(kProgressText, done, all);
     };
     progress.saving = [&] { frame_.Progress(kSavingText); };
+    progress.stopped = [&](long long done) { stopped_at_ = done; };
     return office::MergeDocuments(fs_, converter_, kind, folder_, names, destination_, progress,
                                   err);
   }
@@ -211,6 +215,11 @@ class FileMerge {
     std::vector<char> block(as_text ? kBlockSize : 0);  // one read buffer for the whole run
     std::string source;
     for (size_t i = 0; i < names.size(); ++i) {
+      if (frame_.StopAsked()) {
+        stopped_at_ = static_cast<long long>(i);
+        writer.Flush();  // the sources merged so far stay whole
+        return false;
+      }
       source.assign(folder_).append(names[i]);
       auto in = fs_.OpenRead(source, err);
       // A UTF-8 mark opens the first source only; later ones would put it mid-file.
@@ -218,6 +227,7 @@ class FileMerge {
                                  (as_text ? CopyLines(*in, block, writer, i > 0, err)
                                           : out->AppendFrom(*in, err)));
       if (!copied) {
+        if (frame_.StopAsked()) stopped_at_ = static_cast<long long>(i);  // a copy cut short
         writer.Flush();  // what was merged before the failure stays on disk
         return false;
       }
@@ -238,6 +248,7 @@ class FileMerge {
   std::string destination_;
   std::string folder_;
   std::optional<FileIdentity> destination_identity_;
+  std::optional<long long> stopped_at_;  // the sources done when a stop request ended it
 };
 
 }  // namespace
