@@ -1,11 +1,12 @@
 #include "cli/terminal_ui.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -16,17 +17,41 @@ namespace {
 std::atomic<int> stop_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "read and written in a signal handler");
 int output_error = 0;
+// The signal handler writes a byte here, so a question that waits for the terminal wakes
+// up even when the signal came just before its wait began.
+int wake_pipe[2] = {-1, -1};
 
 // Notes the first signal. SA_RESETHAND has already put back the default action, so the
 // same signal again ends the program.
 extern "C" void OnStopSignal(int signal) {
+  const int saved_errno = errno;
   int none = 0;
   stop_signal.compare_exchange_strong(none, signal);
+  if (wake_pipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_pipe[1], &byte, 1);
+  }
+  errno = saved_errno;
+}
+
+// Waits until a line can be read from the terminal or a stop signal has come; true for the
+// line.
+bool WaitForLine() {
+  for (;;) {
+    if (StopSignal() != 0) return false;
+    pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+    const int ready = ::poll(waits, wake_pipe[0] >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno != EINTR) return true;  // let the read report it
+    if (StopSignal() != 0) return false;
+    if (ready > 0 && waits[0].revents != 0) return true;
+  }
 }
 
 }  // namespace
 
 void HandleStopSignals() {
+  if (wake_pipe[0] < 0 && ::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    wake_pipe[0] = wake_pipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -98,7 +123,7 @@ Answer TerminalUi::AskUser(const std::string& question) {
   std::cerr << question << " [y/N] " << std::flush;
   if (NoteOutputFailure(std::cerr)) return Answer::No;
   std::string reply;
-  const bool read = static_cast<bool>(std::getline(std::cin, reply));
+  const bool read = WaitForLine() && std::getline(std::cin, reply);
   if (StopRequested()) {  // the signal interrupted the read: No
     std::cerr << std::endl;
     return Answer::No;

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -219,6 +220,32 @@ TEST_F(CliTest, ASignalStopsALongRunWhichCleansUpAndEndsWith128PlusItsNumber) {
       EXPECT_EQ(entry.file_size(), r.template_option.empty() ? 0u : 1u << 16) << entry.path();
     }
   }
+}
+
+TEST_F(CliTest, ASignalAnswersAQuestionAtTheTerminalWithNo) {
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string folder = dir / "new";
+    ::execl(QUORVANE_BATCH, QUORVANE_BATCH, "create-files", folder.c_str(), "--from", "1",
+            "--to", "3", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string shown;
+  char buffer[256];
+  while (shown.find("[y/N]") == std::string::npos) {
+    const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+    ASSERT_GT(got, 0) << shown;
+    shown.append(buffer, static_cast<size_t>(got));
+  }
+  ::kill(pid, SIGINT);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 130) << raw;
+  EXPECT_EQ(ReadAll(dir / "new"), "<missing>");
+  EXPECT_EQ(shown, "指定的路径不存在，是否要创建？ [y/N] ");
 }
 
 }  // namespace
