@@ -209,12 +209,19 @@ void frmMain::Exit() {
     QCoreApplication::quit();
 }
 
+// Closing the program during a run stops every run first; the window closes once the last
+// one has ended (each reports how far it came).
 void frmMain::closeEvent(QCloseEvent* event) {
-  if (RefuseWhileRunning()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
+  RunTracker& runs = RunTracker::instance();
+  if (runs.active() == 0) return event->accept();
+  event->ignore();
+  for (RunHost* host : mdi_->findChildren<RunHost*>()) host->RequestStop();
+  if (close_when_idle_) return;
+  close_when_idle_ = true;
+  connect(&runs, &RunTracker::idle, this, [this] {
+    close_when_idle_ = false;
+    close();
+  }, Qt::SingleShotConnection);
 }
 
 }  // namespace quorvane::gui

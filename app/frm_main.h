@@ -42,6 +42,7 @@ class frmMain final : public QMainWindow {
 
   QMdiArea* mdi_;
   QPointer<QMessageBox> busy_notice_;
+  bool close_when_idle_ = false;  // a close waits for the runs it stopped
   QPointer<QWidget> help_;
   std::map<QString, Factory> factories_;
   std::map<QString, QPointer<QMdiSubWindow>> open_;

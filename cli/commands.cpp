@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/shell_quote.h"
 #include "cli/terminal_ui.h"
 #include "common/filesystem.h"
 #include "filetasks/file_build_run.h"
@@ -17,7 +18,10 @@
 namespace quorvane::cli {
 namespace {
 
+// A run that a signal ended, or whose question a signal answered, ends the program with 128
+// + the signal's number, as a shell reports a program the signal killed.
 int ExitStatusOf(RunOutcome outcome) {
+  if (outcome != RunOutcome::Completed && StopSignal() != 0) return 128 + StopSignal();
   switch (outcome) {
     case RunOutcome::Completed: return kCompleted;
     case RunOutcome::Refused: return kRefused;
@@ -235,9 +239,14 @@ std::function<int()> DefineRename(CLI::App& app, const RenameCommand& command) {
     ui.SetText("txtSuf", options->suffix);
     if (!options->dry_run) return ExitStatusOf(command.run(SystemFileSystem(), ui));
     std::string line;
+    // Each item is one line however its names are spelled: a name the shell would take
+    // apart, or that holds a line break or " -> ", is quoted as ls quotes it.
     const RenamePreview print = [&line](const RenameItem& item) {
-      line.assign(item.old_name).append(" -> ").append(item.new_name) += '\n';
+      if (OutputError() != 0) return;
+      line.assign(ShellQuoted(item.old_name)).append(" -> ").append(ShellQuoted(item.new_name)) +=
+          '\n';
       std::cout << line;
+      NoteOutputFailure(std::cout);
     };
     const RunOutcome outcome = command.preview(SystemFileSystem(), ui, print);
     std::cout.flush();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <iosfwd>
 #include <map>
 #include <string>
 #include <vector>
@@ -8,6 +9,19 @@
 #include "common/task_ui.h"
 
 namespace quorvane::cli {
+
+/// Makes SIGINT, SIGTERM and SIGHUP ask the run to stop: the first one is noted and the run
+/// stops at its next point between items; a second one of the same kind ends the program
+/// at once, so a run that is stuck can still be ended.
+void HandleStopSignals();
+/// The number of the first stop signal received, 0 before any.
+int StopSignal();
+/// Notes a failed write to `stream` (standard output or standard error): the run stops and
+/// the program ends with status 2. True when the stream has failed.
+bool NoteOutputFailure(std::ostream& stream);
+/// The errno of the first failed write to standard output or standard error; 0 while none
+/// has failed.
+int OutputError();
 
 /// The UI port over the command line: fields come from the options, messages go to
 /// standard error, and questions are answered by --yes, by the user at a terminal, or No.
@@ -32,6 +46,8 @@ class TerminalUi final : public TaskUi {
   void SetBusy(bool) override {}
   std::string Caption() override { return caption_; }
   void SetCaption(const std::string& caption) override;
+  /// True once a stop signal has come or the output has failed.
+  bool StopRequested() override;
 
  private:
   Answer AskUser(const std::string& question);

@@ -101,11 +101,13 @@ class FileBuild {
   RunOutcome Make() {
     std::string err;
     for (long long i = 0; i < count_; ++i) {
+      if (frame_.StopAsked()) return frame_.Stopped(i, count_);
       frame_.Progress(kProgressText + ProgressPercentage(numbering_, i));
       const std::string target = folder_ + Name(i);
       const bool made = use_template_ ? fs_.CopyFile(template_, target, &err)
                                       : fs_.CreateTextFile(target, &err);
-      if (!made) return frame_.Fail(err);
+      // A copy cut short by the stop leaves no part of its file behind.
+      if (!made) return frame_.StopAsked() ? frame_.Stopped(i, count_) : frame_.Fail(err);
     }
     return frame_.Complete();
   }

@@ -146,9 +146,12 @@ class FileMerge {
       return frame_.Stop("只有一个文件（" + std::string(names->front()) + "）符合条件，不需要合并！");
 
     const bool as_text = mode == static_cast<int>(MergeMode::Text);
-    if ((as_text || mode == static_cast<int>(MergeMode::Binary)) && !Merge(*names, as_text, &err))
-      return frame_.Fail(err);
-    if (office_kind && !MergeOffice(*office_kind, *names, &err)) return frame_.Fail(err);
+    const bool merged = office_kind ? MergeOffice(*office_kind, *names, &err)
+                        : as_text || mode == static_cast<int>(MergeMode::Binary)
+                            ? Merge(*names, as_text, &err)
+                            : true;
+    if (stopped_at_) return frame_.Stopped(*stopped_at_, static_cast<long long>(names->size()));
+    if (!merged) return frame_.Fail(err);
     return frame_.Complete();
   }
 
@@ -201,6 +204,7 @@ class FileMerge {
       frame_.Progress(kProgressText, done, all);
     };
     progress.saving = [&] { frame_.Progress(kSavingText); };
+    progress.stopped = [&](long long done) { stopped_at_ = done; };
     return office::MergeDocuments(fs_, converter_, kind, folder_, names, destination_, progress,
                                   err);
   }
@@ -217,12 +221,19 @@ class FileMerge {
     std::vector<char> block(as_text ? kBlockSize : 0);  // one read buffer for the whole run
     std::string source;
     for (size_t i = 0; i < names.size(); ++i) {
+      if (frame_.StopAsked()) {
+        stopped_at_ = static_cast<long long>(i);  // the destination keeps what it held
+        return false;
+      }
       source.assign(folder_).append(names[i]);
       auto in = fs_.OpenRead(source, err);
       // A UTF-8 mark opens the first source only; later ones would put it mid-file.
       const bool copied = in && (as_text ? CopyLines(*in, block, writer, i > 0, err)
                                          : out->AppendFrom(*in, err));
-      if (!copied) return false;
+      if (!copied) {
+        if (frame_.StopAsked()) stopped_at_ = static_cast<long long>(i);  // a copy cut short
+        return false;
+      }
       frame_.Progress(kProgressText, static_cast<long long>(i + 1), total);
     }
     // Small sources share the writer's large blocks; the last block goes before the close.
@@ -239,6 +250,7 @@ class FileMerge {
   office::Converter& converter_;
   std::string destination_;
   std::string folder_;
+  std::optional<long long> stopped_at_;  // the sources done when a stop request ended it
 };
 
 }  // namespace

@@ -108,11 +108,12 @@ class FolderBuild {
   RunOutcome Make() {
     std::string err;
     for (long long i = 0; i < count_; ++i) {
+      if (frame_.StopAsked()) return frame_.Stopped(i, count_);
       frame_.Progress(kProgressText + ProgressPercentage(numbering_, i));
       const std::string target = parent_ + Name(i);
       const bool made = use_template_ ? fs_.CopyFolder(template_, target, &err)
                                       : fs_.CreateFolder(target, &err);
-      if (!made) return frame_.Fail(err);
+      if (!made) return frame_.StopAsked() ? frame_.Stopped(i, count_) : frame_.Fail(err);
     }
     frame_.Progress(std::string(kProgressText) + "100%");
     return frame_.Complete();

@@ -89,13 +89,16 @@ class FolderMerge {
   // file itself (a link or a second name of it) is left as it is.
   RunOutcome Copy() {
     std::string source, target, err;
+    const auto total = static_cast<long long>(names_.size());
     for (const auto& folder : sources_) {
       for (size_t i = folder.first; i < folder.first + folder.count; ++i) {
+        const auto done = static_cast<long long>(i);
+        if (frame_.StopAsked()) return frame_.Stopped(done, total);
         source.assign(folder.path).append(names_[i]);
         target.assign(target_).append(names_[i]);
         frame_.Progress(kProgressText + source);
         if (!fs_.CopyFile(source, target, &err) && !SameFile(source, target))
-          return frame_.Fail(err);
+          return frame_.StopAsked() ? frame_.Stopped(done, total) : frame_.Fail(err);
       }
     }
     return frame_.Complete();

@@ -17,6 +17,7 @@
 
 #include "common/filesystem.h"
 #include "common/path.h"
+#include "common/run_frame.h"
 
 extern char** environ;
 
@@ -82,11 +83,12 @@ bool OnPath(const char* program) {
 }
 
 // Runs `args` in a process group of its own with no terminal input or output, and waits for
-// it at most `limit`; an overrun ends the whole group (soffice starts helpers of its own).
-// Whatever happens, the group is gone and the child reaped on return. Gives the exit status,
-// -1 after a signal or the time limit, or false with errno when it could not start.
+// it at most `limit`; an overrun or a stop request of the run ends the whole group (soffice
+// starts helpers of its own). Whatever happens, the group is gone and the child reaped on
+// return. Gives the exit status, -1 after a signal, the time limit or a stop, or false with
+// errno when it could not start.
 bool RunQuietly(const std::vector<std::string>& args, std::chrono::seconds limit, int* status,
-                bool* overran) {
+                bool* overran, bool* stopped) {
   std::vector<char*> argv;
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -122,11 +124,13 @@ bool RunQuietly(const std::vector<std::string>& args, std::chrono::seconds limit
   auto pause = std::chrono::milliseconds(5);
   int raw = 0;
   *overran = false;
+  *stopped = false;
   for (;;) {
     const pid_t done = ::waitpid(pid, &raw, WNOHANG);
     if (done == pid || (done < 0 && errno != EINTR)) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      *overran = true;
+    *stopped = StopAskedOnThisThread();
+    *overran = !*stopped && std::chrono::steady_clock::now() >= deadline;
+    if (*stopped || *overran) {
       ::kill(-pid, SIGKILL);
       while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
       }
@@ -136,7 +140,7 @@ bool RunQuietly(const std::vector<std::string>& args, std::chrono::seconds limit
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
   ::kill(-pid, SIGKILL);  // helpers left behind would hold the profile folder open
-  *status = !*overran && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  *status = !*overran && !*stopped && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return true;
 }
 
@@ -157,8 +161,8 @@ class SofficeConverter final : public Converter {
         "-env:UserInstallation=" + FileUrl(folder + ".quorvane-profile"),
         "--convert-to", filter, "--outdir", folder, Absolute(source)};
     int status = 0;
-    bool overran = false;
-    const bool ran = RunQuietly(args, kTimeLimit, &status, &overran);
+    bool overran = false, stopped = false;
+    const bool ran = RunQuietly(args, kTimeLimit, &status, &overran, &stopped);
     const int failure = ran ? 0 : errno;
     std::string ignored;
     RemoveTree(SystemFileSystem(), folder + ".quorvane-profile", &ignored);
@@ -167,6 +171,10 @@ class SofficeConverter final : public Converter {
       return false;
     }
     const std::string result = folder + Stem(source) + "." + format;
+    if (stopped) {
+      *err = DescribeFailure("无法转换文件", source, "操作已停止");
+      return false;
+    }
     if (overran) {
       *err = DescribeFailure("无法转换文件", source,
                              "LibreOffice 在 " + std::to_string(kTimeLimit.count()) +

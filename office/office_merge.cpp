@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/path.h"
+#include "common/run_frame.h"
 #include "common/write_path.h"
 #include "office/excel_gather.h"
 #include "office/package.h"
@@ -171,18 +172,28 @@ class OfficeMerge {
         progress_(progress),
         private_(fs) {}
 
+  // A failure that a stop request caused (a conversion ended halfway) is a stop too.
   bool Run(const std::string& folder, const Names& names, std::string* err) {
+    if (Merge(folder, names, err)) return true;
+    if (progress_.stopped && (stop_asked_ || StopAskedOnThisThread())) progress_.stopped(done_);
+    return false;
+  }
+
+ private:
+  bool Merge(const std::string& folder, const Names& names, std::string* err) {
     for (const auto& name : names) sources_.push_back({folder + std::string(name), {}});
     if (!CheckFormats(err)) return false;
     const auto destination_identity = fs_.Identify(destination_);
     for (auto& source : sources_) {
+      if (StopAsked()) return false;
       source.skip = destination_identity && fs_.Identify(source.path) == destination_identity;
       if (!source.skip && !Prepare(source, err)) return false;
     }
-    return Join(err) && Save(err);
+    return Join(err) && !StopAsked() && Save(err);
   }
 
- private:
+  bool StopAsked() { return stop_asked_ = StopAskedOnThisThread(); }
+
   struct Source {
     std::string path;  // as listed
     std::string read;  // what is read: the file itself or its converted copy
@@ -228,6 +239,8 @@ class OfficeMerge {
     else word_ = std::make_unique<WordJoin>();
     for (size_t i = 0; i < sources_.size(); ++i) {
       const Source& source = sources_[i];
+      done_ = static_cast<long long>(i);
+      if (StopAsked()) return false;
       if (!source.skip) {
         auto package = OpenChecked(fs_, source.read, source.path, kind_, err);
         if (!package) return false;
@@ -242,6 +255,7 @@ class OfficeMerge {
       }
       if (progress_.source_done) progress_.source_done(static_cast<long long>(i + 1), total);
     }
+    done_ = total;
     if (joined_ == 0) {
       *err = Refusal(destination_, "没有可合并的文件（源文件就是目标文件）");
       return false;
@@ -284,6 +298,8 @@ class OfficeMerge {
   std::unique_ptr<WordJoin> word_;
   std::unique_ptr<ExcelGather> excel_;
   int joined_ = 0;
+  long long done_ = 0;       // sources joined so far
+  bool stop_asked_ = false;  // a stop request ended the merge at one of its points
   PrivateFolder private_;  // last: removed before anything else goes
 };
 

@@ -15,6 +15,8 @@ enum class DocumentKind { Word, Excel };
 struct MergeProgress {
   std::function<void(long long done, long long total)> source_done;  // after each source
   std::function<void()> saving;                                      // before the save
+  /// A stop request ended the merge after `done` sources; the destination is as it was.
+  std::function<void(long long done)> stopped;
 };
 
 /// False, with `err` naming the file and the package to install, when `destination` is in
@@ -28,7 +30,8 @@ bool CheckDestination(Converter& converter, DocumentKind kind, const std::string
 /// opened and checked first, and a source the engine cannot take (encrypted, Strict, damaged,
 /// not an Office document, or a legacy format without the converter) is refused with a
 /// message naming it before anything is written. The destination is replaced only by a
-/// complete result; a failure leaves it as it was.
+/// complete result; a failure leaves it as it was. A stop request (StopAskedOnThisThread) is
+/// read between sources and before the save, and ends a conversion in progress.
 bool MergeDocuments(FileSystem& fs, Converter& converter, DocumentKind kind,
                     const std::string& folder, const Names& names,
                     const std::string& destination, const MergeProgress& progress,

@@ -1,5 +1,7 @@
 #include "shell/run_host.h"
 
+#include "shell/services.h"
+
 namespace quorvane::gui {
 
 RunTracker& RunTracker::instance() {
@@ -9,9 +11,13 @@ RunTracker& RunTracker::instance() {
 
 RunHost::RunHost(QWidget* form) : QObject(form), form_(form) {}
 
+// A window torn down while its run goes on (the program ending) does not wait for the worker:
+// the worker may be waiting for this very thread. The run is asked to stop, finds the window
+// gone (its calls then return at once) and ends on its own; its thread deletes itself.
 RunHost::~RunHost() {
-  // Windows refuse to close while their run goes on; this only guards a forced teardown.
-  if (thread_) thread_->wait();
+  if (!thread_) return;
+  disconnect(thread_, nullptr, this, nullptr);
+  job_->ui->RequestStop();
 }
 
 void RunHost::Start(Run run) {
@@ -21,24 +27,42 @@ void RunHost::Start(Run run) {
     control->setEnabled(false);
     disabled_.emplace_back(control);
   }
-  ui_ = std::make_unique<WidgetUi>(form_);
-  ui_->SetDeferFocus(true);
-  thread_ = QThread::create([this, run = std::move(run)] { outcome_ = run(*ui_); });
+  form_->setFocus(Qt::OtherFocusReason);  // Esc reaches the window while its controls rest
+  job_ = std::make_shared<Job>();
+  job_->ui = std::make_unique<WidgetUi>(form_);
+  job_->ui->SetDeferFocus(true);
+  thread_ = QThread::create(
+      [job = job_, run = std::move(run)] { job->outcome = run(*job->ui); });
+  RunTracker& tracker = RunTracker::instance();
+  connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+  connect(thread_, &QThread::finished, &tracker, [&tracker] {
+    if (--tracker.active_ == 0) emit tracker.idle();
+  });
   connect(thread_, &QThread::finished, this, &RunHost::OnThreadFinished);
-  ++RunTracker::instance().active_;
+  ++tracker.active_;
   thread_->start();
 }
 
+void RunHost::RequestStop() {
+  if (thread_) job_->ui->RequestStop();
+}
+
+bool RunHost::AskStop() {
+  if (!thread_) return false;
+  const bool yes = ShowMessage(form_->window(), QString::fromUtf8("是否停止当前操作？"),
+                               Icon::Question, Buttons::YesNo) == Answer::Yes;
+  if (yes) RequestStop();  // the run may have ended while the question was up
+  return yes;
+}
+
 void RunHost::OnThreadFinished() {
-  thread_->deleteLater();
   thread_ = nullptr;
-  RunTracker& tracker = RunTracker::instance();
-  if (--tracker.active_ == 0) emit tracker.idle();
   for (auto& control : disabled_)
     if (control) control->setEnabled(true);
   disabled_.clear();
-  ui_->ApplyPendingFocus();
-  emit finished(outcome_);
+  const auto job = std::exchange(job_, nullptr);
+  job->ui->ApplyPendingFocus();
+  emit finished(job->outcome);
 }
 
 }  // namespace quorvane::gui

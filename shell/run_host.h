@@ -35,7 +35,8 @@ class RunTracker final : public QObject {
 
 /// Runs a task window's run on a worker thread, so that its caption shows the progress and
 /// the main window keeps repainting, while the window's own controls take no input until
-/// the run ends. Message boxes stay on the user-interface thread.
+/// the run ends. Message boxes stay on the user-interface thread. The run can be asked to
+/// stop; the host never waits for its worker, which may itself be waiting for the window.
 class RunHost final : public QObject {
   Q_OBJECT
  public:
@@ -47,17 +48,26 @@ class RunHost final : public QObject {
   /// Starts `run` unless one is going on already.
   void Start(Run run);
   bool running() const { return thread_ != nullptr; }
+  /// Asks the run going on, if any, to stop at its next point between items.
+  void RequestStop();
+  /// During a run: asks "是否停止当前操作？" and, on Yes, asks the run to stop. True for Yes.
+  bool AskStop();
 
  signals:
   void finished(quorvane::RunOutcome outcome);
 
  private:
+  // What the worker uses, shared with it so that it outlives a host torn down mid-run.
+  struct Job {
+    std::unique_ptr<WidgetUi> ui;
+    RunOutcome outcome = RunOutcome::Failed;
+  };
+
   void OnThreadFinished();
 
   QWidget* form_;
   QThread* thread_ = nullptr;
-  std::unique_ptr<WidgetUi> ui_;
-  RunOutcome outcome_ = RunOutcome::Failed;
+  std::shared_ptr<Job> job_;
   std::vector<QPointer<QWidget>> disabled_;
 };
 

@@ -1,9 +1,11 @@
 #include "shell/task_form.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <utility>
 
 #include "shell/controls.h"
 #include "shell/path_text.h"
@@ -19,6 +21,9 @@ TaskForm::TaskForm(QWidget* parent, FileSystem& fs, const char* name, const char
   setWindowTitle(QString::fromUtf8(caption));
   setFixedSize(designed_);
   SetInitialFocus(this, focus);
+  connect(host_, &RunHost::finished, this, [this] {
+    if (std::exchange(close_after_run_, false)) CloseWindow();
+  });
 }
 
 void TaskForm::MakeSizable() {
@@ -30,12 +35,15 @@ void TaskForm::ConnectRunButtons() {
   connect(findChild<QPushButton*>("cmdOK"), &QPushButton::clicked, this, [this] {
     host_->Start([&fs = fs_, run = run_](TaskUi& ui) { return run(fs, ui); });
   });
-  connect(findChild<QPushButton*>("cmdCancel"), &QPushButton::clicked, this, [this] {
-    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
-      frame->close();
-    else
-      close();
-  });
+  connect(findChild<QPushButton*>("cmdCancel"), &QPushButton::clicked, this,
+          &TaskForm::CloseWindow);
+}
+
+void TaskForm::CloseWindow() {
+  if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
+    frame->close();
+  else
+    close();
 }
 
 void TaskForm::BrowseFolderOn(const char* button, const char* box) {
@@ -46,10 +54,22 @@ void TaskForm::BrowseFolderOn(const char* button, const char* box) {
 }
 
 void TaskForm::closeEvent(QCloseEvent* event) {
+  if (!host_->running()) return event->accept();
+  event->ignore();
+  if (!host_->AskStop()) return;
   if (host_->running())
-    event->ignore();
+    close_after_run_ = true;
   else
-    event->accept();
+    CloseWindow();  // the run ended while the question was up
+}
+
+void TaskForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+      host_->running()) {
+    host_->AskStop();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace quorvane::gui

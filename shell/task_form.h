@@ -10,8 +10,9 @@ namespace quorvane::gui {
 
 /// What every task window is: a window inside the main window, of fixed size unless it says
 /// otherwise, whose "确定(&O)"
-/// runs its task on a worker thread, whose "退出(&Q)" closes it, and which refuses to close
-/// while its run goes on (a run stopped halfway would leave a half-done batch).
+/// runs its task on a worker thread, whose "退出(&Q)" closes it, and which during a run
+/// takes Esc or its close box as a request to stop: once the user confirms, the run stops at
+/// its next point between items, and a close happens when the run has ended.
 class TaskForm : public QWidget {
   Q_OBJECT
  public:
@@ -28,6 +29,7 @@ class TaskForm : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
   /// Lets the user resize the window; the main window then gives its frame a sizable border
   /// and minimise and maximise buttons.
@@ -40,8 +42,12 @@ class TaskForm : public QWidget {
   FileSystem& fs_;
 
  private:
+  // Closes the window's frame in the main window (or the window itself).
+  void CloseWindow();
+
   RunHost* host_;
   Run run_;
+  bool close_after_run_ = false;
   QSize designed_;
 };
 

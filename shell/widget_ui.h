@@ -4,7 +4,9 @@
 #include <QWidget>
 #include <QThread>
 #include <QMetaObject>
+#include <QCoreApplication>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,28 +34,37 @@ class WidgetUi final : public TaskUi {
   void SetBusy(bool busy) override;
   std::string Caption() override;
   void SetCaption(const std::string& caption) override;
+  /// True once RequestStop() has been called; never waits for the window.
+  bool StopRequested() override { return stop_.load(std::memory_order_relaxed); }
+  /// Asks the run to stop at its next point between items.
+  void RequestStop() { stop_.store(true, std::memory_order_relaxed); }
 
   /// While set, focus moves wait for ApplyPendingFocus (a disabled control takes no focus).
   void SetDeferFocus(bool defer) { defer_focus_ = defer; }
   void ApplyPendingFocus();
 
  private:
+  // A window that has gone (its run outlives it at a forced teardown) answers nothing: the
+  // call returns at once with an empty answer, and so does one queued when the window goes.
   template <typename F>
   auto OnUiThread(F f) -> std::invoke_result_t<F> {
-    if (QThread::currentThread() == form_->thread()) return f();
+    const QPointer<QWidget> form = form_;
+    if (!form) return std::invoke_result_t<F>{};
+    if (QThread::currentThread() == form->thread()) return f();
     if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
-      QMetaObject::invokeMethod(form_, f, Qt::BlockingQueuedConnection);
+      QMetaObject::invokeMethod(form, f, Qt::BlockingQueuedConnection);
     } else {
       std::invoke_result_t<F> result{};
-      QMetaObject::invokeMethod(form_, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+      QMetaObject::invokeMethod(form, [&] { result = f(); }, Qt::BlockingQueuedConnection);
       return result;
     }
   }
-  // Posts without waiting; Qt keeps posted calls in order with the waiting ones.
+  // Posts without waiting; Qt keeps posted calls in order with the waiting ones. The
+  // application object carries them, so the pointer comes back even when the window has gone.
   template <typename F>
   void PostToUiThread(F f) {
-    if (QThread::currentThread() == form_->thread()) return f();
-    QMetaObject::invokeMethod(form_, f, Qt::QueuedConnection);
+    if (QThread::currentThread() == qApp->thread()) return f();
+    QMetaObject::invokeMethod(qApp, f, Qt::QueuedConnection);
   }
 
   // The caption waiting for the window's thread. At most one delivery is posted at a time
@@ -71,6 +82,7 @@ class WidgetUi final : public TaskUi {
   bool busy_ = false;
   std::string last_caption_;
   std::shared_ptr<PendingCaption> pending_caption_ = std::make_shared<PendingCaption>();
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace quorvane::gui

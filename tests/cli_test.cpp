@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "office/package.h"
@@ -137,6 +143,109 @@ TEST_F(CliTest, HelpMentionsEveryOption) {
     for (std::string option; words >> option;)
       EXPECT_NE(help.out.find(option), std::string::npos) << command << " " << option;
   }
+}
+
+TEST_F(CliTest, APlanIsOneLinePerItemWithOddNamesQuotedAsLsQuotesThem) {
+  for (const char* name : {"a\nb.txt", "a -> b.txt", "c d.txt", "e\\f.txt", "g.txt"})
+    dir.Write(std::string("d/") + name, "x");
+  EXPECT_EQ(Batch({"rename-files", "d", "--from", "1", "--dry-run"}),
+            (Result{0, "",
+                    "'a'$'\\n''b.txt' -> 1\n'a -> b.txt' -> 2\n'c d.txt' -> 3\n"
+                    "'e\\f.txt' -> 4\ng.txt -> 5\n"}));
+}
+
+TEST_F(CliTest, AFailedWriteToTheOutputIsAFailure) {
+  dir.Write("d/a.txt", "x");
+  const auto status = [&](const std::string& command) {
+    const int raw = std::system(("cd " + Quoted(dir.path()) + " && " + Quoted(QUORVANE_BATCH) +
+                                 " " + command + " </dev/null").c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  EXPECT_EQ(status("rename-files d --from 1 --dry-run >/dev/full 2>/dev/null"), 2);
+  EXPECT_EQ(status("rename-files d --from 1 --dry-run >/dev/null 2>/dev/null"), 0);
+  EXPECT_EQ(status("create-files --help >/dev/full 2>/dev/null"), 2);
+  // The question cannot be shown: it is not taken for answered, and nothing is made.
+  EXPECT_EQ(status("create-files out --from 1 --to 2 --yes 2>/dev/full"), 2);
+  EXPECT_EQ(Tree(dir.path()), (Paths{"d/", "d/a.txt=x"}));
+  // A full disk for the messages alone: the run's work is done, but the status says 2.
+  EXPECT_EQ(status("create-files d --from 1 --to 2 2>/dev/full"), 2);
+  EXPECT_EQ(Tree(dir / "d"), (Paths{"1=", "2=", "a.txt=x"}));
+}
+
+// Starts quorvane-batch with `args` in the test folder, its output in files there.
+pid_t Start(const TempDir& dir, const std::vector<std::string>& args) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string out = dir / "stdout", err = dir / "stderr";
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> all = {QUORVANE_BATCH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(::posix_spawn(&pid, QUORVANE_BATCH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+TEST_F(CliTest, ASignalStopsALongRunWhichCleansUpAndEndsWith128PlusItsNumber) {
+  dir.Write("t", std::string(1 << 16, 't'));
+  const struct { int signal; std::vector<std::string> template_option; } rows[] = {
+      {SIGINT, {}}, {SIGTERM, {"--template", dir / "t"}}, {SIGHUP, {}}};
+  for (const auto& r : rows) {
+    std::filesystem::remove_all(dir / "out");
+    dir.MakeFolder("out");
+    std::vector<std::string> args = {"create-files", dir / "out", "--from", "1", "--to",
+                                     "300000", "--yes"};
+    args.insert(args.end(), r.template_option.begin(), r.template_option.end());
+    const pid_t pid = Start(dir, args);
+    // Once the first files are there the run is making them.
+    while (std::filesystem::is_empty(dir / "out")) ::usleep(1000);
+    ::kill(pid, r.signal);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    ASSERT_TRUE(WIFEXITED(raw)) << r.signal;
+    EXPECT_EQ(WEXITSTATUS(raw), 128 + r.signal);
+    const std::string err = ReadAll(dir / "stderr");
+    EXPECT_TRUE(err.starts_with("操作已停止：已完成 ")) << err;
+    EXPECT_NE(err.find(" 个，共 300000 个。\n"), std::string::npos) << err;
+    // Every file named in the report is there and whole, and nothing else is.
+    const long done = std::stol(err.substr(std::string("操作已停止：已完成 ").size()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "out"), {}), done);
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "out")) {
+      EXPECT_FALSE(entry.path().filename().native().starts_with(".quorvane-")) << entry.path();
+      EXPECT_EQ(entry.file_size(), r.template_option.empty() ? 0u : 1u << 16) << entry.path();
+    }
+  }
+}
+
+TEST_F(CliTest, ASignalAnswersAQuestionAtTheTerminalWithNo) {
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string folder = dir / "new";
+    ::execl(QUORVANE_BATCH, QUORVANE_BATCH, "create-files", folder.c_str(), "--from", "1",
+            "--to", "3", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string shown;
+  char buffer[256];
+  while (shown.find("[y/N]") == std::string::npos) {
+    const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+    ASSERT_GT(got, 0) << shown;
+    shown.append(buffer, static_cast<size_t>(got));
+  }
+  ::kill(pid, SIGINT);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 130) << raw;
+  EXPECT_EQ(ReadAll(dir / "new"), "<missing>");
+  EXPECT_EQ(shown, "指定的路径不存在，是否要创建？ [y/N] ");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QDeadlineTimer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QMdiArea>
@@ -10,7 +11,9 @@
 #include <QMessageBox>
 #include <QTextBrowser>
 #include <QToolBar>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <tuple>
 
 #include "filetasks/file_merge_run.h"
@@ -22,6 +25,7 @@ namespace {
 
 using namespace testing;
 const std::string kDone = Msg("操作完成！", Icon::Information);
+const std::string kStopQuestion = Msg("是否停止当前操作？", Icon::Question, Buttons::YesNo);
 
 TEST_F(MainWindowTest, OneFixedWindowPerTaskWhateverTheToolThatOpensIt) {
   QWidget* form = Open("miFileMerge");
@@ -123,11 +127,13 @@ TEST_F(MainWindowTest, MergeRunsOnAWorkerOverAPickedFolderAndTheExitNoticeNeverO
     QCoreApplication::processEvents();              // the posted captions arrive
     ok_enabled = Find<QPushButton>("cmdOK")->isEnabled();
     caption = form->windowTitle();
+    services_.answer = Answer::No;  // the close box during a run asks to stop it: No
     closed = main.TaskWindow("miFileMerge")->close();
   };
   RunAndWait(form);
   EXPECT_EQ(services_.messages,
-            (Events{Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo), kDone}));
+            (Events{Msg("目标文件不存在！是否创建？", Icon::Question, Buttons::YesNo), kDone,
+                    kStopQuestion}));
   // The notice came and went with the run; a running merge keeps its window.
   EXPECT_EQ(std::tuple(notice_shown, notice_gone, ok_enabled, closed),
             std::tuple(true, true, false, false));
@@ -280,6 +286,105 @@ TEST_F(MainWindowTest, FolderMergeWindowBuildsItsSourceListFromTheDirectoryListA
   EXPECT_EQ(form->windowTitle(), QString::fromUtf8("批合并目录"));
   Click("cmdClear");
   EXPECT_EQ(list->count(), 0);
+}
+
+// Stopping a run: Esc or the close box of its window, after the question, or closing the
+// program. Each run creates empty files, far more than it has time to make.
+class StopRunWindowTest : public MainWindowTest {
+ protected:
+  // Starts creating files 1 to 200000 in the test folder and returns once the first are made.
+  QWidget* StartLongRun() {
+    QWidget* form = Open("miFileBuild");
+    Box("txtPath")->setText(QString::fromStdString(dir.path()));
+    Box("txtFrom")->setText("1");
+    Box("txtTo")->setText("200000");
+    host = form->findChild<RunHost*>();
+    finished = std::make_unique<QSignalSpy>(host, &RunHost::finished);
+    Click("cmdOK");
+    QDeadlineTimer limit(20000);
+    while (std::filesystem::is_empty(dir.path()) && !limit.hasExpired()) QTest::qWait(1);
+    EXPECT_TRUE(host->running());
+    return form;
+  }
+  bool WaitForTheEnd() { return finished->count() > 0 || finished->wait(60000); }
+  // The count of files a stop report names; every file there is whole (empty) and none is
+  // temporary.
+  void ExpectStoppedWithWhatIsMade(const std::string& report) {
+    const std::string head = "Information: 操作已停止：已完成 ";
+    ASSERT_TRUE(report.starts_with(head)) << report;
+    EXPECT_TRUE(report.ends_with(" 个，共 200000 个。")) << report;
+    const long done = std::stol(report.substr(head.size()));
+    EXPECT_GT(done, 0);
+    long there = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      ++there;
+      EXPECT_FALSE(entry.path().filename().native().starts_with(".quorvane")) << entry.path();
+      EXPECT_EQ(entry.file_size(), 0u);
+    }
+    EXPECT_EQ(there, done);
+  }
+
+  TempDir dir;
+  RunHost* host = nullptr;
+  std::unique_ptr<QSignalSpy> finished;
+};
+
+TEST_F(StopRunWindowTest, EscAsksAndYesStopsTheRunWhichReportsHowFarItCame) {
+  QWidget* form = StartLongRun();
+  services_.answer = Answer::No;  // No: the run goes on
+  ASSERT_EQ(QApplication::focusWidget(), form);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(services_.messages, Events{kStopQuestion});
+  EXPECT_TRUE(host->running());
+  services_.answer = Answer::Yes;
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  ASSERT_TRUE(WaitForTheEnd());
+  ASSERT_EQ(services_.messages.size(), 3u);
+  EXPECT_EQ(services_.messages[1], kStopQuestion);
+  ExpectStoppedWithWhatIsMade(services_.messages[2]);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form->windowTitle(), QString::fromUtf8("批建立文件"));  // the window stays
+  EXPECT_TRUE(Find<QPushButton>("cmdOK")->isEnabled());
+}
+
+TEST_F(StopRunWindowTest, TheCloseBoxAsksAndTheWindowClosesOnceTheRunHasEnded) {
+  StartLongRun();
+  QPointer<QMdiSubWindow> frame = main.TaskWindow("miFileBuild");
+  services_.answer = Answer::No;
+  EXPECT_FALSE(frame->close());
+  EXPECT_TRUE(host->running());
+  services_.answer = Answer::Yes;
+  EXPECT_FALSE(frame->close());  // not yet: the run first stops and reports
+  ASSERT_TRUE(WaitForTheEnd());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(frame);
+  ASSERT_EQ(services_.messages.size(), 3u);
+  EXPECT_EQ(Events(services_.messages.begin(), services_.messages.begin() + 2),
+            (Events{kStopQuestion, kStopQuestion}));
+  ExpectStoppedWithWhatIsMade(services_.messages[2]);
+}
+
+TEST_F(StopRunWindowTest, ClosingTheProgramStopsTheRunAndClosesWhenItHasEnded) {
+  StartLongRun();
+  EXPECT_FALSE(main.close());
+  ASSERT_TRUE(WaitForTheEnd());
+  EXPECT_FALSE(main.isVisible());
+  ASSERT_EQ(services_.messages.size(), 1u);  // no question: the user closed the program
+  ExpectStoppedWithWhatIsMade(services_.messages[0]);
+}
+
+TEST_F(StopRunWindowTest, AWindowTornDownMidRunNeverWaitsForItsWorker) {
+  StartLongRun();
+  QSignalSpy idle(&RunTracker::instance(), &RunTracker::idle);
+  delete main.TaskWindow("miFileBuild");  // the worker may be waiting for this thread
+  ASSERT_TRUE(idle.count() > 0 || idle.wait(60000));
+  EXPECT_TRUE(services_.messages.empty());  // the window had gone: nothing to say it to
+  long there = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    ++there;
+    EXPECT_FALSE(entry.path().filename().native().starts_with(".quorvane")) << entry.path();
+  }
+  EXPECT_LT(there, 200000);
 }
 
 }  // namespace
