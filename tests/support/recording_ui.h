@@ -39,6 +39,10 @@ class RecordingUi final : public TaskUi {
   /// The messages alone, and the captions set alone (without the "caption " mark), in order.
   Events messages;
   std::vector<std::string> captions;
+  /// StopRequested answers true from the call after the first `stop_after` calls on;
+  /// negative never.
+  int stop_after = -1;
+  int stop_calls = 0;
 
   /// Fills fields from "name=value|name=value": the text (a list's selection as a number),
   /// and the check box ticked for "1".
@@ -61,6 +65,7 @@ class RecordingUi final : public TaskUi {
     captions.push_back(caption);
     events.push_back(CaptionTo(caption));
   }
+  bool StopRequested() override { return stop_after >= 0 && ++stop_calls > stop_after; }
 
  private:
   std::string caption_;
