@@ -474,6 +474,19 @@ bool InterruptedBatches(FileSystem& fs, std::vector<BatchRecord>* batches, std::
   return true;
 }
 
+namespace {
+
+// Whether `batch` was made in the folder whose identity is `identity`, typed as `absolute`:
+// the same folder, reached by the path the record holds or by the one typed now. A record of
+// a folder since removed, whose identity the system gave to another, does not match.
+bool MadeIn(FileSystem& fs, const BatchRecord& batch, const FileIdentity& identity,
+            const std::string& absolute) {
+  if (batch.folder_identity != identity) return false;
+  return batch.folder == absolute || fs.Identify(batch.folder) == identity;
+}
+
+}  // namespace
+
 bool InterruptedBatchIn(FileSystem& fs, const std::string& folder,
                         std::optional<BatchRecord>* batch, std::string* err) {
   batch->reset();
@@ -482,7 +495,7 @@ bool InterruptedBatchIn(FileSystem& fs, const std::string& folder,
   const auto identity = fs.Identify(folder);
   const std::string absolute = AbsoluteFolder(folder);
   for (BatchRecord& b : open) {
-    if (identity ? b.folder_identity == *identity : b.folder == absolute) {
+    if (identity ? MadeIn(fs, b, *identity, absolute) : b.folder == absolute) {
       *batch = std::move(b);
       return true;
     }
@@ -698,7 +711,8 @@ RunOutcome UndoLastRename(FileSystem& fs, TaskUi& ui, const std::string& folder,
       if (it->state != BatchState::Complete || !it->undo_of.empty() || it->item_count == 0 ||
           std::ranges::count(undone, it->id) > 0)
         continue;
-      if ((kind && it->kind != *kind) || (folder_id && it->folder_identity != *folder_id))
+      if ((kind && it->kind != *kind) ||
+          (folder_id && !MadeIn(fs, *it, *folder_id, AbsoluteFolder(folder))))
         continue;
       if (!ReadBatch(fs, &*it, &err)) return frame.Fail(err);
       if (it->steps_done > 0) last = &*it;
