@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "common/rename_journal.h"
 #include "office/package.h"
+#include "support/cut_short_batch.h"
 #include "support/docx_samples.h"
 #include "support/temp_dir.h"
 
@@ -112,28 +112,11 @@ TEST_F(CliTest, RenameFilesAndFolders) {
   EXPECT_EQ(Tree(dir / "d"), (Paths{"07=a", "08=b", "10=k", "s1/"}));
 }
 
-// The files "1" and "2" of `folder` trade names in a batch that is cut short after its first
-// rename: "1" waits under its temporary name, and the journal is held by nobody.
-void CutShortSwap(const std::string& folder) {
-  const std::string id = NewBatchId();
-  RenamePlan plan;
-  ASSERT_FALSE(PlanRename({{"1", "2"}, {"2", "1"}}, [](const std::string&) { return false; },
-                          &plan, TemporaryStem(id)));
-  std::vector<FileIdentity> identities;
-  std::string err;
-  ASSERT_TRUE(IdentifyItems(SystemFileSystem(), folder, plan, &identities, &err)) << err;
-  RenameJournal journal;
-  ASSERT_TRUE(journal.Begin(SystemFileSystem(), id, BatchKind::Files, "", folder, plan,
-                            identities, &err)) << err;
-  ASSERT_TRUE(SystemFileSystem().RenameNoReplace(folder + "1", folder + plan.temporaries[0], &err));
-  journal.Abandon();
-}
-
 TEST_F(CliTest, RecoverAndUndoRenameBatches) {
   dir.Write("d/1", "one");
   dir.Write("d/2", "two");
   const std::string d = dir / "d/";
-  CutShortSwap(d);
+  ASSERT_EQ(CutShortSwap(d), "");
   EXPECT_EQ(Batch({"rename-files", "d", "--from", "5"}),
             (Result{1, "“" + d + "”中上次的重命名被中断了（共 2 个项目），请先恢复它"
                        "（quorvane-batch recover）再重命名！\n"}));
@@ -150,7 +133,7 @@ TEST_F(CliTest, RecoverAndUndoRenameBatches) {
   EXPECT_EQ(Tree(d), (Paths{"1=one", "2=two"}));
   EXPECT_EQ(Batch({"undo", "d", "--yes"}), (Result{1, "“d”中没有可以撤销的重命名！\n"}));
   // Taken back instead: the old names, and nothing under a temporary name.
-  CutShortSwap(d);
+  ASSERT_EQ(CutShortSwap(d), "");
   EXPECT_EQ(Batch({"recover", "--undo"}),
             (Result{0, "已撤销上次中断的重命名：“" + d + "”，共 2 个项目。\n"}));
   EXPECT_EQ(Tree(d), (Paths{"1=one", "2=two"}));
