@@ -80,10 +80,10 @@ class RenameJournal {
   int lock_ = -1;
 };
 
-/// Every batch recorded in the journal folder, oldest first. Without `whole` only the head
-/// of each is read (no items). Open batches that a live process holds are left out.
-bool ListBatches(FileSystem& fs, bool whole, std::vector<BatchRecord>* batches,
-                 std::string* err);
+/// Every batch recorded in the journal folder, oldest first: the open ones whole, the others
+/// only as far as their heads (no items; ReadBatch reads the rest). Open batches that a live
+/// process holds are left out.
+bool ListBatches(FileSystem& fs, std::vector<BatchRecord>* batches, std::string* err);
 
 /// Reads the whole record of `batch`, items included.
 bool ReadBatch(FileSystem& fs, BatchRecord* batch, std::string* err);
