@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -81,7 +82,7 @@ class Reader {
     id.inode = Number();
     return id;
   }
-  // The rest of the current line, its newline passed over.
+  // The text up to the next blank or newline, which stays unread.
   std::string_view Word() {
     const std::size_t end = text_.find_first_of(" \n", pos_);
     if (!ok_ || end == std::string_view::npos) {
@@ -274,8 +275,6 @@ std::vector<std::uint32_t> CycleOfItems(const RenamePlan& plan) {
   return cycle_of;
 }
 
-std::string CountText(std::size_t count) { return std::to_string(count); }
-
 }  // namespace
 
 // ---- the journal folder and ids ---------------------------------------------------------
@@ -385,19 +384,24 @@ bool RenameJournal::Begin(FileSystem& fs, const std::string& id, BatchKind kind,
 
   // The record is whole under a hidden name, locked and on the disk before it takes its
   // journal name, so a journal that nobody holds is always a whole plan.
+  // A lock that the file system cannot give (ENOLCK) only leaves the batch unguarded.
   std::string written;
   auto file = fs.OpenTemporary(folder_, &written, err);
   if (!file) return false;
   lock_ = TryLock(written);
   path_ = folder_ + id + std::string(kOpen);
-  if (!file->Write(text.data(), text.size(), err) || !file->Close(err) ||
-      !Flush(written, err) || !fs.Rename(written, path_, err) || !Flush(folder_, err)) {
-    std::string ignored;
-    fs.DeleteFile(written, &ignored);
-    Unlock(&lock_);
-    return false;
-  }
-  return true;
+  if (file->Write(text.data(), text.size(), err) && file->Close(err) && Flush(written, err) &&
+      fs.Rename(written, path_, err) && Flush(folder_, err))
+    return true;
+  // No journal of a batch that never started may stay behind: it would be finished later.
+  std::string ignored;
+  fs.DeleteFile(written, &ignored);
+  fs.DeleteFile(path_, &ignored);
+  Unlock(&lock_);
+  // The message names the journal, not the hidden name it was written under.
+  for (std::size_t at; (at = err->find(written)) != std::string::npos;)
+    err->replace(at, written.size(), path_);
+  return false;
 }
 
 bool RenameJournal::Complete(FileSystem& fs, std::size_t steps_done, std::string* err) {
@@ -672,7 +676,7 @@ RunOutcome RecoverInterrupted(FileSystem& fs, TaskUi& ui, std::optional<bool> ba
       ui.Message("没有中断的重命名。", Icon::Information, Buttons::Ok, kAppTitle);
     for (const BatchRecord& batch : batches) {
       const std::string where = "“" + batch.folder + "”";
-      const std::string count = "共 " + CountText(batch.items.size()) + " 个项目";
+      const std::string count = "共 " + std::to_string(batch.items.size()) + " 个项目";
       bool undo = back.value_or(false);
       if (!back)
         undo = ui.Message("上次在" + where + "中的重命名被中断了（" + count +
@@ -753,7 +757,7 @@ RunOutcome UndoLastRename(FileSystem& fs, TaskUi& ui, const std::string& folder,
     if (refusal)
       return frame.Refuse("原来的名称“" + last->folder + refusal->name +
                           "”已被占用，没有撤销任何重命名！");
-    const std::string count = "共 " + CountText(plan.items.size()) + " 个" + noun;
+    const std::string count = "共 " + std::to_string(plan.items.size()) + " 个" + noun;
     if (!frame.Ask("是否撤销上次在“" + last->folder + "”中的重命名（" + count + "）？"))
       return RunOutcome::Refused;
     RenameProgress progress;

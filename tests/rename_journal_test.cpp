@@ -169,6 +169,7 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenRefusesTheBatch) {
     EXPECT_EQ(RunFileRename(fs, ui), RunOutcome::Failed);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_TRUE(ui.messages[0].starts_with(SystemError(r.message))) << ui.messages[0];
+    EXPECT_EQ(ui.messages[0].find(".quorvane-"), std::string::npos) << ui.messages[0];
     EXPECT_EQ(ByInode(dir.path()), before) << r.message;
     for (const auto& name : JournalNames()) EXPECT_FALSE(name.ends_with(".journal")) << name;
   }
