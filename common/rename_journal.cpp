@@ -642,7 +642,8 @@ bool ApplyJournalledRename(FileSystem& fs, const std::string& id, BatchKind kind
                            const std::function<void(std::size_t done)>& before_item,
                            const std::function<bool()>& stop_asked, RenameProgress* progress,
                            std::string* err) {
-  if (plan.steps.empty()) return ApplyRename(fs, folder, plan, before_item, stop_asked, progress, err);
+  if (plan.steps.empty())
+    return ApplyRename(fs, folder, plan, before_item, stop_asked, progress, err);
   std::vector<FileIdentity> identities;
   RenameJournal journal;
   if (!IdentifyItems(fs, folder, plan, &identities, err) ||
