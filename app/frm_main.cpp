@@ -11,11 +11,14 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
+#include <QShowEvent>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/access_keys.h"
 #include "app/frm_about.h"
 #include "app/help_viewer.h"
+#include "common/rename_journal.h"
 #include "filetasks/frm_file_build.h"
 #include "filetasks/frm_file_merge.h"
 #include "filetasks/frm_file_rename.h"
@@ -40,12 +43,14 @@ constexpr Tool kFileTools[] = {
     {"miFileBuild", "批建立文件(&B)", "批建立文件", QStyle::SP_FileIcon},
     {"miFileRename", "批重命名文件(&R)", "批重命名文件", QStyle::SP_FileDialogDetailedView},
     {"miFileMerge", "批合并文件(&M)", "批合并文件", QStyle::SP_FileDialogContentsView},
+    {"miFileUndo", "撤销上次重命名(&U)", nullptr, QStyle::SP_ArrowBack},
     {"miExit", "退出(&E)", "退出", QStyle::SP_DialogCloseButton},
 };
 constexpr Tool kFolderTools[] = {
     {"miFolderBuild", "批建立目录(&B)", "批建立目录", QStyle::SP_FileDialogNewFolder},
     {"miFolderRename", "批重命名目录(&R)", "批重命名目录", QStyle::SP_DirLinkIcon},
     {"miFolderMerge", "批合并目录(&M)", "批合并目录", QStyle::SP_DirOpenIcon},
+    {"miFolderUndo", "撤销上次重命名(&U)", nullptr, QStyle::SP_ArrowBack},
 };
 constexpr Tool kHelpTools[] = {
     {"miHelp", "帮助文件(&H)", "帮助文件", QStyle::SP_DialogHelpButton},
@@ -56,6 +61,29 @@ constexpr Tool kHelpTools[] = {
 constexpr const char* kToolbar[] = {"miFileBuild",   "miFileRename",   "miFileMerge", nullptr,
                                     "miFolderBuild", "miFolderRename", "miFolderMerge", nullptr,
                                     "miHelp",        nullptr,          "miExit"};
+
+// The UI port for the main window's own runs (recovery and undo), which have no fields:
+// only their messages reach the user.
+class MessageUi final : public TaskUi {
+ public:
+  explicit MessageUi(QWidget* parent) : parent_(parent) {}
+  std::string Text(const std::string&) override { return {}; }
+  std::vector<std::string> Items(const std::string&) override { return {}; }
+  bool Checked(const std::string&) override { return false; }
+  int Selected(const std::string&) override { return -1; }
+  Answer Message(const std::string& text, Icon icon, Buttons buttons,
+                 const std::string& title) override {
+    return ShowMessage(parent_, QString::fromStdString(text), icon, buttons,
+                       QString::fromStdString(title));
+  }
+  void Focus(const std::string&) override {}
+  void SetBusy(bool) override {}
+  std::string Caption() override { return {}; }
+  void SetCaption(const std::string&) override {}
+
+ private:
+  QWidget* parent_;
+};
 
 constexpr const char* kTaskTools[] = {"miFileBuild",   "miFileRename",   "miFileMerge",
                                       "miFolderBuild", "miFolderRename", "miFolderMerge"};
@@ -132,6 +160,8 @@ void frmMain::Dispatch(const QString& tool) {
   if (tool == QLatin1String("miHelp")) return OpenHelp();
   if (tool == QLatin1String("miAbout")) return ShowAbout();
   if (tool == QLatin1String("miExit")) return Exit();
+  if (tool == QLatin1String("miFileUndo")) return UndoRename(false);
+  if (tool == QLatin1String("miFolderUndo")) return UndoRename(true);
 }
 
 QMdiSubWindow* frmMain::TaskWindow(const QString& tool) const {
@@ -207,6 +237,30 @@ void frmMain::Exit() {
   if (ShowMessage(this, QString::fromUtf8("您是否确定退出本系统？"), Icon::Question,
                   Buttons::YesNo) == Answer::Yes)
     QCoreApplication::quit();
+}
+
+// A batch that runs in a task window is not undone under its feet.
+void frmMain::UndoRename(bool folders) {
+  if (RunTracker::instance().active() > 0) {
+    ShowMessage(this, QString::fromUtf8("批处理正在进行，请等它完成后再撤销重命名。"),
+                Icon::Warning);
+    return;
+  }
+  MessageUi ui(this);
+  UndoLastRename(SystemFileSystem(), ui, {}, folders ? BatchKind::Folders : BatchKind::Files);
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (recovery_offered_) return;
+  recovery_offered_ = true;
+  // Asked once the window is on the screen, so the question has it as its owner.
+  QTimer::singleShot(0, this, &frmMain::OfferRecovery);
+}
+
+void frmMain::OfferRecovery() {
+  MessageUi ui(this);
+  RecoverInterrupted(SystemFileSystem(), ui, std::nullopt, false);
 }
 
 // Closing the program during a run stops every run first; the window closes once the last

@@ -8,6 +8,7 @@
 #include <map>
 
 class QMdiArea;
+class QShowEvent;
 class QMdiSubWindow;
 class QMessageBox;
 
@@ -28,6 +29,8 @@ class frmMain final : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  /// The first time the window shows, a rename batch cut short is offered for recovery.
+  void showEvent(QShowEvent* event) override;
 
  private:
   using Factory = std::function<QWidget*()>;
@@ -39,8 +42,11 @@ class frmMain final : public QMainWindow {
   void ShowAbout();
   void Exit();
   bool RefuseWhileRunning();
+  void UndoRename(bool folders);
+  void OfferRecovery();
 
   QMdiArea* mdi_;
+  bool recovery_offered_ = false;
   QPointer<QMessageBox> busy_notice_;
   bool close_when_idle_ = false;  // a close waits for the runs it stopped
   QPointer<QWidget> help_;

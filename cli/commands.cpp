@@ -8,6 +8,7 @@
 #include "cli/shell_quote.h"
 #include "cli/terminal_ui.h"
 #include "common/filesystem.h"
+#include "common/rename_journal.h"
 #include "filetasks/file_build_run.h"
 #include "filetasks/file_merge_run.h"
 #include "filetasks/file_rename_run.h"
@@ -296,6 +297,37 @@ std::function<int()> DefineMergeFolders(CLI::App& app) {
   };
 }
 
+struct RecoverOptions {
+  bool undo = false;
+};
+
+std::function<int()> DefineRecover(CLI::App& app) {
+  auto options = std::make_shared<RecoverOptions>();
+  app.add_flag("--undo", options->undo,
+               "bring every item back to its old name instead of finishing the batch");
+  return [options] {
+    TerminalUi ui("恢复重命名", true, false);
+    return ExitStatusOf(RecoverInterrupted(SystemFileSystem(), ui, options->undo, true));
+  };
+}
+
+struct UndoOptions {
+  std::string folder;
+  bool yes = false;
+};
+
+std::function<int()> DefineUndo(CLI::App& app) {
+  auto options = std::make_shared<UndoOptions>();
+  app.add_option("FOLDER", options->folder, "folder whose last rename batch is renamed back")
+      ->required();
+  app.add_flag("--yes", options->yes,
+               "answer Yes to the question; without it a terminal is asked and a script gets No");
+  return [options] {
+    TerminalUi ui("撤销重命名", options->yes, false);
+    return ExitStatusOf(UndoLastRename(SystemFileSystem(), ui, options->folder, std::nullopt));
+  };
+}
+
 }  // namespace
 
 const std::vector<Command>& Commands() {
@@ -327,6 +359,14 @@ const std::vector<Command>& Commands() {
        "flat into --target, in the order given and then in natural order (2 before 10), level "
        "by level; a later file replaces an earlier one of the same name",
        DefineMergeFolders},
+      {"recover",
+       "Finish every rename batch that was cut short (a kill, a power cut), each item taken to "
+       "its new name; with --undo, back to its old name. Nothing is ever replaced",
+       DefineRecover},
+      {"undo",
+       "Rename the last completed rename batch of FOLDER back to the old names; refused, with "
+       "nothing changed, when an item was moved or an old name is taken now",
+       DefineUndo},
   };
   return kCommands;
 }

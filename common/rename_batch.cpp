@@ -78,6 +78,12 @@ RunOutcome RenameBatch(FileSystem& fs, RunFrame& frame, const RenameWording& wor
                        const NumberingSettings& numbering, long long progress_total,
                        const RenamePreview* preview) {
   std::string err;
+  std::optional<BatchRecord> interrupted;
+  if (!InterruptedBatchIn(fs, folder, &interrupted, &err)) return frame.Fail(err);
+  if (interrupted)
+    return frame.Stop("“" + interrupted->folder + "”中上次的重命名被中断了（共 " +
+                      std::to_string(interrupted->items.size()) +
+                      " 个项目），请先恢复它（quorvane-batch recover）再重命名！");
   std::vector<RenameItem> items;
   if (!NameItems(listed, numbering, wording, &items, &err)) return frame.Fail(err);
   // Anything at all bears a name that is taken: a file that does not match, a hidden one, a
@@ -87,8 +93,9 @@ RunOutcome RenameBatch(FileSystem& fs, RunFrame& frame, const RenameWording& wor
     if (!fs.Examine(folder + name, &entry, &err)) return true;  // ends the plan; see below
     return entry.kind != EntryKind::Missing;
   };
+  const std::string id = NewBatchId();
   RenamePlan plan;
-  const auto refusal = PlanRename(std::move(items), taken, &plan);
+  const auto refusal = PlanRename(std::move(items), taken, &plan, TemporaryStem(id));
   if (!err.empty()) return frame.Fail(err);
   if (refusal) return frame.Stop(RefusalText(*refusal, wording.noun));
   if (preview) {
@@ -105,7 +112,13 @@ RunOutcome RenameBatch(FileSystem& fs, RunFrame& frame, const RenameWording& wor
     frame.Progress(wording.progress_text + std::to_string(percent) + "%");
     shown = percent;
   };
-  if (!ApplyRename(fs, folder, plan, show, &err)) return frame.Fail(err);
+  RenameProgress progress;
+  if (!ApplyJournalledRename(fs, id, wording.kind, {}, folder, plan, show,
+                             [&frame] { return frame.StopAsked(); }, &progress, &err))
+    return frame.Fail(err);
+  if (progress.stopped)
+    return frame.Stopped(static_cast<long long>(progress.items),
+                         static_cast<long long>(plan.items.size()));
   return frame.Complete();
 }
 

@@ -8,6 +8,7 @@
 #include "common/filesystem.h"
 #include "common/names.h"
 #include "common/numbering.h"
+#include "common/rename_journal.h"
 #include "common/rename_plan.h"
 #include "common/run_frame.h"
 
@@ -19,6 +20,7 @@ struct RenameWording {
   const char* noun;           // 文件 or 目录
   const char* progress_text;  // 正在重命名文件...
   std::string_view separator;
+  BatchKind kind;
 };
 
 /// Receives the plan of a dry run, one item at a time in listed order.
@@ -32,12 +34,15 @@ std::optional<RunOutcome> OfferMissingFolder(FileSystem& fs, RunFrame& frame,
                                              const std::string& typed, bool dry_run);
 
 /// The batch of a rename run whose fields passed their checks, from its `listed` items in
-/// `folder` (ending in a separator) to its end. Numbers the items (从 for the first, one
+/// `folder` (ending in a separator) to its end. Refuses a folder whose last batch was cut
+/// short and is not recovered yet. Numbers the items (从 for the first, one
 /// 递增量 further for each next; only numbers an item needs must fit in 32 bits), plans every
 /// rename and refuses a batch that cannot be renamed whole, all before the first change.
-/// Then renames, with the caption progress_text + done / `progress_total` before each item
-/// (0% when the total is 0), and completes. A dry run hands each planned item to `preview`
-/// instead and ends without a message.
+/// Then journals the plan and renames, with the caption progress_text + done /
+/// `progress_total` before each item (0% when the total is 0), and completes. A stop asked
+/// during the renames ends the batch at its next point between items (never with an item
+/// under a temporary name), the journal marked with what was done. A dry run hands each
+/// planned item to `preview` instead and ends without a message.
 RunOutcome RenameBatch(FileSystem& fs, RunFrame& frame, const RenameWording& wording,
                        const std::string& folder, const Names& listed,
                        const NumberingSettings& numbering, long long progress_total,

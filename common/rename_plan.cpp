@@ -74,24 +74,10 @@ std::vector<RenameStep> OrderSteps(const std::vector<std::uint32_t>& target,
   return steps;
 }
 
-// A name in `folder` that nothing bears, for an item of a cycle to wait under. A name that
-// another program takes in the meantime is passed over, never replaced.
-bool MoveAside(FileSystem& fs, const std::string& folder, const std::string& from,
-               std::string* temporary, std::string* err) {
-  for (unsigned attempt = 0;; ++attempt) {
-    *temporary = folder + ".quorvane-rename-" + std::to_string(attempt);
-    PathEntry there;
-    if (!fs.Examine(*temporary, &there, err)) return false;
-    if (there.kind != EntryKind::Missing) continue;
-    if (fs.RenameNoReplace(from, *temporary, err)) return true;
-    if (!fs.Examine(*temporary, &there, err) || there.kind == EntryKind::Missing) return false;
-  }
-}
-
 // Gives back the renames of the cycle whose first step is `first`, from the one before
 // `failed` down, and then the item waiting under `temporary` its old name. What cannot be
-// given back is added to `err`.
-void UndoCycle(FileSystem& fs, const std::string& folder, const RenamePlan& plan,
+// given back is added to `err`; false then.
+bool UndoCycle(FileSystem& fs, const std::string& folder, const RenamePlan& plan,
                std::size_t first, std::size_t failed, const std::string& temporary,
                std::string* err) {
   std::string undo_err;
@@ -99,21 +85,23 @@ void UndoCycle(FileSystem& fs, const std::string& folder, const RenamePlan& plan
     const RenameItem& item = plan.items[plan.steps[s].item];
     if (!fs.RenameNoReplace(folder + item.new_name, folder + item.old_name, &undo_err)) {
       *err += "；“" + folder + item.new_name + "”" + undo_err;
-      break;
+      return false;
     }
   }
   const RenameItem& held = plan.items[plan.steps[first].item];
-  if (!fs.RenameNoReplace(temporary, folder + held.old_name, &undo_err))
-    *err += "；“" + folder + held.old_name + "”现在的名称是“" + temporary + "”";
+  if (fs.RenameNoReplace(temporary, folder + held.old_name, &undo_err)) return true;
+  *err += "；“" + folder + held.old_name + "”现在的名称是“" + temporary + "”";
+  return false;
 }
 
 }  // namespace
 
 std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
                                         const std::function<bool(const std::string&)>& taken,
-                                        RenamePlan* plan) {
+                                        RenamePlan* plan, const std::string& temporary_stem) {
   plan->items = std::move(items);
   plan->steps.clear();
+  plan->temporaries.clear();
   const std::vector<RenameItem>& all = plan->items;
   const auto count = static_cast<std::uint32_t>(all.size());
   NameIndex by_old_name(all, &RenameItem::old_name), by_new_name(all, &RenameItem::new_name);
@@ -133,42 +121,67 @@ std::optional<RenameRefusal> PlanRename(std::vector<RenameItem> items,
     if (owner != i) taker[owner] = i;
   }
   plan->steps = OrderSteps(target, taker);
+  for (const RenameStep& step : plan->steps)
+    if (step.kind == Kind::ToTemporary)
+      plan->temporaries.push_back(temporary_stem + std::to_string(plan->temporaries.size()));
   return std::nullopt;
 }
 
 bool ApplyRename(FileSystem& fs, const std::string& folder, const RenamePlan& plan,
-                 const std::function<void(std::size_t done)>& before_item, std::string* err) {
-  std::size_t done = 0;
+                 const std::function<void(std::size_t done)>& before_item,
+                 const std::function<bool()>& stop_asked, RenameProgress* progress,
+                 std::string* err) {
+  *progress = RenameProgress{};
+  std::size_t& done = progress->items;
+  std::size_t next = 0;  // the item that before_item announces next
   for (const auto& item : plan.items)
-    if (item.old_name == item.new_name) before_item(done++);
-  std::string temporary;
-  std::size_t cycle_start = 0;
+    if (item.old_name == item.new_name) {
+      before_item(next++);
+      ++done;
+    }
+  std::size_t cycle = 0, cycle_start = 0;
   bool in_cycle = false;
   std::string old_path, new_path;  // kept across steps, so their room is made once
   for (std::size_t s = 0; s < plan.steps.size(); ++s) {
     const RenameStep step = plan.steps[s];
     const RenameItem& item = plan.items[step.item];
+    if (!in_cycle && stop_asked && stop_asked()) {
+      progress->stopped = true;
+      return true;
+    }
     old_path.assign(folder).append(item.old_name);
     new_path.assign(folder).append(item.new_name);
     bool renamed = false;
     switch (step.kind) {
       case Kind::Direct:
-        before_item(done++);
+        before_item(next++);
         renamed = fs.RenameNoReplace(old_path, new_path, err);
         break;
       case Kind::ToTemporary:
-        before_item(done++);
+        before_item(next++);
         cycle_start = s;
-        renamed = in_cycle = MoveAside(fs, folder, old_path, &temporary, err);
+        renamed = in_cycle = fs.RenameNoReplace(old_path, folder + plan.temporaries[cycle], err);
         break;
       case Kind::FromTemporary:
-        renamed = fs.RenameNoReplace(temporary, new_path, err);
-        in_cycle = !renamed;
+        renamed = fs.RenameNoReplace(folder + plan.temporaries[cycle], new_path, err);
         break;
     }
-    if (renamed) continue;
+    if (renamed) {
+      if (step.kind != Kind::ToTemporary) ++done;
+      if (step.kind == Kind::FromTemporary) {
+        in_cycle = false;
+        ++cycle;
+      }
+      // Within a cycle the steps count once the cycle is whole.
+      if (!in_cycle) progress->steps = s + 1;
+      continue;
+    }
     *err = "“" + old_path + "”" + *err;
-    if (in_cycle) UndoCycle(fs, folder, plan, cycle_start, s, temporary, err);
+    if (in_cycle) {
+      progress->settled =
+          UndoCycle(fs, folder, plan, cycle_start, s, folder + plan.temporaries[cycle], err);
+      done -= s - cycle_start - 1;
+    }
     return false;
   }
   return true;

@@ -7,7 +7,8 @@
 namespace quorvane {
 namespace {
 
-constexpr RenameWording kWording = {"文件", "正在重命名文件...", kFileNameSeparator};
+constexpr RenameWording kWording = {"文件", "正在重命名文件...", kFileNameSeparator,
+                                  BatchKind::Files};
 
 RunOutcome FileRename(FileSystem& fs, RunFrame& frame, const RenamePreview* preview) {
   TaskUi& ui = frame.ui();

@@ -7,7 +7,8 @@
 namespace quorvane {
 namespace {
 
-constexpr RenameWording kWording = {"目录", "正在重命名目录...", kFolderNameSeparator};
+constexpr RenameWording kWording = {"目录", "正在重命名目录...", kFolderNameSeparator,
+                                  BatchKind::Folders};
 
 RunOutcome FolderRename(FileSystem& fs, RunFrame& frame, const RenamePreview* preview) {
   TaskUi& ui = frame.ui();

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "office/package.h"
+#include "support/cut_short_batch.h"
 #include "support/docx_samples.h"
 #include "support/temp_dir.h"
 
@@ -37,6 +38,9 @@ std::string Quoted(const std::string& arg) {
 
 class CliTest : public ::testing::Test {
  protected:
+  // The program's journals of rename batches go to the test's own folder.
+  CliTest() { ::setenv("XDG_STATE_HOME", state.path().c_str(), 1); }
+
   // Runs quorvane-batch as a script would, in the test folder, with no terminal on
   // standard input.
   Result Batch(const std::vector<std::string>& args) {
@@ -49,6 +53,7 @@ class CliTest : public ::testing::Test {
   }
 
   TempDir dir;
+  TempDir state;
 };
 
 TEST_F(CliTest, MergeFiles) {
@@ -113,6 +118,33 @@ TEST_F(CliTest, RenameFilesAndFolders) {
   EXPECT_EQ(Tree(dir / "d"), (Paths{"07=a", "08=b", "10=k", "s1/"}));
 }
 
+TEST_F(CliTest, RecoverAndUndoRenameBatches) {
+  dir.Write("d/1", "one");
+  dir.Write("d/2", "two");
+  const std::string d = dir / "d/";
+  ASSERT_EQ(CutShortSwap(d), "");
+  EXPECT_EQ(Batch({"rename-files", "d", "--from", "5"}),
+            (Result{1, "“" + d + "”中上次的重命名被中断了（共 2 个项目），请先恢复它"
+                       "（quorvane-batch recover）再重命名！\n"}));
+  EXPECT_EQ(Batch({"recover"}),
+            (Result{0, "已完成上次中断的重命名：“" + d + "”，共 2 个项目。\n"}));
+  EXPECT_EQ(Tree(d), (Paths{"1=two", "2=one"}));
+  EXPECT_EQ(Batch({"recover"}), (Result{0, "没有中断的重命名。\n"}));
+  // The recovered batch is undone as a completed one, after the question.
+  const std::string question = "是否撤销上次在“" + d + "”中的重命名（共 2 个文件）？";
+  EXPECT_EQ(Batch({"undo", "d"}), (Result{1, question + " 否（需要确认时请加 --yes）\n"}));
+  EXPECT_EQ(Tree(d), (Paths{"1=two", "2=one"}));
+  EXPECT_EQ(Batch({"undo", "d", "--yes"}),
+            (Result{0, question + " 是\n已撤销上次在“" + d + "”中的重命名，共 2 个文件。\n"}));
+  EXPECT_EQ(Tree(d), (Paths{"1=one", "2=two"}));
+  EXPECT_EQ(Batch({"undo", "d", "--yes"}), (Result{1, "“d”中没有可以撤销的重命名！\n"}));
+  // Taken back instead: the old names, and nothing under a temporary name.
+  ASSERT_EQ(CutShortSwap(d), "");
+  EXPECT_EQ(Batch({"recover", "--undo"}),
+            (Result{0, "已撤销上次中断的重命名：“" + d + "”，共 2 个项目。\n"}));
+  EXPECT_EQ(Tree(d), (Paths{"1=one", "2=two"}));
+}
+
 TEST_F(CliTest, MergeFoldersInTheOrderGiven) {
   dir.Write("a/1.txt", "a1");
   dir.Write("a/sub/deep/2.txt", "a2");
@@ -135,6 +167,8 @@ TEST_F(CliTest, HelpMentionsEveryOption) {
       {"rename-files", numbering + " --digits --pattern --dry-run"},
       {"rename-folders", numbering + " --digits --dry-run"},
       {"merge-folders", "SOURCE_DIR --target --all-levels --yes --quiet"},
+      {"recover", "--undo"},
+      {"undo", "FOLDER --yes"},
   };
   for (const auto& [command, options] : commands) {
     const Result help = Batch({command, "--help"});

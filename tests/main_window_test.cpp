@@ -17,6 +17,8 @@
 #include <tuple>
 
 #include "filetasks/file_merge_run.h"
+#include "filetasks/file_rename_run.h"
+#include "support/cut_short_batch.h"
 #include "gui_support.h"
 #include "support/temp_dir.h"
 
@@ -385,6 +387,80 @@ TEST_F(StopRunWindowTest, AWindowTornDownMidRunNeverWaitsForItsWorker) {
     EXPECT_FALSE(entry.path().filename().native().starts_with(".quorvane")) << entry.path();
   }
   EXPECT_LT(there, 200000);
+}
+
+TEST_F(MainWindowTest, UndoEntriesCloseTheFileAndFolderMenus) {
+  const auto names = [&](const char* menu) {
+    std::vector<std::string> tools;
+    for (QAction* action : Find<QMenu>(menu)->actions())
+      tools.push_back(action->objectName().toStdString());
+    return tools;
+  };
+  EXPECT_EQ(names("mnuFile"), (std::vector<std::string>{"miFileBuild", "miFileRename",
+                                                        "miFileMerge", "miFileUndo", "miExit"}));
+  EXPECT_EQ(names("mnuFolder"), (std::vector<std::string>{"miFolderBuild", "miFolderRename",
+                                                          "miFolderMerge", "miFolderUndo"}));
+  for (const char* tool : {"miFileUndo", "miFolderUndo"}) {
+    EXPECT_EQ(Find<QAction>(tool)->text(), QString::fromUtf8("撤销上次重命名(&U)"));
+    EXPECT_FALSE(Find<QToolBar>("barTool")->actions().contains(Find<QAction>(tool)));
+  }
+}
+
+TEST_F(MainWindowTest, UndoAsksThenRenamesTheLastFileBatchBack) {
+  TempDir state, dir;
+  const StateHome home(state.path());
+  dir.Write("b", "b");
+  dir.Write("a", "a");
+  RecordingUi ui;
+  ui.Set("txtPath=" + dir.path() + "|txtSourceName=*|txtFrom=1|txtStep=1");
+  ASSERT_EQ(RunFileRename(SystemFileSystem(), ui), RunOutcome::Completed);
+  const std::vector<std::string> renamed = {"1=a", "2=b"}, old = {"a=a", "b=b"};
+  ASSERT_EQ(Tree(dir.path()), renamed);
+  const std::string question =
+      "是否撤销上次在“" + dir.path() + "/”中的重命名（共 2 个文件）？";
+  Find<QAction>("miFolderUndo")->trigger();  // no folder batch
+  Find<QAction>("miFileUndo")->trigger();    // answered No
+  EXPECT_EQ(services_.messages,
+            (Events{Msg("没有可以撤销的目录重命名！", Icon::Warning),
+                    Msg(question, Icon::Question, Buttons::YesNo)}));
+  EXPECT_EQ(Tree(dir.path()), renamed);
+  services_.messages.clear();
+  services_.answer = Answer::Yes;
+  Find<QAction>("miFileUndo")->trigger();
+  EXPECT_EQ(services_.messages,
+            (Events{Msg(question, Icon::Question, Buttons::YesNo),
+                    Msg("已撤销上次在“" + dir.path() + "/”中的重命名，共 2 个文件。",
+                        Icon::Information)}));
+  EXPECT_EQ(Tree(dir.path()), old);
+}
+
+// A batch cut short is offered at the start: Yes finishes it, No brings the old names back.
+TEST_F(MainWindowTest, AtTheStartABatchCutShortIsFinishedOrTakenBack) {
+  for (const Answer answer : {Answer::Yes, Answer::No}) {
+    TempDir state, dir;
+    const StateHome home(state.path());
+    dir.Write("1", "one");
+    dir.Write("2", "two");
+    ASSERT_EQ(CutShortSwap(dir.path() + "/"), "");
+    services_.messages.clear();
+    services_.answer = answer;
+    frmMain started;
+    started.show();
+    EXPECT_TRUE(services_.messages.empty());  // asked once the window is shown
+    QCoreApplication::processEvents();
+    const std::string where = "“" + dir.path() + "/”";
+    EXPECT_EQ(services_.messages,
+              (Events{Msg("上次在" + where + "中的重命名被中断了（共 2 个项目）。是否完成它？"
+                          "选“是”完成重命名，选“否”恢复原来的名称。",
+                          Icon::Question, Buttons::YesNo),
+                      Msg(std::string(answer == Answer::Yes ? "已完成" : "已撤销") +
+                              "上次中断的重命名：" + where + "，共 2 个项目。",
+                          Icon::Information)}));
+    EXPECT_EQ(Tree(dir.path()), answer == Answer::Yes
+                                    ? (std::vector<std::string>{"1=two", "2=one"})
+                                    : (std::vector<std::string>{"1=one", "2=two"}));
+    started.close();
+  }
 }
 
 }  // namespace

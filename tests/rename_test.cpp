@@ -70,7 +70,10 @@ TEST(RenamePlanTest, AFailedRenameLeavesEveryItemUnderItsOldOrNewName) {
       FaultyFileSystem fs(SystemFileSystem());
       fs.FailAt(FaultyFileSystem::Op::Rename, nth, EIO);
       std::string err;
-      if (ApplyRename(fs, dir.path() + "/", plan, [](size_t) {}, &err)) break;  // past the last
+      RenameProgress progress;
+      if (ApplyRename(fs, dir.path() + "/", plan, [](size_t) {}, {}, &progress, &err))
+        break;  // past the last
+      EXPECT_TRUE(progress.settled);
       std::map<std::string, std::string> content;  // each item's first name -> its name now
       for (const auto& entry : Tree(dir.path()))
         content[entry.substr(entry.find('=') + 1)] = entry.substr(0, entry.find('='));
