@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/names.h"
@@ -64,6 +65,27 @@ class WritableFile {
   virtual bool Close(std::string* err) = 0;
 };
 
+/// A folder held open: what lies in it is reached one name at a time, so a walk goes as deep
+/// as the tree does, whatever the length of the path that leads there. Opened and used only
+/// through the file system that made it; closed when destroyed.
+class FolderHandle {
+ public:
+  FolderHandle(std::string path, FileIdentity identity)
+      : path_(std::move(path)), identity_(identity) {}
+  virtual ~FolderHandle() = default;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  /// The folder's path as the user knows it, ending in a separator: the text messages name.
+  const std::string& path() const { return path_; }
+  /// The folder that was opened.
+  const FileIdentity& identity() const { return identity_; }
+
+ private:
+  std::string path_;
+  FileIdentity identity_;
+};
+
 /// Everything the tasks do to the disk goes through this interface, so that tests can
 /// replace it and make any chosen operation fail (a full disk, a refused open, a file that
 /// vanished) to prove that a failure is reported and loses nothing.
@@ -100,6 +122,21 @@ class FileSystem {
   /// Opens `path` for writing, creating it or cutting it to nothing; anything there that is
   /// not a regular file is refused without waiting.
   virtual std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) = 0;
+  /// Opens the folder `path` (a link to one counts) as a handle.
+  virtual std::unique_ptr<FolderHandle> OpenFolder(const std::string& path, std::string* err) = 0;
+  /// Opens the real subfolder `name` of `parent`; a link of that name is refused, never
+  /// followed.
+  virtual std::unique_ptr<FolderHandle> OpenFolderIn(FolderHandle& parent, const std::string& name,
+                                                     std::string* err) = 0;
+  /// SubFolders of an open folder.
+  virtual bool SubFoldersIn(FolderHandle& folder, std::vector<std::string>* names,
+                            std::string* err) = 0;
+  /// MatchFiles in an open folder.
+  virtual bool MatchFilesIn(FolderHandle& folder, const std::string& pattern, Names* names,
+                            std::string* err) = 0;
+  /// OpenRead of the file `name` in an open folder, refusing all that OpenRead refuses.
+  virtual std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
+                                                   std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
 

@@ -17,9 +17,12 @@ namespace quorvane::testing {
 /// either side.
 class FaultyFileSystem : public FileSystem {
  public:
-  /// OpenWrite also stands for OpenNew and OpenTemporary, Rename for RenameNoReplace.
+  /// OpenWrite also stands for OpenNew and OpenTemporary, Rename for RenameNoReplace. The
+  /// operations on an open folder meet the rules of their path forms (SubFoldersIn those of
+  /// SubFolders, and so on) on the path the folder shows; OpenFolder stands for OpenFolderIn,
+  /// whose path is the parent's followed by the name and a separator.
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
-                  Read, Write, Close, CopyFile, CopyFolder, Rename };
+                  Read, Write, Close, CopyFile, CopyFolder, Rename, OpenFolder };
   /// A fault: after_bytes counts for Read and Write; nth 0 fails every call on a matching path.
   struct Rule { Op op; std::string path_part; int error_number; long long after_bytes; int nth; };
 
@@ -39,6 +42,8 @@ class FaultyFileSystem : public FileSystem {
   /// to swap a listed file for something else, as a race with another program would.
   std::function<void(const std::string& path)> before_open;
   int open_files = 0;
+  /// Folder handles open now, and the most that were open at once.
+  int open_folders = 0, most_open_folders = 0;
   /// Appends that went by the real file system's own copy.
   int kernel_appends = 0;
 
@@ -66,6 +71,15 @@ class FaultyFileSystem : public FileSystem {
   std::unique_ptr<WritableFile> OpenWrite(const std::string& path, std::string* err) override {
     return Refuse(Op::OpenWrite, path, err) ? nullptr : Wrap(real_.OpenWrite(path, err), path);
   }
+  std::unique_ptr<FolderHandle> OpenFolder(const std::string& path, std::string* err) override;
+  std::unique_ptr<FolderHandle> OpenFolderIn(FolderHandle& parent, const std::string& name,
+                                             std::string* err) override;
+  bool SubFoldersIn(FolderHandle& folder, std::vector<std::string>* names,
+                    std::string* err) override;
+  bool MatchFilesIn(FolderHandle& folder, const std::string& pattern, Names* names,
+                    std::string* err) override;
+  std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
+                                           std::string* err) override;
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
@@ -118,6 +132,8 @@ class FaultyFileSystem : public FileSystem {
   /// Counts the call; true, with the failure in `err`, when a rule makes it fail.
   bool Refuse(Op op, const std::string& path, std::string* err);
   std::unique_ptr<WritableFile> Wrap(std::unique_ptr<WritableFile> real, const std::string& path);
+  std::unique_ptr<ReadableFile> WrapRead(std::unique_ptr<ReadableFile> real, const std::string& path);
+  std::unique_ptr<FolderHandle> WrapFolder(std::unique_ptr<FolderHandle> real);
 
   FileSystem& real_;
   std::vector<Rule> rules_;
