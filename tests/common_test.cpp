@@ -80,6 +80,62 @@ TEST_F(FunctionsTest, FolderListIsLevelOrderAndReportsAFolderItCannotRead) {
                     error("找不到目录“" + dir / "missing" + "”：没有那个文件或目录")}));
 }
 
+// An open folder answers as its path does, and names inside it reach only what a walk may
+// take: a real subfolder, a normal file.
+TEST_F(FunctionsTest, AnOpenFolderListsAndOpensWhatItsPathWould) {
+  for (const char* name : {"b10.txt", "b9.txt", ".hidden.txt", "note"}) dir.Write(std::string("A/") + name, name);
+  for (const char* sub : {"A/B", "A/.h", "A/C.txt"}) dir.MakeFolder(sub);
+  const std::string a = dir / "A";
+  ::symlink((a + "/b9.txt").c_str(), (a + "/link.txt").c_str());
+  ::symlink((a + "/gone").c_str(), (a + "/broken.txt").c_str());
+  ::symlink((a + "/B").c_str(), (a + "/loop").c_str());
+  ::mkfifo((a + "/pipe.txt").c_str(), 0600);
+  ::symlink(a.c_str(), (dir / "to-A").c_str());
+  std::string err;
+  const auto folder = fs.OpenFolder(dir / "to-A", &err);  // a path the user named may be a link
+  ASSERT_TRUE(folder) << err;
+  EXPECT_EQ(folder->path(), dir / "to-A/");
+  EXPECT_EQ(folder->identity(), fs.Identify(a));
+  for (const char* pattern : {"*.*", "*.txt", "b?.*"}) {
+    Names by_path, by_handle;
+    ASSERT_TRUE(fs.MatchFiles(a, pattern, &by_path, &err)) << err;
+    ASSERT_TRUE(fs.MatchFilesIn(*folder, pattern, &by_handle, &err)) << err;
+    by_path.SortNaturally();
+    by_handle.SortNaturally();
+    EXPECT_EQ(by_handle, by_path) << pattern;
+  }
+  for (int twice = 0; twice < 2; ++twice) {  // a listing leaves the handle as it found it
+    std::vector<std::string> names;
+    ASSERT_TRUE(fs.SubFoldersIn(*folder, &names, &err)) << err;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".h", "B", "C.txt"}));
+  }
+  const auto b = fs.OpenFolderIn(*folder, "B", &err);
+  ASSERT_TRUE(b) << err;
+  EXPECT_EQ(b->path(), dir / "to-A/B/");
+  EXPECT_FALSE(fs.OpenFolderIn(*folder, "loop", &err));  // a link is never a subfolder
+  EXPECT_TRUE(err.starts_with("无法读取目录“" + dir / "to-A/loop/" + "”：")) << err;
+  EXPECT_FALSE(fs.OpenFolderIn(*folder, "b9.txt", &err));
+  EXPECT_EQ(err, "无法读取目录“" + dir / "to-A/b9.txt/" + "”：路径中有一部分不是目录");
+
+  std::string bytes(16, '\0');
+  for (const char* name : {"b9.txt", "link.txt"}) {
+    const auto file = fs.OpenReadIn(*folder, name, &err);
+    ASSERT_TRUE(file) << err;
+    EXPECT_EQ(file->Read(bytes.data(), bytes.size(), &err), 6);
+    EXPECT_EQ(bytes.substr(0, 6), "b9.txt");
+  }
+  const struct { const char* name; std::string err; } refused[] = {
+      {"pipe.txt", "无法打开文件“" + dir / "to-A/pipe.txt" + "”：不是普通文件"},  // at once
+      {"C.txt", "无法打开文件“" + dir / "to-A/C.txt" + "”：不是普通文件"},
+      {"broken.txt", "无法打开文件“" + dir / "to-A/broken.txt" + "”：没有那个文件或目录"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_FALSE(fs.OpenReadIn(*folder, r.name, &err));
+    EXPECT_EQ(err, r.err);
+  }
+}
+
 // A disk whose top folder holds more subfolders than a 16-bit counter can count.
 class CrowdedFileSystem final : public FaultyFileSystem {
  public:
