@@ -99,12 +99,13 @@ bool FileSystem::CopyFileFrom(ReadableFile& source, const std::string& target,
 namespace {
 
 // One folder copy: the destination's identity is kept once its top folder exists, so that a
-// destination inside the source is never walked into.
+// destination inside the source is never walked into. The source is read relative to open
+// folders, one held per level of the walk.
 class TreeCopy {
  public:
   TreeCopy(FileSystem& fs, std::string* err) : fs_(fs), err_(err) {}
 
-  bool Folder(const std::string& source, const PathEntry& from, const std::string& target) {
+  bool Folder(FolderHandle& source, const PathEntry& from, const std::string& target) {
     PathEntry to;
     if (!fs_.Examine(target, &to, err_)) return false;
     const bool made = to.kind == EntryKind::Missing;
@@ -119,34 +120,38 @@ class TreeCopy {
     }
     if (!destination_) destination_ = to.identity;
     std::vector<std::string> names;
-    if (!fs_.ListEntries(source, &names, err_)) return false;
-    const std::string source_folder = path::WithSeparator(source);
+    if (!fs_.ListEntriesIn(source, &names, err_)) return false;
     const std::string target_folder = path::WithSeparator(target);
     for (const auto& name : names)
-      if (!Entry(source_folder + name, target_folder + name)) return false;
+      if (!Entry(source, name, target_folder + name)) return false;
     // A new folder takes the source's permissions last, so a read-only source still fills.
     return !made || fs_.SetPermissions(target, from.attributes.permissions, err_);
   }
 
  private:
-  bool Entry(const std::string& source, const std::string& target) {
+  bool Entry(FolderHandle& folder, const std::string& name, const std::string& target) {
     PathEntry entry;
-    if (!fs_.Examine(source, &entry, err_)) return false;
+    if (!fs_.ExamineIn(folder, name, &entry, err_)) return false;
     switch (entry.kind) {
       case EntryKind::Missing:  // gone since the folder was listed
         return true;
-      case EntryKind::File:
-        return fs_.CopyFile(source, target, err_);
-      case EntryKind::Folder:
-        return entry.identity == *destination_ || Folder(source, entry, target);
+      case EntryKind::File: {
+        const auto source = fs_.OpenReadIn(folder, name, err_);
+        return source && fs_.CopyFileFrom(*source, target, err_);
+      }
+      case EntryKind::Folder: {
+        if (entry.identity == *destination_) return true;
+        const auto source = fs_.OpenFolderIn(folder, name, err_);
+        return source && Folder(*source, entry, target);
+      }
       case EntryKind::Link: {
         std::string text;
-        return fs_.ReadLink(source, &text, err_) && fs_.CreateLink(text, target, err_);
+        return fs_.ReadLinkIn(folder, name, &text, err_) && fs_.CreateLink(text, target, err_);
       }
       case EntryKind::Other:
         break;
     }
-    *err_ = DescribeFailure("无法复制", source, "不是普通文件、目录或符号链接");
+    *err_ = DescribeFailure("无法复制", folder.path() + name, "不是普通文件、目录或符号链接");
     return false;
   }
 
@@ -194,7 +199,8 @@ bool FileSystem::CopyFolder(const std::string& source, const std::string& target
     *err = DescribeFailure("无法读取目录", source, ENOENT);
     return false;
   }
-  return TreeCopy(*this, err).Folder(source, from, target);
+  const auto folder = OpenFolder(source, err);
+  return folder && TreeCopy(*this, err).Folder(*folder, from, target);
 }
 
 }  // namespace quorvane

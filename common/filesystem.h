@@ -137,6 +137,15 @@ class FileSystem {
   /// OpenRead of the file `name` in an open folder, refusing all that OpenRead refuses.
   virtual std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
                                                    std::string* err) = 0;
+  /// ListEntries of an open folder.
+  virtual bool ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                             std::string* err) = 0;
+  /// Examine of the entry `name` of an open folder, a link not followed.
+  virtual bool ExamineIn(FolderHandle& folder, const std::string& name, PathEntry* entry,
+                         std::string* err) = 0;
+  /// ReadLink of the link `name` in an open folder.
+  virtual bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
+                          std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
 
@@ -180,8 +189,9 @@ class FileSystem {
   /// Copies the folder `source` (a link to one counts) and everything in it, hidden entries
   /// included, to `target`, merging into a folder that is there: files of the same names are
   /// replaced as CopyFile replaces them, links inside are made again as links and never
-  /// followed, and the copy never descends into its own destination. A failure stops the
-  /// copy where it is.
+  /// followed, and the copy never descends into its own destination. The source is read
+  /// through open folders, so its depth has no limit; the copies are made by path. A failure
+  /// stops the copy where it is.
   virtual bool CopyFolder(const std::string& source, const std::string& target, std::string* err);
 };
 

@@ -433,6 +433,32 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixReadableFile>(fd, path, st);
   }
 
+  bool ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                     std::string* err) override {
+    return ForEachEntryIn(FolderFd(folder), folder.path(), err,
+                          [&](const char* name, unsigned char) { names->emplace_back(name); });
+  }
+
+  bool ExamineIn(FolderHandle& folder, const std::string& name, PathEntry* entry,
+                 std::string* err) override {
+    struct stat st;
+    if (::fstatat(FolderFd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) {
+        *entry = PathEntry{};
+        return true;
+      }
+      *err = DescribeFailure("无法访问", folder.path() + name, errno);
+      return false;
+    }
+    *entry = {KindOf(st.st_mode), IdentityOf(st), AttributesOf(st)};
+    return true;
+  }
+
+  bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
+                  std::string* err) override {
+    return ReadLinkAt(FolderFd(folder), name.c_str(), folder.path() + name, text, err);
+  }
+
   bool TempFolder(std::string* path, std::string* err) override {
     std::error_code ec;
     const auto dir = std::filesystem::temp_directory_path(ec);
@@ -496,9 +522,15 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
+    return ReadLinkAt(AT_FDCWD, path.c_str(), path, text, err);
+  }
+
+  // The link `name` of the folder `dir`, shown as `path`.
+  static bool ReadLinkAt(int dir, const char* name, const std::string& path, std::string* text,
+                         std::string* err) {
     std::string buffer(256, '\0');
     for (;;) {
-      const ssize_t size = ::readlink(path.c_str(), buffer.data(), buffer.size());
+      const ssize_t size = ::readlinkat(dir, name, buffer.data(), buffer.size());
       if (size < 0) {
         *err = DescribeFailure("无法读取链接", path, errno);
         return false;

@@ -14,6 +14,7 @@
 #include "common/natural_order.h"
 #include "common/numbering.h"
 #include "common/run_frame.h"
+#include "support/deep_tree.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -344,6 +345,19 @@ TEST_F(CopyTest, FolderCopyKeepsLinksAndHiddenEntriesMergesAndNeverEntersItsDest
                                            "mine=kept", "sub/", "sub/x=x"}));
   struct stat st;
   EXPECT_EQ(::stat((dir / "src/copy/sub").c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0750u);
+}
+
+// The source's paths pass the longest the system takes while the copies' paths stay short:
+// the source is read from open folders, one name at a time.
+TEST_F(CopyTest, FolderCopyReadsASourceDeeperThanThePathLimit) {
+  dir.MakeFolder("deep");
+  const Paths files = MakeDeepTree(dir / "deep", 23, {15, 23});
+  ASSERT_GT(files.back().size(), 4096u);
+  ASSERT_TRUE(SystemFileSystem().CopyFolder(DeepFolder(dir / "deep", 15), dir / "copy", &err))
+      << err;
+  std::string below = dir / "copy/";
+  for (int level = 16; level <= 23; ++level) below += DeepName(level) + "/";
+  EXPECT_EQ(ReadAll(dir / "copy/f15.txt") + "," + ReadAll(below + "f23.txt"), "15,23");
 }
 
 }  // namespace

@@ -177,4 +177,19 @@ std::unique_ptr<ReadableFile> FaultyFileSystem::OpenReadIn(FolderHandle& folder,
   return WrapRead(real_.OpenReadIn(Real(folder), name, err), path);
 }
 
+bool FaultyFileSystem::ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                                     std::string* err) {
+  return real_.ListEntriesIn(Real(folder), names, err);
+}
+
+bool FaultyFileSystem::ExamineIn(FolderHandle& folder, const std::string& name,
+                                 PathEntry* entry, std::string* err) {
+  return real_.ExamineIn(Real(folder), name, entry, err);
+}
+
+bool FaultyFileSystem::ReadLinkIn(FolderHandle& folder, const std::string& name,
+                                  std::string* text, std::string* err) {
+  return real_.ReadLinkIn(Real(folder), name, text, err);
+}
+
 }  // namespace quorvane::testing

@@ -80,6 +80,12 @@ class FaultyFileSystem : public FileSystem {
                     std::string* err) override;
   std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
                                            std::string* err) override;
+  bool ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                     std::string* err) override;
+  bool ExamineIn(FolderHandle& folder, const std::string& name, PathEntry* entry,
+                 std::string* err) override;
+  bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
+                  std::string* err) override;
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
