@@ -178,17 +178,36 @@ bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* bytes,
   return true;
 }
 
+namespace {
+
+// Removes everything in `folder`, holding one open folder per level.
+bool EmptyFolder(FileSystem& fs, FolderHandle& folder, std::string* err) {
+  std::vector<std::string> names;
+  if (!fs.ListEntriesIn(folder, &names, err)) return false;
+  for (const auto& name : names) {
+    PathEntry entry;
+    if (!fs.ExamineIn(folder, name, &entry, err)) return false;
+    if (entry.kind == EntryKind::Missing) continue;
+    if (entry.kind != EntryKind::Folder) {
+      if (!fs.DeleteFileIn(folder, name, err)) return false;
+      continue;
+    }
+    const auto inner = fs.OpenFolderIn(folder, name, err);
+    if (!inner || !EmptyFolder(fs, *inner, err) || !fs.DeleteFolderIn(folder, name, err))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err) {
   PathEntry entry;
   if (!fs.Examine(path, &entry, err)) return false;
   if (entry.kind == EntryKind::Missing) return true;
   if (entry.kind != EntryKind::Folder) return fs.DeleteFile(path, err);
-  std::vector<std::string> names;
-  if (!fs.ListEntries(path, &names, err)) return false;
-  const std::string folder = path::WithSeparator(path);
-  for (const auto& name : names)
-    if (!RemoveTree(fs, folder + name, err)) return false;
-  return fs.DeleteFolder(path, err);
+  const auto folder = fs.OpenFolder(path, err);
+  return folder && EmptyFolder(fs, *folder, err) && fs.DeleteFolder(path, err);
 }
 
 bool FileSystem::CopyFolder(const std::string& source, const std::string& target,

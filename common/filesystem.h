@@ -146,6 +146,11 @@ class FileSystem {
   /// ReadLink of the link `name` in an open folder.
   virtual bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
                           std::string* err) = 0;
+  /// DeleteFile of the file or link `name` in an open folder.
+  virtual bool DeleteFileIn(FolderHandle& folder, const std::string& name, std::string* err) = 0;
+  /// DeleteFolder of the empty subfolder `name` of an open folder.
+  virtual bool DeleteFolderIn(FolderHandle& folder, const std::string& name,
+                              std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
 
@@ -196,7 +201,8 @@ class FileSystem {
 };
 
 /// Removes `path` and, when it is a folder, everything in it; links inside are removed, never
-/// followed. Nothing at `path` is no failure. A failure stops where it is.
+/// followed. The folder is emptied through open folders, so its depth has no limit. Nothing at
+/// `path` is no failure. A failure stops where it is.
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err);
 
 /// Reads the whole regular file `path` into `bytes`, which ends up no larger than the file.

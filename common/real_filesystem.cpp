@@ -459,6 +459,18 @@ class PosixFileSystem final : public FileSystem {
     return ReadLinkAt(FolderFd(folder), name.c_str(), folder.path() + name, text, err);
   }
 
+  bool DeleteFileIn(FolderHandle& folder, const std::string& name, std::string* err) override {
+    if (::unlinkat(FolderFd(folder), name.c_str(), 0) == 0) return true;
+    *err = DescribeFailure("无法删除", folder.path() + name, errno);
+    return false;
+  }
+
+  bool DeleteFolderIn(FolderHandle& folder, const std::string& name, std::string* err) override {
+    if (::unlinkat(FolderFd(folder), name.c_str(), AT_REMOVEDIR) == 0) return true;
+    *err = DescribeFailure("无法删除目录", folder.path() + name, errno);
+    return false;
+  }
+
   bool TempFolder(std::string* path, std::string* err) override {
     std::error_code ec;
     const auto dir = std::filesystem::temp_directory_path(ec);

@@ -348,8 +348,8 @@ TEST_F(CopyTest, FolderCopyKeepsLinksAndHiddenEntriesMergesAndNeverEntersItsDest
 }
 
 // The source's paths pass the longest the system takes while the copies' paths stay short:
-// the source is read from open folders, one name at a time.
-TEST_F(CopyTest, FolderCopyReadsASourceDeeperThanThePathLimit) {
+// the source is read from open folders, one name at a time, and is removed the same way.
+TEST_F(CopyTest, FolderCopyAndRemovalReachBelowThePathLimit) {
   dir.MakeFolder("deep");
   const Paths files = MakeDeepTree(dir / "deep", 23, {15, 23});
   ASSERT_GT(files.back().size(), 4096u);
@@ -358,6 +358,11 @@ TEST_F(CopyTest, FolderCopyReadsASourceDeeperThanThePathLimit) {
   std::string below = dir / "copy/";
   for (int level = 16; level <= 23; ++level) below += DeepName(level) + "/";
   EXPECT_EQ(ReadAll(dir / "copy/f15.txt") + "," + ReadAll(below + "f23.txt"), "15,23");
+
+  ::symlink((dir / "copy").c_str(), (DeepFolder(dir / "deep", 15) + "link").c_str());
+  ASSERT_TRUE(RemoveTree(SystemFileSystem(), dir / "deep", &err)) << err;
+  EXPECT_EQ(SystemFileSystem().Kind(dir / "deep"), PathKind::Missing);
+  EXPECT_EQ(ReadAll(below + "f23.txt"), "23");  // the link was removed, never followed
 }
 
 }  // namespace

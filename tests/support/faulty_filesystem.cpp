@@ -192,4 +192,14 @@ bool FaultyFileSystem::ReadLinkIn(FolderHandle& folder, const std::string& name,
   return real_.ReadLinkIn(Real(folder), name, text, err);
 }
 
+bool FaultyFileSystem::DeleteFileIn(FolderHandle& folder, const std::string& name,
+                                    std::string* err) {
+  return real_.DeleteFileIn(Real(folder), name, err);
+}
+
+bool FaultyFileSystem::DeleteFolderIn(FolderHandle& folder, const std::string& name,
+                                      std::string* err) {
+  return real_.DeleteFolderIn(Real(folder), name, err);
+}
+
 }  // namespace quorvane::testing

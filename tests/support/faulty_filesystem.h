@@ -86,6 +86,8 @@ class FaultyFileSystem : public FileSystem {
                  std::string* err) override;
   bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
                   std::string* err) override;
+  bool DeleteFileIn(FolderHandle& folder, const std::string& name, std::string* err) override;
+  bool DeleteFolderIn(FolderHandle& folder, const std::string& name, std::string* err) override;
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
