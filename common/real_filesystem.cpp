@@ -181,8 +181,24 @@ bool IsRealFolderIn(int dir, const char* name, unsigned char type) {
   return ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Reads `dir` to its end and closes it.
 template <typename Take>
-bool ReadEntries(DIR* dir, const std::string& folder, std::string* err, Take take);
+bool ReadEntries(DIR* dir, const std::string& folder, std::string* err, Take take) {
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+      take(name, entry->d_type);
+    errno = 0;
+  }
+  const int failure = errno;
+  ::closedir(dir);
+  if (failure != 0) {
+    *err = DescribeFailure("无法读取目录", folder, failure);
+    return false;
+  }
+  return true;
+}
 
 // Calls `take` for every entry of `folder` except "." and "..".
 template <typename Take>
@@ -210,28 +226,10 @@ bool ForEachEntryIn(int fd, const std::string& folder, std::string* err, Take ta
   return ReadEntries(dir, folder, err, take);
 }
 
-// Reads `dir` to its end and closes it.
-template <typename Take>
-bool ReadEntries(DIR* dir, const std::string& folder, std::string* err, Take take) {
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    const char* name = entry->d_name;
-    if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
-      take(name, entry->d_type);
-    errno = 0;
-  }
-  const int failure = errno;
-  ::closedir(dir);
-  if (failure != 0) {
-    *err = DescribeFailure("无法读取目录", folder, failure);
-    return false;
-  }
-  return true;
-}
-
-// Opens `path` without waiting (a pipe with no writer would block an open for ever) and then
-// asks the open descriptor itself what it is, so that nothing swapped in between a listing
-// and the open is taken for a file. Regular files ignore O_NONBLOCK, so it is kept.
+// Opens `name` in the folder `dir`, shown as `path`, without waiting (a pipe with no writer
+// would block an open for ever) and then asks the open descriptor itself what it is, so that
+// nothing swapped in between a listing and the open is taken for a file. Regular files ignore
+// O_NONBLOCK, so it is kept.
 int OpenRegularAt(int dir, const char* name, const std::string& path, int flags,
                   std::string* err, struct stat* st) {
   const int fd = ::openat(dir, name, flags | O_NONBLOCK | O_CLOEXEC, 0666);
