@@ -87,12 +87,13 @@ bool FileSystem::CopyFileFrom(ReadableFile& source, const std::string& target,
 namespace {
 
 // One folder copy: the destination's identity is kept once its top folder exists, so that a
-// destination inside the source is never walked into.
+// destination inside the source is never walked into. The source is read relative to open
+// folders, one held per level of the walk.
 class TreeCopy {
  public:
   TreeCopy(FileSystem& fs, std::string* err) : fs_(fs), err_(err) {}
 
-  bool Folder(const std::string& source, const PathEntry& from, const std::string& target) {
+  bool Folder(FolderHandle& source, const PathEntry& from, const std::string& target) {
     PathEntry to;
     if (!fs_.Examine(target, &to, err_)) return false;
     const bool made = to.kind == EntryKind::Missing;
@@ -107,34 +108,38 @@ class TreeCopy {
     }
     if (!destination_) destination_ = to.identity;
     std::vector<std::string> names;
-    if (!fs_.ListEntries(source, &names, err_)) return false;
-    const std::string source_folder = path::WithSeparator(source);
+    if (!fs_.ListEntriesIn(source, &names, err_)) return false;
     const std::string target_folder = path::WithSeparator(target);
     for (const auto& name : names)
-      if (!Entry(source_folder + name, target_folder + name)) return false;
+      if (!Entry(source, name, target_folder + name)) return false;
     // A new folder takes the source's permissions last, so a read-only source still fills.
     return !made || fs_.SetPermissions(target, from.attributes.permissions, err_);
   }
 
  private:
-  bool Entry(const std::string& source, const std::string& target) {
+  bool Entry(FolderHandle& folder, const std::string& name, const std::string& target) {
     PathEntry entry;
-    if (!fs_.Examine(source, &entry, err_)) return false;
+    if (!fs_.ExamineIn(folder, name, &entry, err_)) return false;
     switch (entry.kind) {
       case EntryKind::Missing:  // gone since the folder was listed
         return true;
-      case EntryKind::File:
-        return fs_.CopyFile(source, target, err_);
-      case EntryKind::Folder:
-        return entry.identity == *destination_ || Folder(source, entry, target);
+      case EntryKind::File: {
+        const auto source = fs_.OpenReadIn(folder, name, err_);
+        return source && fs_.CopyFileFrom(*source, target, err_);
+      }
+      case EntryKind::Folder: {
+        if (entry.identity == *destination_) return true;
+        const auto source = fs_.OpenFolderIn(folder, name, err_);
+        return source && Folder(*source, entry, target);
+      }
       case EntryKind::Link: {
         std::string text;
-        return fs_.ReadLink(source, &text, err_) && fs_.CreateLink(text, target, err_);
+        return fs_.ReadLinkIn(folder, name, &text, err_) && fs_.CreateLink(text, target, err_);
       }
       case EntryKind::Other:
         break;
     }
-    *err_ = DescribeFailure("无法复制", source, "不是普通文件、目录或符号链接");
+    *err_ = DescribeFailure("无法复制", folder.path() + name, "不是普通文件、目录或符号链接");
     return false;
   }
 
@@ -161,17 +166,36 @@ bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* bytes,
   return true;
 }
 
+namespace {
+
+// Removes everything in `folder`, holding one open folder per level.
+bool EmptyFolder(FileSystem& fs, FolderHandle& folder, std::string* err) {
+  std::vector<std::string> names;
+  if (!fs.ListEntriesIn(folder, &names, err)) return false;
+  for (const auto& name : names) {
+    PathEntry entry;
+    if (!fs.ExamineIn(folder, name, &entry, err)) return false;
+    if (entry.kind == EntryKind::Missing) continue;
+    if (entry.kind != EntryKind::Folder) {
+      if (!fs.DeleteFileIn(folder, name, err)) return false;
+      continue;
+    }
+    const auto inner = fs.OpenFolderIn(folder, name, err);
+    if (!inner || !EmptyFolder(fs, *inner, err) || !fs.DeleteFolderIn(folder, name, err))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err) {
   PathEntry entry;
   if (!fs.Examine(path, &entry, err)) return false;
   if (entry.kind == EntryKind::Missing) return true;
   if (entry.kind != EntryKind::Folder) return fs.DeleteFile(path, err);
-  std::vector<std::string> names;
-  if (!fs.ListEntries(path, &names, err)) return false;
-  const std::string folder = path::WithSeparator(path);
-  for (const auto& name : names)
-    if (!RemoveTree(fs, folder + name, err)) return false;
-  return fs.DeleteFolder(path, err);
+  const auto folder = fs.OpenFolder(path, err);
+  return folder && EmptyFolder(fs, *folder, err) && fs.DeleteFolder(path, err);
 }
 
 bool FileSystem::CopyFolder(const std::string& source, const std::string& target,
@@ -182,7 +206,8 @@ bool FileSystem::CopyFolder(const std::string& source, const std::string& target
     *err = DescribeFailure("无法读取目录", source, ENOENT);
     return false;
   }
-  return TreeCopy(*this, err).Folder(source, from, target);
+  const auto folder = OpenFolder(source, err);
+  return folder && TreeCopy(*this, err).Folder(*folder, from, target);
 }
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/names.h"
@@ -94,6 +95,27 @@ inline constexpr const char* kStoppedText = "操作已停止";
 /// not locked is a killed run's leftover.
 inline constexpr const char* kTemporaryPrefix = ".quorvane-tmp-";
 
+/// A folder held open: what lies in it is reached one name at a time, so a walk goes as deep
+/// as the tree does, whatever the length of the path that leads there. Opened and used only
+/// through the file system that made it; closed when destroyed.
+class FolderHandle {
+ public:
+  FolderHandle(std::string path, FileIdentity identity)
+      : path_(std::move(path)), identity_(identity) {}
+  virtual ~FolderHandle() = default;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  /// The folder's path as the user knows it, ending in a separator: the text messages name.
+  const std::string& path() const { return path_; }
+  /// The folder that was opened.
+  const FileIdentity& identity() const { return identity_; }
+
+ private:
+  std::string path_;
+  FileIdentity identity_;
+};
+
 /// Everything the tasks do to the disk goes through this interface, so that tests can
 /// replace it and make any chosen operation fail (a full disk, a refused open, a file that
 /// vanished) to prove that a failure is reported and loses nothing.
@@ -127,6 +149,35 @@ class FileSystem {
   /// device, a socket, also one swapped in after the file was listed) is refused at once:
   /// an open never waits for a writer and never reads without end.
   virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) = 0;
+  /// Opens the folder `path` (a link to one counts) as a handle.
+  virtual std::unique_ptr<FolderHandle> OpenFolder(const std::string& path, std::string* err) = 0;
+  /// Opens the real subfolder `name` of `parent`; a link of that name is refused, never
+  /// followed.
+  virtual std::unique_ptr<FolderHandle> OpenFolderIn(FolderHandle& parent, const std::string& name,
+                                                     std::string* err) = 0;
+  /// SubFolders of an open folder.
+  virtual bool SubFoldersIn(FolderHandle& folder, std::vector<std::string>* names,
+                            std::string* err) = 0;
+  /// MatchFiles in an open folder.
+  virtual bool MatchFilesIn(FolderHandle& folder, const std::string& pattern, Names* names,
+                            std::string* err) = 0;
+  /// OpenRead of the file `name` in an open folder, refusing all that OpenRead refuses.
+  virtual std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
+                                                   std::string* err) = 0;
+  /// ListEntries of an open folder.
+  virtual bool ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                             std::string* err) = 0;
+  /// Examine of the entry `name` of an open folder, a link not followed.
+  virtual bool ExamineIn(FolderHandle& folder, const std::string& name, PathEntry* entry,
+                         std::string* err) = 0;
+  /// ReadLink of the link `name` in an open folder.
+  virtual bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
+                          std::string* err) = 0;
+  /// DeleteFile of the file or link `name` in an open folder.
+  virtual bool DeleteFileIn(FolderHandle& folder, const std::string& name, std::string* err) = 0;
+  /// DeleteFolder of the empty subfolder `name` of an open folder.
+  virtual bool DeleteFolderIn(FolderHandle& folder, const std::string& name,
+                              std::string* err) = 0;
   /// The system's temporary-files folder, as the system gives it.
   virtual bool TempFolder(std::string* path, std::string* err) = 0;
 
@@ -172,13 +223,15 @@ class FileSystem {
   /// Copies the folder `source` (a link to one counts) and everything in it, hidden entries
   /// included, to `target`, merging into a folder that is there: files of the same names are
   /// replaced as CopyFile replaces them, links inside are made again as links and never
-  /// followed, and the copy never descends into its own destination. A failure stops the
-  /// copy where it is.
+  /// followed, and the copy never descends into its own destination. The source is read
+  /// through open folders, so its depth has no limit; the copies are made by path. A failure
+  /// stops the copy where it is.
   virtual bool CopyFolder(const std::string& source, const std::string& target, std::string* err);
 };
 
 /// Removes `path` and, when it is a folder, everything in it; links inside are removed, never
-/// followed. Nothing at `path` is no failure. A failure stops where it is.
+/// followed. The folder is emptied through open folders, so its depth has no limit. Nothing at
+/// `path` is no failure. A failure stops where it is.
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err);
 
 /// Reads the whole regular file `path` into `bytes`, which ends up no larger than the file.

@@ -63,8 +63,8 @@ NameList GetFolderList(FileSystem& fs, TaskUi& ui, const std::string& folder, bo
   // result comes out level by level.
   for (size_t i = 0; i < list.size(); ++i) {
     std::vector<std::string> names;
+    // A folder left out in silence would leave its files out of the task with no word.
     if (!fs.SubFolders(std::string(list[i]), &names, &err)) {
-      if (all_levels) continue;  // an unreadable folder adds nothing to a deep walk
       ui.Message(err, Icon::Error, Buttons::Ok, "系统错误");
       return std::nullopt;
     }

@@ -28,7 +28,8 @@ std::string GetTempFolder(FileSystem& fs, TaskUi& ui);
 NameList GetFileList(FileSystem& fs, TaskUi& ui, const std::string& pattern);
 
 /// `folder` and its subfolders as paths ending in a separator, the folder itself first: its
-/// direct subfolders only, or every level in level order when `all_levels` is set.
+/// direct subfolders only, or every level in level order when `all_levels` is set. A folder
+/// whose subfolders cannot be read, at any level, is reported and fails the list.
 NameList GetFolderList(FileSystem& fs, TaskUi& ui, const std::string& folder, bool all_levels);
 
 /// Creates every missing folder on `path`, appending a separator to the caller's text

@@ -240,14 +240,24 @@ bool IsRealFolder(const std::string& folder, const char* name, unsigned char typ
   return ::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Calls `take` for every entry of `folder` except "." and "..".
+// The same two questions about the entry `name` of the open folder `dir`.
+bool IsRegularIn(int dir, const char* name, unsigned char type) {
+  if (type == DT_REG) return true;
+  if (type != DT_LNK && type != DT_UNKNOWN) return false;
+  struct stat st;
+  return ::fstatat(dir, name, &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsRealFolderIn(int dir, const char* name, unsigned char type) {
+  if (type == DT_DIR) return true;
+  if (type != DT_UNKNOWN) return false;
+  struct stat st;
+  return ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Reads `dir` to its end and closes it.
 template <typename Take>
-bool ForEachEntry(const std::string& folder, std::string* err, Take take) {
-  DIR* dir = ::opendir(OrDot(folder));
-  if (!dir) {
-    *err = DescribeFailure("无法读取目录", folder, errno);
-    return false;
-  }
+bool ReadEntries(DIR* dir, const std::string& folder, std::string* err, Take take) {
   errno = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
@@ -264,11 +274,39 @@ bool ForEachEntry(const std::string& folder, std::string* err, Take take) {
   return true;
 }
 
-// Opens `path` without waiting (a pipe with no writer would block an open for ever) and then
-// asks the open descriptor itself what it is, so that nothing swapped in between a listing
-// and the open is taken for a file. Regular files ignore O_NONBLOCK, so it is kept.
-int OpenRegular(const std::string& path, int flags, std::string* err, struct stat* st) {
-  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+// Calls `take` for every entry of `folder` except "." and "..".
+template <typename Take>
+bool ForEachEntry(const std::string& folder, std::string* err, Take take) {
+  DIR* dir = ::opendir(OrDot(folder));
+  if (!dir) {
+    *err = DescribeFailure("无法读取目录", folder, errno);
+    return false;
+  }
+  return ReadEntries(dir, folder, err, take);
+}
+
+// The same for the open folder `fd`, shown as `folder`. The listing reads through a second
+// descriptor of the folder, from its start, so the handle stays open and can be listed again.
+template <typename Take>
+bool ForEachEntryIn(int fd, const std::string& folder, std::string* err, Take take) {
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+  if (!dir) {
+    *err = DescribeFailure("无法读取目录", folder, errno);
+    if (copy >= 0) ::close(copy);
+    return false;
+  }
+  ::rewinddir(dir);  // a duplicate shares the position a listing before left behind
+  return ReadEntries(dir, folder, err, take);
+}
+
+// Opens `name` in the folder `dir`, shown as `path`, without waiting (a pipe with no writer
+// would block an open for ever) and then asks the open descriptor itself what it is, so that
+// nothing swapped in between a listing and the open is taken for a file. Regular files ignore
+// O_NONBLOCK, so it is kept.
+int OpenRegularAt(int dir, const char* name, const std::string& path, int flags,
+                  std::string* err, struct stat* st) {
+  const int fd = ::openat(dir, name, flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) {
     *err = errno == ENXIO ? DescribeNotRegular("无法打开文件", path)
                           : DescribeFailure("无法打开文件", path, errno);
@@ -280,6 +318,35 @@ int OpenRegular(const std::string& path, int flags, std::string* err, struct sta
     return -1;
   }
   return fd;
+}
+
+int OpenRegular(const std::string& path, int flags, std::string* err, struct stat* st) {
+  return OpenRegularAt(AT_FDCWD, path.c_str(), path, flags, err, st);
+}
+
+// A folder handle over a descriptor opened with O_DIRECTORY.
+class PosixFolder final : public FolderHandle {
+ public:
+  PosixFolder(int fd, std::string path, const struct stat& st)
+      : FolderHandle(std::move(path), IdentityOf(st)), fd_(fd) {}
+  ~PosixFolder() override { ::close(fd_); }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int FolderFd(FolderHandle& folder) { return static_cast<PosixFolder&>(folder).fd(); }
+
+// The handle for `fd` just opened (or -1 after a failure) on the folder shown as `path`.
+std::unique_ptr<FolderHandle> OpenedFolder(int fd, std::string path, std::string* err) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    *err = DescribeFailure("无法读取目录", path, errno);
+    if (fd >= 0) ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFolder>(fd, std::move(path), st);
 }
 
 // Where the kernel cannot refuse to replace in the rename itself: a file or link gets its
@@ -417,6 +484,85 @@ class PosixFileSystem final : public FileSystem {
     return false;
   }
 
+  // A path the user named may be a link to a folder; a name inside an open folder reaches
+  // only a real subfolder (O_NOFOLLOW), as SubFolders lists them.
+  std::unique_ptr<FolderHandle> OpenFolder(const std::string& path, std::string* err) override {
+    const int fd = ::open(OrDot(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return OpenedFolder(fd, path.empty() ? path : path::WithSeparator(path), err);
+  }
+
+  std::unique_ptr<FolderHandle> OpenFolderIn(FolderHandle& parent, const std::string& name,
+                                             std::string* err) override {
+    const int fd =
+        ::openat(FolderFd(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return OpenedFolder(fd, parent.path() + name + path::kSeparator, err);
+  }
+
+  bool SubFoldersIn(FolderHandle& folder, std::vector<std::string>* names,
+                    std::string* err) override {
+    const int fd = FolderFd(folder);
+    return ForEachEntryIn(fd, folder.path(), err, [&](const char* name, unsigned char type) {
+      if (IsRealFolderIn(fd, name, type)) names->emplace_back(name);
+    });
+  }
+
+  bool MatchFilesIn(FolderHandle& folder, const std::string& pattern, Names* names,
+                    std::string* err) override {
+    const int fd = FolderFd(folder);
+    return ForEachEntryIn(fd, folder.path(), err, [&](const char* name, unsigned char type) {
+      if (name[0] != '.' && WildcardMatch(pattern, name) && IsRegularIn(fd, name, type))
+        names->push_back(name);
+    });
+  }
+
+  std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
+                                           std::string* err) override {
+    const std::string path = folder.path() + name;
+    struct stat st;
+    const int fd = OpenRegularAt(FolderFd(folder), name.c_str(), path, O_RDONLY, err, &st);
+    if (fd < 0) return nullptr;
+    if (st.st_size >= (1 << 20)) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<PosixReadableFile>(fd, path, st);
+  }
+
+  bool ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                     std::string* err) override {
+    return ForEachEntryIn(FolderFd(folder), folder.path(), err,
+                          [&](const char* name, unsigned char) { names->emplace_back(name); });
+  }
+
+  bool ExamineIn(FolderHandle& folder, const std::string& name, PathEntry* entry,
+                 std::string* err) override {
+    struct stat st;
+    if (::fstatat(FolderFd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) {
+        *entry = PathEntry{};
+        return true;
+      }
+      *err = DescribeFailure("无法访问", folder.path() + name, errno);
+      return false;
+    }
+    *entry = {KindOf(st.st_mode), IdentityOf(st), AttributesOf(st)};
+    return true;
+  }
+
+  bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
+                  std::string* err) override {
+    return ReadLinkAt(FolderFd(folder), name.c_str(), folder.path() + name, text, err);
+  }
+
+  bool DeleteFileIn(FolderHandle& folder, const std::string& name, std::string* err) override {
+    if (::unlinkat(FolderFd(folder), name.c_str(), 0) == 0) return true;
+    *err = DescribeFailure("无法删除", folder.path() + name, errno);
+    return false;
+  }
+
+  bool DeleteFolderIn(FolderHandle& folder, const std::string& name, std::string* err) override {
+    if (::unlinkat(FolderFd(folder), name.c_str(), AT_REMOVEDIR) == 0) return true;
+    *err = DescribeFailure("无法删除目录", folder.path() + name, errno);
+    return false;
+  }
+
   bool TempFolder(std::string* path, std::string* err) override {
     std::error_code ec;
     const auto dir = std::filesystem::temp_directory_path(ec);
@@ -476,9 +622,15 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool ReadLink(const std::string& path, std::string* text, std::string* err) override {
+    return ReadLinkAt(AT_FDCWD, path.c_str(), path, text, err);
+  }
+
+  // The link `name` of the folder `dir`, shown as `path`.
+  static bool ReadLinkAt(int dir, const char* name, const std::string& path, std::string* text,
+                         std::string* err) {
     std::string buffer(256, '\0');
     for (;;) {
-      const ssize_t size = ::readlink(path.c_str(), buffer.data(), buffer.size());
+      const ssize_t size = ::readlinkat(dir, name, buffer.data(), buffer.size());
       if (size < 0) {
         *err = DescribeFailure("无法读取链接", path, errno);
         return false;

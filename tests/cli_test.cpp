@@ -12,6 +12,7 @@
 
 #include "office/package.h"
 #include "support/cut_short_batch.h"
+#include "support/deep_tree.h"
 #include "support/docx_samples.h"
 #include "support/temp_dir.h"
 
@@ -156,6 +157,15 @@ TEST_F(CliTest, MergeFoldersInTheOrderGiven) {
   EXPECT_EQ(Tree(dir / "out"), (Paths{"1.txt=a1", "2.txt=a2"}));
   EXPECT_EQ(Batch({"merge-folders", "a", "gone", "--target", "out", "--quiet"}),
             (Result{2, "系统错误：找不到目录“gone”：没有那个文件或目录\n"}));
+}
+
+// 40 folders of 200-byte names, twice as deep in path bytes as the system takes in one call.
+TEST_F(CliTest, MergeFoldersReachesFilesBelowTheLongestPath) {
+  dir.MakeFolder("deep");
+  MakeDeepTree(dir / "deep", 40, {0, 20, 39, 40});
+  EXPECT_EQ(Batch({"merge-folders", "deep", "--target", "out", "--all-levels", "--yes"}),
+            (Result{0, "指定的目标目录不存在，是否创建？ 是\n操作完成！\n"}));
+  EXPECT_EQ(Tree(dir / "out"), (Paths{"f0.txt=0", "f20.txt=20", "f39.txt=39", "f40.txt=40"}));
 }
 
 TEST_F(CliTest, HelpMentionsEveryOption) {

@@ -14,6 +14,7 @@
 #include "common/natural_order.h"
 #include "common/numbering.h"
 #include "common/run_frame.h"
+#include "support/deep_tree.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -54,7 +55,7 @@ TEST_F(FunctionsTest, FileListHoldsOnlyNormalFilesThatMatchInNaturalOrder) {
   EXPECT_TRUE(ui.events.empty());  // (a failure to list is reported: see the merge runs)
 }
 
-TEST_F(FunctionsTest, FolderListIsLevelOrderAndLeavesOutOnlyWhatADeepWalkCannotRead) {
+TEST_F(FunctionsTest, FolderListIsLevelOrderAndReportsAFolderItCannotRead) {
   for (const char* sub : {"A/B/D", "A/C/E", "A/.hidden"}) dir.MakeFolder(sub);
   dir.Write("A/file", "");
   ::symlink((dir / "A").c_str(), (dir / "A/C/loop").c_str());  // never followed
@@ -66,16 +67,74 @@ TEST_F(FunctionsTest, FolderListIsLevelOrderAndLeavesOutOnlyWhatADeepWalkCannotR
   EXPECT_EQ(*GetFolderList(fs, ui, a + "/B/D", true), (Names{a + "/B/D/"}));
   EXPECT_EQ(GetFolderList(fs, ui, "/", false)->front(), "/");
   faulty.FailWhen(Op::SubFolders, "/C/", EACCES);
-  EXPECT_EQ(GetFolderList(faulty, ui, a, true)->size(), 5u);
+  EXPECT_EQ(GetFolderList(faulty, ui, a, false)->size(), 4u);  // C itself is not read
   EXPECT_TRUE(ui.events.empty());
-  EXPECT_FALSE(GetFolderList(faulty, ui, a + "/C", false));  // a shallow walk reports it
+  EXPECT_FALSE(GetFolderList(faulty, ui, a, true));  // a deep walk reports it as well
+  EXPECT_FALSE(GetFolderList(faulty, ui, a + "/C", false));
   EXPECT_FALSE(GetFolderList(fs, ui, dir / "missing", true));
   const auto error = [](const std::string& text) {
     return Msg(text, Icon::Error, Buttons::Ok, "系统错误");
   };
   EXPECT_EQ(ui.messages,
             (Events{error("无法读取目录“" + a + "/C/”：权限不够"),
+                    error("无法读取目录“" + a + "/C/”：权限不够"),
                     error("找不到目录“" + dir / "missing" + "”：没有那个文件或目录")}));
+}
+
+// An open folder answers as its path does, and names inside it reach only what a walk may
+// take: a real subfolder, a normal file.
+TEST_F(FunctionsTest, AnOpenFolderListsAndOpensWhatItsPathWould) {
+  for (const char* name : {"b10.txt", "b9.txt", ".hidden.txt", "note"}) dir.Write(std::string("A/") + name, name);
+  for (const char* sub : {"A/B", "A/.h", "A/C.txt"}) dir.MakeFolder(sub);
+  const std::string a = dir / "A";
+  ::symlink((a + "/b9.txt").c_str(), (a + "/link.txt").c_str());
+  ::symlink((a + "/gone").c_str(), (a + "/broken.txt").c_str());
+  ::symlink((a + "/B").c_str(), (a + "/loop").c_str());
+  ::mkfifo((a + "/pipe.txt").c_str(), 0600);
+  ::symlink(a.c_str(), (dir / "to-A").c_str());
+  std::string err;
+  const auto folder = fs.OpenFolder(dir / "to-A", &err);  // a path the user named may be a link
+  ASSERT_TRUE(folder) << err;
+  EXPECT_EQ(folder->path(), dir / "to-A/");
+  EXPECT_EQ(folder->identity(), fs.Identify(a));
+  for (const char* pattern : {"*.*", "*.txt", "b?.*"}) {
+    Names by_path, by_handle;
+    ASSERT_TRUE(fs.MatchFiles(a, pattern, &by_path, &err)) << err;
+    ASSERT_TRUE(fs.MatchFilesIn(*folder, pattern, &by_handle, &err)) << err;
+    by_path.SortNaturally();
+    by_handle.SortNaturally();
+    EXPECT_EQ(by_handle, by_path) << pattern;
+  }
+  for (int twice = 0; twice < 2; ++twice) {  // a listing leaves the handle as it found it
+    std::vector<std::string> names;
+    ASSERT_TRUE(fs.SubFoldersIn(*folder, &names, &err)) << err;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".h", "B", "C.txt"}));
+  }
+  const auto b = fs.OpenFolderIn(*folder, "B", &err);
+  ASSERT_TRUE(b) << err;
+  EXPECT_EQ(b->path(), dir / "to-A/B/");
+  EXPECT_FALSE(fs.OpenFolderIn(*folder, "loop", &err));  // a link is never a subfolder
+  EXPECT_TRUE(err.starts_with("无法读取目录“" + dir / "to-A/loop/" + "”：")) << err;
+  EXPECT_FALSE(fs.OpenFolderIn(*folder, "b9.txt", &err));
+  EXPECT_EQ(err, "无法读取目录“" + dir / "to-A/b9.txt/" + "”：路径中有一部分不是目录");
+
+  std::string bytes(16, '\0');
+  for (const char* name : {"b9.txt", "link.txt"}) {
+    const auto file = fs.OpenReadIn(*folder, name, &err);
+    ASSERT_TRUE(file) << err;
+    EXPECT_EQ(file->Read(bytes.data(), bytes.size(), &err), 6);
+    EXPECT_EQ(bytes.substr(0, 6), "b9.txt");
+  }
+  const struct { const char* name; std::string err; } refused[] = {
+      {"pipe.txt", "无法打开文件“" + dir / "to-A/pipe.txt" + "”：不是普通文件"},  // at once
+      {"C.txt", "无法打开文件“" + dir / "to-A/C.txt" + "”：不是普通文件"},
+      {"broken.txt", "无法打开文件“" + dir / "to-A/broken.txt" + "”：没有那个文件或目录"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_FALSE(fs.OpenReadIn(*folder, r.name, &err));
+    EXPECT_EQ(err, r.err);
+  }
 }
 
 // A disk whose top folder holds more subfolders than a 16-bit counter can count.
@@ -290,6 +349,24 @@ TEST_F(CopyTest, FolderCopyKeepsLinksAndHiddenEntriesMergesAndNeverEntersItsDest
                                            "mine=kept", "sub/", "sub/x=x"}));
   struct stat st;
   EXPECT_EQ(::stat((dir / "src/copy/sub").c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0750u);
+}
+
+// The source's paths pass the longest the system takes while the copies' paths stay short:
+// the source is read from open folders, one name at a time, and is removed the same way.
+TEST_F(CopyTest, FolderCopyAndRemovalReachBelowThePathLimit) {
+  dir.MakeFolder("deep");
+  const Paths files = MakeDeepTree(dir / "deep", 23, {15, 23});
+  ASSERT_GT(files.back().size(), 4096u);
+  ASSERT_TRUE(SystemFileSystem().CopyFolder(DeepFolder(dir / "deep", 15), dir / "copy", &err))
+      << err;
+  std::string below = dir / "copy/";
+  for (int level = 16; level <= 23; ++level) below += DeepName(level) + "/";
+  EXPECT_EQ(ReadAll(dir / "copy/f15.txt") + "," + ReadAll(below + "f23.txt"), "15,23");
+
+  ::symlink((dir / "copy").c_str(), (DeepFolder(dir / "deep", 15) + "link").c_str());
+  ASSERT_TRUE(RemoveTree(SystemFileSystem(), dir / "deep", &err)) << err;
+  EXPECT_EQ(SystemFileSystem().Kind(dir / "deep"), PathKind::Missing);
+  EXPECT_EQ(ReadAll(below + "f23.txt"), "23");  // the link was removed, never followed
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/path.h"
+
 namespace quorvane::testing {
 namespace {
 
@@ -14,7 +16,8 @@ std::string Failure(const Rule& rule, const std::string& path) {
                                          "无法读取目录", "无法打开文件", "无法打开文件",
                                          "无法读取文件", "无法写入文件", "无法写入文件",
                                          "无法复制到",   "无法复制到",   "无法改名为",
-                                         "无法写入文件", "无法写入目录"};
+                                         "无法写入文件", "无法写入目录",
+                                         "无法读取目录"};
   return DescribeFailure(kActions[static_cast<int>(rule.op)], path, rule.error_number);
 }
 
@@ -89,6 +92,20 @@ struct FaultyFile final : ReadableFile, WritableFile {
   long long passed = 0;  // bytes read or written
 };
 
+// A real folder handle, counted while it is open.
+struct FaultyFolder final : FolderHandle {
+  FaultyFolder(FaultyFileSystem& owner, std::unique_ptr<FolderHandle> real)
+      : FolderHandle(real->path(), real->identity()), owner(owner), real(std::move(real)) {
+    owner.most_open_folders = std::max(owner.most_open_folders, ++owner.open_folders);
+  }
+  ~FaultyFolder() override { --owner.open_folders; }
+
+  FaultyFileSystem& owner;
+  std::unique_ptr<FolderHandle> real;
+};
+
+FolderHandle& Real(FolderHandle& folder) { return *static_cast<FaultyFolder&>(folder).real; }
+
 }  // namespace
 
 const FaultyFileSystem::Rule* FaultyFileSystem::Find(Op op, const std::string& path) const {
@@ -155,12 +172,79 @@ std::unique_ptr<PendingFile> FaultyFileSystem::OpenPending(const std::string& fo
   return real ? std::make_unique<FaultyPending>(*this, shown, std::move(real)) : nullptr;
 }
 
+std::unique_ptr<ReadableFile> FaultyFileSystem::WrapRead(std::unique_ptr<ReadableFile> real,
+                                                         const std::string& path) {
+  return real ? std::make_unique<FaultyFile>(*this, path, std::move(real), nullptr) : nullptr;
+}
+
+std::unique_ptr<FolderHandle> FaultyFileSystem::WrapFolder(std::unique_ptr<FolderHandle> real) {
+  return real ? std::make_unique<FaultyFolder>(*this, std::move(real)) : nullptr;
+}
+
 std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path,
                                                          std::string* err) {
   if (Refuse(Op::OpenRead, path, err)) return nullptr;
   if (before_open) before_open(path);
-  auto real = real_.OpenRead(path, err);
-  return real ? std::make_unique<FaultyFile>(*this, path, std::move(real), nullptr) : nullptr;
+  return WrapRead(real_.OpenRead(path, err), path);
+}
+
+std::unique_ptr<FolderHandle> FaultyFileSystem::OpenFolder(const std::string& path,
+                                                           std::string* err) {
+  if (Refuse(Op::OpenFolder, path::WithSeparator(path), err)) return nullptr;
+  return WrapFolder(real_.OpenFolder(path, err));
+}
+
+std::unique_ptr<FolderHandle> FaultyFileSystem::OpenFolderIn(FolderHandle& parent,
+                                                             const std::string& name,
+                                                             std::string* err) {
+  if (Refuse(Op::OpenFolder, parent.path() + name + "/", err)) return nullptr;
+  return WrapFolder(real_.OpenFolderIn(Real(parent), name, err));
+}
+
+bool FaultyFileSystem::SubFoldersIn(FolderHandle& folder, std::vector<std::string>* names,
+                                    std::string* err) {
+  return !Refuse(Op::SubFolders, folder.path(), err) &&
+         real_.SubFoldersIn(Real(folder), names, err);
+}
+
+bool FaultyFileSystem::MatchFilesIn(FolderHandle& folder, const std::string& pattern,
+                                    Names* names, std::string* err) {
+  return !Refuse(Op::MatchFiles, folder.path(), err) &&
+         real_.MatchFilesIn(Real(folder), pattern, names, err);
+}
+
+std::unique_ptr<ReadableFile> FaultyFileSystem::OpenReadIn(FolderHandle& folder,
+                                                           const std::string& name,
+                                                           std::string* err) {
+  const std::string path = folder.path() + name;
+  if (Refuse(Op::OpenRead, path, err)) return nullptr;
+  if (before_open) before_open(path);
+  return WrapRead(real_.OpenReadIn(Real(folder), name, err), path);
+}
+
+bool FaultyFileSystem::ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                                     std::string* err) {
+  return real_.ListEntriesIn(Real(folder), names, err);
+}
+
+bool FaultyFileSystem::ExamineIn(FolderHandle& folder, const std::string& name,
+                                 PathEntry* entry, std::string* err) {
+  return real_.ExamineIn(Real(folder), name, entry, err);
+}
+
+bool FaultyFileSystem::ReadLinkIn(FolderHandle& folder, const std::string& name,
+                                  std::string* text, std::string* err) {
+  return real_.ReadLinkIn(Real(folder), name, text, err);
+}
+
+bool FaultyFileSystem::DeleteFileIn(FolderHandle& folder, const std::string& name,
+                                    std::string* err) {
+  return real_.DeleteFileIn(Real(folder), name, err);
+}
+
+bool FaultyFileSystem::DeleteFolderIn(FolderHandle& folder, const std::string& name,
+                                      std::string* err) {
+  return real_.DeleteFolderIn(Real(folder), name, err);
 }
 
 }  // namespace quorvane::testing

@@ -18,9 +18,11 @@ namespace quorvane::testing {
 class FaultyFileSystem : public FileSystem {
  public:
   /// OpenWrite stands for OpenPending; Rename for RenameNoReplace and for naming a pending
-  /// file.
+  /// file. The operations on an open folder meet the rules of their path forms (SubFoldersIn
+  /// those of SubFolders, and so on) on the path the folder shows; OpenFolder stands for
+  /// OpenFolderIn, whose path is the parent's followed by the name and a separator.
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
-                  Read, Write, Close, CopyFile, CopyFolder, Rename, Sync, SyncFolder };
+                  Read, Write, Close, CopyFile, CopyFolder, Rename, Sync, SyncFolder, OpenFolder };
   /// A fault: after_bytes counts for Read and Write; nth 0 fails every call on a matching path.
   struct Rule { Op op; std::string path_part; int error_number; long long after_bytes; int nth; };
 
@@ -43,6 +45,8 @@ class FaultyFileSystem : public FileSystem {
   /// path: the place for a test to end the process at a chosen point.
   std::function<void(Op op, const std::string& path)> on_call;
   int open_files = 0;
+  /// Folder handles open now, and the most that were open at once.
+  int open_folders = 0, most_open_folders = 0;
   /// Appends that went by the real file system's own copy.
   int kernel_appends = 0;
 
@@ -67,6 +71,23 @@ class FaultyFileSystem : public FileSystem {
     return real_.Identify(path);
   }
   std::unique_ptr<ReadableFile> OpenRead(const std::string& path, std::string* err) override;
+  std::unique_ptr<FolderHandle> OpenFolder(const std::string& path, std::string* err) override;
+  std::unique_ptr<FolderHandle> OpenFolderIn(FolderHandle& parent, const std::string& name,
+                                             std::string* err) override;
+  bool SubFoldersIn(FolderHandle& folder, std::vector<std::string>* names,
+                    std::string* err) override;
+  bool MatchFilesIn(FolderHandle& folder, const std::string& pattern, Names* names,
+                    std::string* err) override;
+  std::unique_ptr<ReadableFile> OpenReadIn(FolderHandle& folder, const std::string& name,
+                                           std::string* err) override;
+  bool ListEntriesIn(FolderHandle& folder, std::vector<std::string>* names,
+                     std::string* err) override;
+  bool ExamineIn(FolderHandle& folder, const std::string& name, PathEntry* entry,
+                 std::string* err) override;
+  bool ReadLinkIn(FolderHandle& folder, const std::string& name, std::string* text,
+                  std::string* err) override;
+  bool DeleteFileIn(FolderHandle& folder, const std::string& name, std::string* err) override;
+  bool DeleteFolderIn(FolderHandle& folder, const std::string& name, std::string* err) override;
   bool TempFolder(std::string* path, std::string* err) override {
     return real_.TempFolder(path, err);
   }
@@ -115,6 +136,8 @@ class FaultyFileSystem : public FileSystem {
   friend struct FaultyPending;
   /// Counts the call; true, with the failure in `err`, when a rule makes it fail.
   bool Refuse(Op op, const std::string& path, std::string* err);
+  std::unique_ptr<ReadableFile> WrapRead(std::unique_ptr<ReadableFile> real, const std::string& path);
+  std::unique_ptr<FolderHandle> WrapFolder(std::unique_ptr<FolderHandle> real);
 
   FileSystem& real_;
   std::vector<Rule> rules_;
