@@ -202,6 +202,9 @@ class FileSystem {
   /// `to`, even one that appeared a moment ago, it fails with 已经存在 and nothing changes.
   virtual bool RenameNoReplace(const std::string& from, const std::string& to,
                                std::string* err) = 0;
+  /// Swaps the entries `a` and `b` of one folder in one step; false, changing nothing,
+  /// where the file system cannot.
+  virtual bool Exchange(const std::string& a, const std::string& b) = 0;
   /// Removes the file or link `path`.
   virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
   /// Removes the empty folder `path`.

@@ -609,6 +609,10 @@ class PosixFileSystem final : public FileSystem {
     return false;
   }
 
+  bool Exchange(const std::string& a, const std::string& b) override {
+    return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+  }
+
   bool DeleteFile(const std::string& path, std::string* err) override {
     if (::unlink(path.c_str()) == 0) return true;
     *err = DescribeFailure("无法删除", path, errno);

@@ -110,11 +110,20 @@ bool FileWrite::Replace(std::string* err) {
         there.kind == EntryKind::Missing)
       return false;
   }
-  if (!fs_.Rename(file_->name(), final_, err)) {
+  // An empty old file (the one a merge makes when the user agrees to a new destination) is
+  // swapped with the new one in one step and then removed: a rename over it would do as well,
+  // but some file systems (ext4) then write the new file out at once, as costly as a flush.
+  PathEntry now;
+  std::string ignored;
+  const bool swapped = !flush && fs_.Examine(final_, &now, &ignored) &&
+                       now.kind == EntryKind::File && now.size == 0 &&
+                       fs_.Exchange(file_->name(), final_);
+  if (!swapped && !fs_.Rename(file_->name(), final_, err)) {
     if (final_ != target_) *err = DescribeFailure("无法写入文件", target_, *err);
     return false;
   }
   file_->Keep();
+  if (swapped) fs_.DeleteFile(file_->name(), &ignored);
   if (flush && !fs_.SyncFolder(path::FolderPart(final_), err)) return false;
   return file_->Close(err);
 }

@@ -142,22 +142,23 @@ TEST(KillTest, MergeFolders) {
       }});
 }
 
-// The text and binary merges of three files over an older destination.
-Scenario MergeOver(int mode, const std::string& merged) {
+// The text and binary merges of three files over an older destination: one with content,
+// or the empty one a merge makes for a new destination (swapped out, not renamed over).
+Scenario MergeOver(int mode, const std::string& merged, const std::string& old = "old") {
   return {
       .prepare =
-          [](const TempDir& dir) {
+          [old](const TempDir& dir) {
             for (const char* name : {"src/1.txt", "src/2.txt", "src/3.txt"})
               dir.Write(name, kTemplate + "\n");
-            dir.Write("out/all.txt", "old");
+            dir.Write("out/all.txt", old);
           },
       .run = [mode](FileSystem& fs, const TempDir& dir) {
         return RunWith("txtSourcePath=" + dir / "src" + "|txtSourceName=*.txt|cboType=" +
                            std::to_string(mode) + "|txtDestinationPath=" + dir / "out/all.txt",
                        fs, RunFileMerge);
       },
-      .allowed = [merged](const TempDir&) -> std::map<std::string, std::set<std::string>> {
-        return {{"out/all.txt", {"old", merged}}};
+      .allowed = [merged, old](const TempDir&) -> std::map<std::string, std::set<std::string>> {
+        return {{"out/all.txt", {old, merged}}};
       }};
 }
 
@@ -165,6 +166,7 @@ TEST(KillTest, MergeTextAndBinary) {
   const std::string line = kTemplate + "\n";
   KillEverywhere(MergeOver(0, kTemplate + "\r\n" + kTemplate + "\r\n" + kTemplate + "\r\n"));
   KillEverywhere(MergeOver(1, line + line + line));
+  KillEverywhere(MergeOver(1, line + line + line, ""));
 }
 
 // The Word and Excel merges of two sources over an older destination: the result's bytes

@@ -45,6 +45,12 @@ TEST_F(WritePathTest, ANewFileHasTheUsualModeAReplacedOneKeepsItsOwn) {
   EXPECT_TRUE(Put(dir / "old", "replaced")) << err;
   EXPECT_EQ(Mode(dir / "old"), 0604u);
   EXPECT_EQ(Tree(dir.path()), (Paths{"new=n", "old=replaced"}));
+  // An empty file, such as a merge makes for a new destination, is swapped out and removed.
+  dir.Write("empty", "");
+  ::chmod((dir / "empty").c_str(), 0600);
+  EXPECT_TRUE(Put(dir / "empty", "full")) << err;
+  EXPECT_EQ(Mode(dir / "empty"), 0600u);
+  EXPECT_EQ(Tree(dir.path()), (Paths{"empty=full", "new=n", "old=replaced"}));
 }
 
 TEST_F(WritePathTest, ALinkStaysAndTheFileItLeadsToIsReplacedInItsOwnFolder) {

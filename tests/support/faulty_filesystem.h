@@ -107,6 +107,10 @@ class FaultyFileSystem : public FileSystem {
   bool RenameNoReplace(const std::string& from, const std::string& to, std::string* err) override {
     return !Refuse(Op::Rename, to, err) && real_.RenameNoReplace(from, to, err);
   }
+  bool Exchange(const std::string& a, const std::string& b) override {
+    std::string ignored;
+    return !Refuse(Op::Rename, b, &ignored) && real_.Exchange(a, b);
+  }
   bool DeleteFile(const std::string& path, std::string* err) override {
     return real_.DeleteFile(path, err);
   }
