@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "filetasks/file_merge_run.h"
 #include "office/package.h"
@@ -102,6 +103,25 @@ TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
               std::filesystem::status(dir.Write("new", "")).permissions());
   }
   EXPECT_TRUE(converter.calls.empty());
+}
+
+// A destination reached through a link has the file it leads to replaced; the link stays,
+// in both modes, as in the text and binary modes.
+TEST_F(OfficeMergeRunTest, ADestinationThatIsALinkKeepsTheLink) {
+  WriteSample(dir / "src/a.xlsx", "a", true);
+  WriteSample(dir / "src/b.xlsx", "b", true);
+  for (const auto& [fields, name, main] :
+       {std::tuple{std::string(""), "all.docx", "/word/document.xml"},
+        std::tuple{std::string("cboType=3|txtSourceName=*.xlsx|"), "all.xlsx", "/xl/workbook.xml"}}) {
+    const std::string real = dir / ("data/" + std::string(name)), link = dir / ("out/" + std::string(name));
+    dir.Write("data/" + std::string(name), "older");
+    dir.MakeFolder("out");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    EXPECT_EQ(Run(fields + "txtDestinationPath=" + link), RunOutcome::Completed);
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << name;
+    EXPECT_EQ(MainPart(real), main);
+  }
+  EXPECT_EQ(Tree(dir / "data").size(), 2u);  // nothing temporary beside the results
 }
 
 TEST_F(OfficeMergeRunTest, AFailureLeavesTheDestinationAsItWas) {
