@@ -68,7 +68,7 @@ class WritableFile {
 
 /// A file of the write path, written before it has its final name: unnamed where the file
 /// system allows it, otherwise under a hidden name with the program's one reserved prefix,
-/// and locked while it is open so that no other run takes it for a leftover. Messages name
+/// locked while it bears such a name so that no other run takes it for a leftover. Messages name
 /// the file it is written for, never the temporary file. Destroyed before it is named, it
 /// leaves nothing behind.
 class PendingFile : public WritableFile {
@@ -82,6 +82,9 @@ class PendingFile : public WritableFile {
   virtual const std::string& name() const = 0;
   /// Sets the permission bits alone.
   virtual bool SetPermissions(unsigned permissions, std::string* err) = 0;
+  /// Locks the file for as long as it is open, so that others can tell it is in use (a file
+  /// about to take a name under kTemporaryPrefix is locked anyway).
+  virtual void Lock() = 0;
   /// The file, under its name or the name a rename gave it, is the caller's now: it is not
   /// removed when this object goes.
   virtual void Keep() = 0;

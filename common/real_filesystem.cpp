@@ -188,6 +188,9 @@ class PosixPendingFile final : public PendingFile {
   bool Name(const std::string& path, std::string* err) override {
     int failure = 0;
     if (name_.empty()) {
+      // An unnamed file is no one's to sweep; it is locked before it takes a name that a
+      // sweep would look at.
+      if (path::NamePart(path).starts_with(kTemporaryPrefix)) Lock();
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
         failure = errno;
@@ -205,6 +208,8 @@ class PosixPendingFile final : public PendingFile {
   const std::string& name() const override { return name_; }
 
   void Keep() override { kept_ = true; }
+
+  void Lock() override { ::flock(fd_, LOCK_EX); }
 
   bool Close(std::string* err) override {
     if (fd_ < 0) return true;
@@ -440,17 +445,14 @@ class PosixFileSystem final : public FileSystem {
   }
 
   // An unnamed file where the file system makes one (O_TMPFILE), else a fresh name under the
-  // reserved prefix. Either way the file is locked before anything is written, and a name
-  // that a sweep removed between its creation and the lock is given up for another.
+  // reserved prefix, locked before anything is written; a name that a sweep removed between
+  // its creation and the lock is given up for another.
   std::unique_ptr<PendingFile> OpenPending(const std::string& folder, const std::string& shown,
                                            std::string* err) override {
     SweepOnce(folder);
     if (ProcFdAvailable()) {
       const int fd = ::open(OrDot(folder), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
-      if (fd >= 0) {
-        ::flock(fd, LOCK_EX);
-        return std::make_unique<PosixPendingFile>(fd, shown, std::string());
-      }
+      if (fd >= 0) return std::make_unique<PosixPendingFile>(fd, shown, std::string());
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
         *err = DescribeFailure("无法写入文件", shown, errno);
         return nullptr;

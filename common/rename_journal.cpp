@@ -377,6 +377,7 @@ bool RenameJournal::Begin(FileSystem& fs, const std::string& id, BatchKind kind,
   path_ = folder_ + id + std::string(kOpen);
   auto file = fs.OpenPending(folder_, path_, err);
   if (!file) return false;
+  file->Lock();
   if (file->Write(text.data(), text.size(), err) && file->Sync(err) &&
       file->Name(path_, err) && fs.SyncFolder(folder_, err)) {
     file->Keep();

@@ -158,6 +158,7 @@ struct FaultyPending final : PendingFile {
   }
   const std::string& name() const override { return real->name(); }
   void Keep() override { real->Keep(); }
+  void Lock() override { real->Lock(); }
 
   FaultyFileSystem& owner;
   FaultyFile file;
