@@ -139,9 +139,10 @@ std::string Damaged(const std::string& file, const std::string& detail) {
   return "文件“" + file + "”已损坏（" + detail + "）";
 }
 
-std::string Gib(std::uint64_t bytes) {
+std::string SizeText(std::uint64_t bytes) {
   if (bytes % (std::uint64_t{1} << 30) == 0) return std::to_string(bytes >> 30) + " GiB";
   if (bytes % (std::uint64_t{1} << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
   return std::to_string(bytes) + " 字节";
 }
 
@@ -252,19 +253,15 @@ struct Package::Archive {
       std::string failure;
       if (made > limits.max_part_bytes)
         failure = "文件“" + file + "”中的 " + Shown(part) + " 解压后超过 " +
-                  Gib(limits.max_part_bytes) + "，超出了单个部件的上限";
+                  SizeText(limits.max_part_bytes) + "，超出了单个部件的上限";
       else if (made > limits.ratio_floor_bytes && made > limits.max_ratio * occupied)
         failure = "文件“" + file + "”中的 " + Shown(part) + " 解压后超过压缩大小的 " +
                   std::to_string(limits.max_ratio) + " 倍，疑似压缩炸弹";
       if (package_total && failure.empty()) {
         *package_total += static_cast<std::uint64_t>(got);
         if (*package_total > limits.max_package_bytes)
-          failure = "文件“" + file + "”解压后超过 " + Gib(limits.max_package_bytes) +
+          failure = "文件“" + file + "”解压后超过 " + SizeText(limits.max_package_bytes) +
                     "，超出了整个文档的上限";
-        else if (*package_total > limits.ratio_floor_bytes &&
-                 *package_total > limits.max_ratio * std::max<std::uint64_t>(bytes.size(), 1))
-          failure = "文件“" + file + "”解压后超过文件大小的 " +
-                    std::to_string(limits.max_ratio) + " 倍，疑似压缩炸弹";
       }
       if (!failure.empty()) {
         zip_fclose(entry);
@@ -276,6 +273,13 @@ struct Package::Archive {
     zip_fclose(entry);
     if ((stat.valid & ZIP_STAT_SIZE) && stat.size != made) {
       *err = Damaged(file, Shown(part) + " 的大小与记录不符");
+      return false;
+    }
+    // Many entries each within the ratio may still make a package far larger than its file.
+    if (package_total && *package_total > limits.ratio_floor_bytes &&
+        *package_total > limits.max_ratio * std::max<std::uint64_t>(bytes.size(), 1)) {
+      *err = "文件“" + file + "”解压后超过文件大小的 " + std::to_string(limits.max_ratio) +
+             " 倍，疑似压缩炸弹";
       return false;
     }
     return true;
