@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <new>
 
 #include "common/path.h"
 #include "common/write_path.h"
@@ -229,9 +230,11 @@ struct Package::Archive {
                std::string* err) const {
     zip_stat_t stat;
     zip_stat_init(&stat);
-    zip_file_t* entry = zip_stat_index(zip, index, 0, &stat) == 0
-                            ? zip_fopen_index(zip, index, 0)
-                            : nullptr;
+    // Closed however the read ends, `take` running out of memory included.
+    const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> open(
+        zip_stat_index(zip, index, 0, &stat) == 0 ? zip_fopen_index(zip, index, 0) : nullptr,
+        zip_fclose);
+    zip_file_t* entry = open.get();
     if (!entry) {
       *err = Damaged(file, Shown(part) + " 无法解压");
       return false;
@@ -244,7 +247,6 @@ struct Package::Archive {
       const zip_int64_t got = zip_fread(entry, block, sizeof block);
       if (got < 0) {
         const bool crc = zip_error_code_zip(zip_file_get_error(entry)) == ZIP_ER_CRC;
-        zip_fclose(entry);
         *err = Damaged(file, Shown(part) + (crc ? " 的校验和（CRC）不符" : " 无法解压"));
         return false;
       }
@@ -264,13 +266,11 @@ struct Package::Archive {
                     "，超出了整个文档的上限";
       }
       if (!failure.empty()) {
-        zip_fclose(entry);
         *err = failure;
         return false;
       }
       take(std::string_view(block, static_cast<size_t>(got)));
     }
-    zip_fclose(entry);
     if ((stat.valid & ZIP_STAT_SIZE) && stat.size != made) {
       *err = Damaged(file, Shown(part) + " 的大小与记录不符");
       return false;
@@ -466,8 +466,10 @@ bool Package::Verify(std::string* err) const {
     if (!archive_->Inflate(name_, index, part, take, &total, err)) return false;
     if (!xml) continue;
     pugi::xml_document doc;
-    if (!doc.load_buffer_inplace(bytes.data(), bytes.size(), pugi::parse_minimal) ||
-        !doc.document_element()) {
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer_inplace(bytes.data(), bytes.size(), pugi::parse_minimal);
+    if (parsed.status == pugi::status_out_of_memory) throw std::bad_alloc();
+    if (!parsed || !doc.document_element()) {
       *err = Damaged(name_, Shown(part) + " 不是有效的 XML");
       return false;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -223,6 +224,8 @@ bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_documen
   const pugi::xml_parse_result result =
       doc->load_buffer(bytes.data(), bytes.size(),
                        pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration);
+  // Memory running out is no fault of the part, and is reported as what it is.
+  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
   if (!result || !doc->document_element()) {
     *err = "部件“" + part + "”不是格式正确的 XML：" + result.description();
     return false;

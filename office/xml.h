@@ -39,7 +39,8 @@ inline constexpr const char* kStrictRoot = "http://purl.oclc.org/ooxml/";
 /// following. Code may then match names such as "w:p" literally. Namespaces the engine does
 /// not know keep their prefixes; a clash with one of ours is resolved by renaming theirs.
 /// False with `err` (naming `part`) when the bytes are not well-formed or nest elements
-/// deeper than limits::kMaxXmlDepth, which every walk over the tree may then rely on.
+/// deeper than limits::kMaxXmlDepth, which every walk over the tree may then rely on. Throws
+/// std::bad_alloc when memory runs out.
 bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_document* doc,
               std::string* err);
 

@@ -273,6 +273,30 @@ TEST_F(OfficeDamageTest, ADeclaredSizeIsNeverAllocated) {
   EXPECT_EXIT(capped_merge(), ::testing::ExitedWithCode(0), "");
 }
 
+// Memory running out on a source, within every limit, names that source; nothing is left.
+TEST_F(OfficeDamageTest, MemoryRunningOutNamesTheSource) {
+  std::string cells = "<w:p>";
+  for (unsigned i = 0; cells.size() < (48u << 20); ++i)
+    cells += "<w:r><w:t>" + std::to_string(i * 2654435761u) + "</w:t></w:r>";
+  Entries entries = Docx();
+  auto& document = EntryNamed(entries, "word/document.xml").data;
+  document = Replaced(document, "</w:body>", cells + "</w:p></w:body>");
+  const std::string bytes = ZipBytes(entries);
+  std::string().swap(cells);
+  std::string().swap(document);
+  auto capped_merge = [&] {
+    std::ifstream statm("/proc/self/statm");
+    unsigned long pages = 0;
+    statm >> pages;
+    rlimit cap;
+    cap.rlim_cur = cap.rlim_max = pages * 4096 + (rlim_t{32} << 20);
+    ::setrlimit(RLIMIT_AS, &cap);
+    const std::string err = Merge(bytes);
+    std::exit(err == "内存不足，无法读取文件“" + Second() + "”，没有合并任何文件！" ? 0 : 1);
+  };
+  EXPECT_EXIT(capped_merge(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(OfficeDamageTest, LegacyAndEncryptedFilesAreJudgedByTheirContent) {
   const std::string doc = CompoundFileBytes({.streams = {"1Table", "WordDocument"}});
   EXPECT_EQ(Merge(doc), "文件“" + Second() + "”是旧格式的 Word 文档，请将扩展名改为 .doc");

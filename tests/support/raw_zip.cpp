@@ -19,7 +19,7 @@ void Put32(std::string& out, std::uint32_t value) {
 
 std::string RawDeflate(const std::string& data) {
   z_stream stream{};
-  deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  deflateInit2(&stream, data.size() > (1 << 20) ? 1 : 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
   std::string out(deflateBound(&stream, data.size()), '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   stream.avail_in = static_cast<uInt>(data.size());
