@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <optional>
 #include <random>
 #include <vector>
@@ -14,7 +15,9 @@
 #include "common/write_path.h"
 #include "office/excel_gather.h"
 #include "office/package.h"
+#include "office/sniff.h"
 #include "office/word_join.h"
+#include "office/xml.h"
 
 namespace quorvane::office {
 namespace {
@@ -78,24 +81,58 @@ std::optional<DocumentKind> KindOf(const Package& package) {
   return std::nullopt;
 }
 
-// Reads the file `path` and opens it as a package of `kind`, refusing, with a message that
-// names `shown` (the file the user listed), anything the engine cannot merge.
-std::unique_ptr<Package> OpenChecked(FileSystem& fs, const std::string& path,
-                                     const std::string& shown, DocumentKind kind,
-                                     std::string* err) {
+std::string NothingMerged(const std::string& message) { return message + "，没有合并任何文件！"; }
+
+// Office 2007's pre-release formats: the same parts under namespaces of their own.
+bool IsPreReleaseNamespace(const std::string& uri) {
+  for (const char* root : {"http://schemas.openxmlformats.org/wordprocessingml/2006/",
+                           "http://schemas.openxmlformats.org/spreadsheetml/2006/",
+                           "http://schemas.microsoft.com/office/word/2006/",
+                           "http://schemas.microsoft.com/office/excel/2006/"})
+    if (uri.starts_with(root)) return true;
+  return false;
+}
+
+// What is refused of a file whose bytes are a compound file rather than a package; empty
+// for a legacy file of `kind` itself, which the converter can take.
+std::string CompoundRefusal(FileContent content, const std::string& shown,
+                            const KindTraits& traits) {
+  switch (content) {
+    case FileContent::Encrypted:
+      return Refusal(shown, "文档已加密（受密码保护），请先去掉密码再合并");
+    case FileContent::LegacyWord:
+    case FileContent::LegacyExcel: {
+      const KindTraits& found = content == FileContent::LegacyWord ? kWord : kExcel;
+      if (&found != &traits)
+        return Refusal(shown, std::string("这是旧格式的") + found.noun + "，不是" + traits.noun);
+      return {};
+    }
+    default:
+      return Refusal(shown, std::string("不是有效的") + traits.noun +
+                                "（文件已损坏，或不是 Office Open XML 格式的文档）");
+  }
+}
+
+// Opens the bytes of a file as a package of `kind`, refusing, with a message that names
+// `shown` (the file the user listed), anything the engine cannot merge. `verify` reads and
+// checks every part as well, as the first opening of each source does.
+std::unique_ptr<Package> OpenChecked(std::string bytes, const std::string& shown,
+                                     DocumentKind kind, bool verify, std::string* err) {
   const KindTraits& traits = TraitsOf(kind);
-  std::string bytes;
-  if (!ReadWholeFile(fs, path, &bytes, err)) return nullptr;
-  // An encrypted package is an OLE compound file that holds the encrypted zip.
-  if (bytes.starts_with("\xD0\xCF\x11\xE0")) {
-    *err = Refusal(shown, std::string("文档已加密（受密码保护），请先去掉密码再合并"));
+  if (const FileContent content = SniffContent(bytes); content != FileContent::Other) {
+    *err = CompoundRefusal(content, shown, traits);
+    if (err->empty())
+      *err = "文件“" + shown + "”是旧格式的" + traits.noun + "，请将扩展名改为 ." +
+             traits.legacy_destination;
     return nullptr;
   }
   std::string reason;
-  auto package = Package::FromBytes(std::move(bytes), shown, &reason);
+  bool damaged = false;
+  auto package = Package::FromBytes(std::move(bytes), shown, &reason, &damaged);
   if (!package) {
-    *err = Refusal(shown, std::string("不是有效的") + traits.noun +
-                              "（文件已损坏，或不是 Office Open XML 格式的文档）");
+    *err = damaged ? NothingMerged(reason)
+                   : Refusal(shown, std::string("不是有效的") + traits.noun +
+                                        "（文件已损坏，或不是 Office Open XML 格式的文档）");
     return nullptr;
   }
   if (package->Strict()) {
@@ -110,7 +147,29 @@ std::unique_ptr<Package> OpenChecked(FileSystem& fs, const std::string& path,
                                 : std::string("不是") + traits.noun);
     return nullptr;
   }
+  if (!verify) return package;
+  if (!package->Verify(&reason)) {
+    *err = NothingMerged(reason);
+    return nullptr;
+  }
+  const std::string& main = package->MainNamespace();
+  if (main != (kind == DocumentKind::Word ? ns::kWord : ns::kSheet)) {
+    *err = Refusal(shown, IsPreReleaseNamespace(main)
+                              ? std::string("这是 Office 2007 测试版格式的") + traits.noun +
+                                    "，无法合并；请在 Office 中另存为普通的" + traits.noun
+                              : std::string("主体部分的命名空间“") + main + "”未知，不是" +
+                                    traits.noun);
+    return nullptr;
+  }
   return package;
+}
+
+std::unique_ptr<Package> OpenChecked(FileSystem& fs, const std::string& path,
+                                     const std::string& shown, DocumentKind kind, bool verify,
+                                     std::string* err) {
+  std::string bytes;
+  if (!ReadWholeFile(fs, path, &bytes, err)) return nullptr;
+  return OpenChecked(std::move(bytes), shown, kind, verify, err);
 }
 
 // A folder of our own under the temporary-files folder for the converter's work, removed
@@ -219,16 +278,30 @@ class OfficeMerge {
 
   bool LegacyDestination() const { return IsLegacyDestination(traits_, destination_); }
 
-  // Converts a legacy source into the private folder, then opens and checks what is read.
+  // Converts a legacy source (by its name, or by its content whatever its name, when the
+  // converter is there) into the private folder, then opens and checks what is read. Memory
+  // running out on a source names that source.
   bool Prepare(Source& source, std::string* err) {
-    source.read = source.path;
-    if (IsOneOf(ExtensionOf(source.path), traits_.legacy)) {
-      std::string folder;
-      if (!private_.NewFolder(&folder, err) ||
-          !converter_.Convert(source.path, traits_.native, folder, &source.read, err))
-        return false;
+    try {
+      source.read = source.path;
+      if (IsOneOf(ExtensionOf(source.path), traits_.legacy)) return Convert(source, err);
+      std::string bytes;
+      if (!ReadWholeFile(fs_, source.path, &bytes, err)) return false;
+      const FileContent legacy =
+          kind_ == DocumentKind::Word ? FileContent::LegacyWord : FileContent::LegacyExcel;
+      if (converter_.Available() && SniffContent(bytes) == legacy) return Convert(source, err);
+      return OpenChecked(std::move(bytes), source.path, kind_, true, err) != nullptr;
+    } catch (const std::bad_alloc&) {
+      *err = NothingMerged("内存不足，无法读取文件“" + source.path + "”");
+      return false;
     }
-    return OpenChecked(fs_, source.read, source.path, kind_, err) != nullptr;
+  }
+
+  bool Convert(Source& source, std::string* err) {
+    std::string folder;
+    return private_.NewFolder(&folder, err) &&
+           converter_.Convert(source.path, traits_.native, folder, &source.read, err) &&
+           OpenChecked(fs_, source.read, source.path, kind_, true, err) != nullptr;
   }
 
   // Each source is opened again and joined, one at a time; what the result needs of it is
@@ -242,15 +315,7 @@ class OfficeMerge {
       done_ = static_cast<long long>(i);
       if (StopAsked()) return false;
       if (!source.skip) {
-        auto package = OpenChecked(fs_, source.read, source.path, kind_, err);
-        if (!package) return false;
-        if (excel_) {
-          if (!excel_->Add(*package, source.read, err)) return false;
-        } else if (joined_ == 0) {
-          if (!word_->Start(*package, err)) return false;
-        } else if (!word_->Append(*package, fs_, source.read, err)) {
-          return false;
-        }
+        if (!JoinOne(source, err)) return false;
         ++joined_;
       }
       if (progress_.source_done) progress_.source_done(static_cast<long long>(i + 1), total);
@@ -261,6 +326,19 @@ class OfficeMerge {
       return false;
     }
     return true;
+  }
+
+  bool JoinOne(const Source& source, std::string* err) {
+    try {
+      auto package = OpenChecked(fs_, source.read, source.path, kind_, false, err);
+      if (!package) return false;
+      if (excel_) return excel_->Add(*package, source.read, err);
+      if (joined_ == 0) return word_->Start(*package, err);
+      return word_->Append(*package, fs_, source.read, err);
+    } catch (const std::bad_alloc&) {
+      *err = NothingMerged("内存不足，无法合并文件“" + source.path + "”");
+      return false;
+    }
   }
 
   // The result goes straight over the destination in the native format; a legacy
@@ -285,7 +363,12 @@ class OfficeMerge {
   }
 
   bool SaveNative(const std::string& path, std::string* err) {
-    return excel_ ? excel_->Save(path, err) : word_->Save(fs_, path, err);
+    try {
+      return excel_ ? excel_->Save(path, err) : word_->Save(fs_, path, err);
+    } catch (const std::bad_alloc&) {
+      *err = "内存不足，无法保存文件“" + destination_ + "”";
+      return false;
+    }
   }
 
   FileSystem& fs_;

@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <future>
+#include <new>
 
 #include "common/path.h"
 #include "common/write_path.h"
+#include "office/limits.h"
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -128,12 +131,158 @@ std::string MediaDigest(const std::string& bytes) {
 // ---------------------------------------------------------------------------------------
 // Reading
 
+namespace {
+
+// A part as messages name it: the zip entry's name.
+std::string Shown(const std::string& part) { return part.substr(1); }
+
+std::string Damaged(const std::string& file, const std::string& detail) {
+  return "文件“" + file + "”已损坏（" + detail + "）";
+}
+
+std::string SizeText(std::uint64_t bytes) {
+  if (bytes % (std::uint64_t{1} << 30) == 0) return std::to_string(bytes >> 30) + " GiB";
+  if (bytes % (std::uint64_t{1} << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " 字节";
+}
+
+// The part that the relationship part `rels` ("/word/_rels/document.xml.rels") describes,
+// "/" for "/_rels/.rels"; empty for an entry that is no relationship part.
+std::string OwnerOf(const std::string& rels) {
+  const auto slash = rels.rfind('/');
+  const std::string folder = rels.substr(0, slash + 1);
+  const std::string name = rels.substr(slash + 1);
+  if (!folder.ends_with("/_rels/") || !name.ends_with(".rels")) return {};
+  const std::string owner = folder.substr(0, folder.size() - 6) +
+                            name.substr(0, name.size() - 5);
+  return owner == "/" || !owner.ends_with('/') ? owner : std::string();
+}
+
+// A target that cannot name a part: a URI with a scheme ("file:///x", "c:\x"), or a path
+// that climbs above the package's root.
+bool LeadsOutside(const std::string& folder, std::string_view target) {
+  const auto colon = target.find(':');
+  if (colon != std::string_view::npos && target.find('/') > colon) return true;
+  int depth = 0;
+  if (!target.starts_with('/'))
+    for (char c : folder) depth += c == '/' ? 1 : 0;
+  depth = std::max(depth - 1, 0);
+  for (size_t start = 0; start <= target.size();) {
+    const size_t end = std::min(target.find('/', start), target.size());
+    const std::string_view step = target.substr(start, end - start);
+    if (step == "..") {
+      if (--depth < 0) return true;
+    } else if (!step.empty() && step != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+// A content type for a part that a relationship reaches but [Content_Types].xml leaves out,
+// by its extension; empty when the extension says nothing certain.
+std::string TypeByExtension(const std::string& part) {
+  static const std::map<std::string, std::string> kTypes = {
+      {"png", "image/png"},   {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},   {"bmp", "image/bmp"},      {"tif", "image/tiff"},
+      {"tiff", "image/tiff"}, {"emf", "image/x-emf"},    {"wmf", "image/x-wmf"},
+      {"svg", "image/svg+xml"}, {"xml", "application/xml"},
+  };
+  const auto dot = part.rfind('.');
+  if (dot == std::string::npos || dot < part.rfind('/')) return {};
+  const auto found = kTypes.find(AsciiLower(part.substr(dot + 1)));
+  return found == kTypes.end() ? std::string() : found->second;
+}
+
+bool IsXmlType(const std::string& content_type) {
+  return content_type.ends_with("+xml") || content_type.ends_with("/xml");
+}
+
+// The namespace of the root element of `doc`, by its prefix and the root's declarations.
+std::string RootNamespace(const pugi::xml_document& doc) {
+  const pugi::xml_node root = doc.document_element();
+  const std::string_view name = root.name();
+  const auto colon = name.find(':');
+  const std::string declaration =
+      colon == std::string_view::npos ? "xmlns" : "xmlns:" + std::string(name.substr(0, colon));
+  return root.attribute(declaration.c_str()).value();
+}
+
+}  // namespace
+
 struct Package::Archive {
   std::string bytes;  // libzip reads the package straight from this buffer
   zip_t* zip = nullptr;
   std::map<std::string, zip_uint64_t> entries;  // lower-case part name -> zip index
+  limits::Limits limits;
   ~Archive() {
     if (zip) zip_discard(zip);
+  }
+
+  // Inflates the entry `index` (the part `part` of the file `file`) in blocks, giving each
+  // to `take`, and holds the limits as it goes, whatever the entry's header declares: no
+  // more than one block is made beyond a limit. `package_total`, when given, counts the
+  // bytes of the whole package. libzip checks the checksum once the entry is read to its end.
+  bool Inflate(const std::string& file, zip_uint64_t index, const std::string& part,
+               const std::function<void(std::string_view)>& take, std::uint64_t* package_total,
+               std::string* err) const {
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    // Closed however the read ends, `take` running out of memory included.
+    const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> open(
+        zip_stat_index(zip, index, 0, &stat) == 0 ? zip_fopen_index(zip, index, 0) : nullptr,
+        zip_fclose);
+    zip_file_t* entry = open.get();
+    if (!entry) {
+      *err = Damaged(file, Shown(part) + " 无法解压");
+      return false;
+    }
+    const std::uint64_t occupied =
+        std::max<std::uint64_t>((stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0, 1);
+    std::uint64_t made = 0;
+    char block[1 << 15];
+    for (;;) {
+      const zip_int64_t got = zip_fread(entry, block, sizeof block);
+      if (got < 0) {
+        const bool crc = zip_error_code_zip(zip_file_get_error(entry)) == ZIP_ER_CRC;
+        *err = Damaged(file, Shown(part) + (crc ? " 的校验和（CRC）不符" : " 无法解压"));
+        return false;
+      }
+      if (got == 0) break;
+      made += static_cast<std::uint64_t>(got);
+      std::string failure;
+      if (made > limits.max_part_bytes)
+        failure = "文件“" + file + "”中的 " + Shown(part) + " 解压后超过 " +
+                  SizeText(limits.max_part_bytes) + "，超出了单个部件的上限";
+      else if (made > limits.ratio_floor_bytes && made > limits.max_ratio * occupied)
+        failure = "文件“" + file + "”中的 " + Shown(part) + " 解压后超过压缩大小的 " +
+                  std::to_string(limits.max_ratio) + " 倍，疑似压缩炸弹";
+      if (package_total && failure.empty()) {
+        *package_total += static_cast<std::uint64_t>(got);
+        if (*package_total > limits.max_package_bytes)
+          failure = "文件“" + file + "”解压后超过 " + SizeText(limits.max_package_bytes) +
+                    "，超出了整个文档的上限";
+      }
+      if (!failure.empty()) {
+        *err = failure;
+        return false;
+      }
+      take(std::string_view(block, static_cast<size_t>(got)));
+    }
+    if ((stat.valid & ZIP_STAT_SIZE) && stat.size != made) {
+      *err = Damaged(file, Shown(part) + " 的大小与记录不符");
+      return false;
+    }
+    // Many entries each within the ratio may still make a package far larger than its file.
+    if (package_total && *package_total > limits.ratio_floor_bytes &&
+        *package_total > limits.max_ratio * std::max<std::uint64_t>(bytes.size(), 1)) {
+      *err = "文件“" + file + "”解压后超过文件大小的 " + std::to_string(limits.max_ratio) +
+             " 倍，疑似压缩炸弹";
+      return false;
+    }
+    return true;
   }
 };
 
@@ -146,12 +295,20 @@ std::unique_ptr<Package> Package::Open(FileSystem& fs, const std::string& path, 
 }
 
 std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string& name,
-                                            std::string* err) {
+                                            std::string* err, bool* damaged,
+                                            const limits::Limits& limits) {
   std::unique_ptr<Package> package(new Package);
   package->name_ = name;
+  package->limits_ = limits;
   package->archive_ = std::make_unique<Archive>();
+  package->archive_->limits = limits;
   Archive& archive = *package->archive_;
   archive.bytes = std::move(bytes);
+  auto refuse = [&](std::string message, bool for_content) {
+    *err = std::move(message);
+    if (damaged) *damaged = for_content;
+    return nullptr;
+  };
 
   zip_error_t error;
   zip_error_init(&error);
@@ -162,29 +319,32 @@ std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string
     const int code = zip_error_code_zip(&error);
     if (source) zip_source_free(source);
     zip_error_fini(&error);
-    *err = DocumentFailure(
-        name, code == ZIP_ER_NOZIP ? "不是 Office Open XML 文档（不是 zip 包）" : "文件已损坏");
-    return nullptr;
+    return refuse(DocumentFailure(name, code == ZIP_ER_NOZIP
+                                            ? "不是 Office Open XML 文档（不是 zip 包）"
+                                            : "文件已损坏"),
+                  false);
   }
   zip_error_fini(&error);
 
+  // libzip keeps the first of two entries of one name; the package rules make names that
+  // differ only in case one part too. Either way which one was meant is unknown.
   const zip_int64_t count = zip_get_num_entries(archive.zip, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
     const char* entry = zip_get_name(archive.zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-    if (entry) archive.entries.emplace(AsciiLower("/" + std::string(entry)), i);
+    if (!entry) continue;
+    if (!archive.entries.emplace(AsciiLower("/" + std::string(entry)), i).second)
+      return refuse(Damaged(name, "有两个名为 " + std::string(entry) + " 的条目"), true);
   }
 
+  const std::string types_part = "/" + std::string(kContentTypesEntry);
   std::string types;
-  if (!package->Has("/" + std::string(kContentTypesEntry)) ||
-      !package->Read("/" + std::string(kContentTypesEntry), &types, err)) {
-    *err = DocumentFailure(name, "缺少 [Content_Types].xml，不是 Office Open XML 文档");
-    return nullptr;
-  }
+  if (!package->Has(types_part))
+    return refuse(DocumentFailure(name, "缺少 [Content_Types].xml，不是 Office Open XML 文档"),
+                  false);
+  if (!package->Read(types_part, &types, err)) return refuse(*err, true);
   pugi::xml_document doc;
-  if (!ParseXml(types, kContentTypesEntry, &doc, err)) {
-    *err = DocumentFailure(name, *err);
-    return nullptr;
-  }
+  if (!ParseXml(types, kContentTypesEntry, &doc, err))
+    return refuse(Damaged(name, std::string(kContentTypesEntry) + " 不是有效的 XML"), true);
   for (pugi::xml_node node : doc.document_element().children()) {
     if (std::strcmp(node.name(), "Default") == 0)
       package->defaults_[AsciiLower(node.attribute("Extension").value())] =
@@ -194,16 +354,69 @@ std::unique_ptr<Package> Package::FromBytes(std::string bytes, const std::string
           node.attribute("ContentType").value();
   }
 
+  // Every relationship part, read now: one that is not well-formed would otherwise hide
+  // what its owner refers to.
+  std::vector<std::pair<std::string, zip_uint64_t>> rels_entries;
+  std::map<std::string, std::string> owners;  // lower-case owner -> as the zip spells it
+  for (const auto& [key, index] : archive.entries)
+    if (!OwnerOf(key).empty()) rels_entries.emplace_back(key, index);
+  for (const auto& [key, index] : rels_entries) {
+    const std::string part = "/" + std::string(zip_get_name(archive.zip, index, ZIP_FL_ENC_RAW));
+    std::string rels_bytes;
+    std::vector<Relationship> list;
+    if (!package->Read(part, &rels_bytes, err)) return refuse(*err, true);
+    if (!ParseRelationships(rels_bytes, part, &list, err))
+      return refuse(Damaged(name, Shown(part) + " 不是有效的 XML"), true);
+    owners[OwnerOf(key)] = OwnerOf(part);
+    package->relationships_[OwnerOf(key)] = std::move(list);
+  }
+
+  // An entry without a content type: left out when nothing reaches it, else typed by its
+  // extension, else refused.
+  std::set<std::string> reached;
+  for (const auto& [owner, list] : package->relationships_)
+    for (const auto& rel : list)
+      if (!rel.external) reached.insert(AsciiLower(package->Resolve(owner, rel)));
+  for (auto it = archive.entries.begin(); it != archive.entries.end();) {
+    const std::string& key = it->first;
+    if (key.ends_with('/') || key == AsciiLower(types_part) || !OwnerOf(key).empty() ||
+        !package->ContentType(key).empty()) {
+      ++it;
+      continue;
+    }
+    if (!reached.count(key)) {
+      it = archive.entries.erase(it);
+      continue;
+    }
+    const std::string part = "/" + std::string(zip_get_name(archive.zip, it->second, ZIP_FL_ENC_RAW));
+    const std::string type = TypeByExtension(part);
+    if (type.empty()) return refuse(Damaged(name, Shown(part) + " 没有内容类型"), true);
+    package->overrides_[key] = type;
+    ++it;
+  }
+
+  // An internal relationship whose target is not in the package is left out, never turned
+  // into a link to whatever the target names outside it.
+  for (auto& [key, list] : package->relationships_) {
+    const std::string& owner = owners[key];
+    std::erase_if(list, [&](const Relationship& rel) {
+      if (rel.external) return false;
+      const bool outside = LeadsOutside(FolderOf(owner), PercentDecoded(rel.target));
+      if (!outside && package->Has(package->Resolve(owner, rel))) return false;
+      package->dangling_.push_back({owner, rel, outside});
+      return true;
+    });
+  }
+
   for (const auto& rel : package->Relationships("/")) {
     if (!rel.type.ends_with("/officeDocument") || rel.external) continue;
     package->main_part_ = package->Resolve("/", rel);
     package->strict_ = rel.type.starts_with(kStrictRelationshipRoot);
     break;
   }
-  if (package->main_part_.empty() || !package->Has(package->main_part_)) {
-    *err = DocumentFailure(name, "找不到文档的主体部分，文件已损坏或不是 Office 文档");
-    return nullptr;
-  }
+  if (package->main_part_.empty() || !package->Has(package->main_part_))
+    return refuse(DocumentFailure(name, "找不到文档的主体部分，文件已损坏或不是 Office 文档"),
+                  false);
   return package;
 }
 
@@ -226,24 +439,58 @@ std::vector<std::string> Package::Parts() const {
 
 bool Package::Read(const std::string& part, std::string* bytes, std::string* err) const {
   const auto found = archive_->entries.find(AsciiLower(part));
-  const std::string failure = "无法读取文档“" + name_ + "”中的“" + part + "”：";
   if (found == archive_->entries.end()) {
-    *err = failure + "部件不存在";
+    *err = "无法读取文档“" + name_ + "”中的“" + part + "”：部件不存在";
     return false;
   }
+  bytes->clear();
   zip_stat_t stat;
-  zip_file_t* file = nullptr;
+  // The declared size is a hint only, and never more than a modest first reservation.
   if (zip_stat_index(archive_->zip, found->second, 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE))
-    file = zip_fopen_index(archive_->zip, found->second, 0);
-  if (!file) {
-    *err = failure + "文件已损坏";
-    return false;
+    bytes->reserve(std::min<zip_uint64_t>(stat.size, limits_.ratio_floor_bytes));
+  return archive_->Inflate(name_, found->second, part,
+                           [&](std::string_view block) { bytes->append(block); }, nullptr, err);
+}
+
+bool Package::Verify(std::string* err) const {
+  std::uint64_t total = 0;
+  for (const auto& [key, index] : archive_->entries) {
+    if (key.ends_with('/')) continue;
+    const std::string part = "/" + std::string(zip_get_name(archive_->zip, index, ZIP_FL_ENC_RAW));
+    const bool xml = IsXmlType(ContentType(part)) || !OwnerOf(key).empty() ||
+                     key == "/[content_types].xml";
+    std::string bytes;
+    const auto take = [&](std::string_view block) {
+      if (xml) bytes.append(block);
+    };
+    if (!archive_->Inflate(name_, index, part, take, &total, err)) return false;
+    if (!xml) continue;
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer_inplace(bytes.data(), bytes.size(), pugi::parse_minimal);
+    if (parsed.status == pugi::status_out_of_memory) throw std::bad_alloc();
+    if (!parsed || !doc.document_element()) {
+      *err = Damaged(name_, Shown(part) + " 不是有效的 XML");
+      return false;
+    }
+    if (ElementDepth(doc) > limits_.max_xml_depth) {
+      *err = "文件“" + name_ + "”中的 " + Shown(part) + " 元素嵌套超过 " +
+             std::to_string(limits_.max_xml_depth) + " 层，超出了上限";
+      return false;
+    }
+    if (key == AsciiLower(main_part_)) main_namespace_ = RootNamespace(doc);
   }
-  bytes->resize(stat.size);
-  const zip_int64_t got = zip_fread(file, bytes->data(), stat.size);
-  zip_fclose(file);
-  if (got < 0 || static_cast<zip_uint64_t>(got) != stat.size) {
-    *err = failure + "文件已损坏";
+  // A relationship left out must be one its owner does not use.
+  for (const auto& dangling : dangling_) {
+    if (dangling.owner == "/" || !IsXmlType(ContentType(dangling.owner))) continue;
+    std::string bytes;
+    pugi::xml_document doc;
+    if (!Read(dangling.owner, &bytes, err) || !ParseXml(bytes, dangling.owner, &doc, err))
+      return false;
+    if (!RelationshipIdsUsed(doc).count(dangling.rel.id)) continue;
+    *err = Damaged(name_, Shown(dangling.owner) + " 的关系 " + dangling.rel.id + " 指向" +
+                              (dangling.outside ? "文档以外的 " : "不存在的部件 ") +
+                              dangling.rel.target);
     return false;
   }
   return true;
@@ -259,19 +506,9 @@ std::string Package::ContentType(const std::string& part) const {
 }
 
 const std::vector<Relationship>& Package::Relationships(const std::string& part) const {
-  const std::string key = AsciiLower(part);
-  auto found = relationships_.find(key);
-  if (found != relationships_.end()) return found->second;
-  std::vector<Relationship>& list = relationships_[key];
-  const std::string rels = RelationshipPartOf(part);
-  std::string bytes, err;
-  // A relationship part that cannot be read is taken as none: the parts it would name are
-  // then simply not reached.
-  if (Has(rels) && Read(rels, &bytes, &err)) {
-    std::vector<Relationship> parsed;
-    if (ParseRelationships(bytes, rels, &parsed, &err)) list = std::move(parsed);
-  }
-  return list;
+  static const std::vector<Relationship> kNone;
+  const auto found = relationships_.find(AsciiLower(part));
+  return found == relationships_.end() ? kNone : found->second;
 }
 
 const Relationship* Package::FindRelationship(const std::string& part,
@@ -450,9 +687,21 @@ zip_int64_t Failed(ArchiveTarget& target, std::string message) {
   return -1;
 }
 
-zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
-                                  zip_source_cmd_t command) {
-  auto& target = *static_cast<ArchiveTarget*>(state);
+// What an exception caught at a C callback says, for the message of the failed save.
+std::string Thrown() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return "内存不足";
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "未知错误";
+  }
+}
+
+zip_int64_t ArchiveTargetStep(ArchiveTarget& target, void* data, zip_uint64_t length,
+                              zip_source_cmd_t command) {
   switch (command) {
     case ZIP_SOURCE_SUPPORTS:
       return zip_source_make_command_bitmap(
@@ -506,6 +755,22 @@ zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
     default:
       zip_error_set(&target.error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
+  }
+}
+
+// Nothing thrown may cross libzip, which is C: it is caught here and fails the save.
+zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length,
+                                  zip_source_cmd_t command) {
+  auto& target = *static_cast<ArchiveTarget*>(state);
+  try {
+    return ArchiveTargetStep(target, data, length, command);
+  } catch (...) {
+    try {
+      if (target.failure.empty()) target.failure = "无法保存文档“" + target.path + "”：" + Thrown();
+    } catch (...) {
+    }
+    zip_error_set(&target.error, ZIP_ER_WRITE, 0);
+    return -1;
   }
 }
 
@@ -663,27 +928,44 @@ class ProducedParts {
 struct ProducerState {
   ProducedParts* parts;
   PackageWriter::Entry* entry;
+  std::string* thrown;  // what the first exception caught said
   zip_error_t error;
 };
 
+// A producer that throws (out of memory, say) fails the save like one that reports failure.
 zip_int64_t ProducerCallback(void* state, void* data, zip_uint64_t length,
                              zip_source_cmd_t command) {
   auto& producer = *static_cast<ProducerState*>(state);
-  return producer.parts->Call(*producer.entry, producer.error, data, length, command);
+  try {
+    return producer.parts->Call(*producer.entry, producer.error, data, length, command);
+  } catch (...) {
+    try {
+      if (producer.thrown->empty()) *producer.thrown = Thrown();
+    } catch (...) {
+    }
+    zip_error_set(&producer.error, ZIP_ER_READ, 0);
+    return -1;
+  }
 }
 
 // The content types: Defaults for relationship parts, XML and each media extension, an
 // Override for every other part.
 std::string ContentTypesXml(const std::vector<std::unique_ptr<PackageWriter::Entry>>& entries) {
+  // A part without a type of its own is declared as plain bytes: an empty type makes the
+  // whole package unreadable to office suites.
+  auto type_of = [](const PackageWriter::Entry& entry) -> const std::string& {
+    static const std::string kBytes = "application/octet-stream";
+    return entry.content_type.empty() ? kBytes : entry.content_type;
+  };
   pugi::xml_document types;
   auto types_root = NewPackageXml(types, "Types", ns::kContentTypes);
   std::map<std::string, std::string> defaults = {{"rels", kRelationshipsType},
                                                  {"xml", "application/xml"}};
   for (const auto& entry : entries) {
     const auto dot = entry->name.rfind('.');
-    if (dot == std::string::npos || dot < entry->name.rfind('/') || !IsMedia(entry->content_type))
+    if (dot == std::string::npos || dot < entry->name.rfind('/') || !IsMedia(type_of(*entry)))
       continue;
-    defaults.emplace(AsciiLower(entry->name.substr(dot + 1)), entry->content_type);
+    defaults.emplace(AsciiLower(entry->name.substr(dot + 1)), type_of(*entry));
   }
   for (const auto& [extension, type] : defaults) {
     auto node = types_root.append_child("Default");
@@ -695,17 +977,48 @@ std::string ContentTypesXml(const std::vector<std::unique_ptr<PackageWriter::Ent
     const auto by_extension = dot == std::string::npos
                                   ? defaults.end()
                                   : defaults.find(AsciiLower(entry->name.substr(dot + 1)));
-    if (by_extension != defaults.end() && by_extension->second == entry->content_type) continue;
+    if (by_extension != defaults.end() && by_extension->second == type_of(*entry)) continue;
     auto node = types_root.append_child("Override");
     node.append_attribute("PartName") = entry->name.c_str();
-    node.append_attribute("ContentType") = entry->content_type.c_str();
+    node.append_attribute("ContentType") = type_of(*entry).c_str();
   }
   return SaveXml(types);
 }
 
 }  // namespace
 
+namespace {
+
+// The archive's zip handle, let go on every way out of a save that did not close it.
+struct ZipHandle {
+  zip_t* zip = nullptr;
+  ~ZipHandle() {
+    if (zip) zip_discard(zip);
+  }
+};
+
+// The error records of a save, finished on every way out.
+struct ZipErrors {
+  std::vector<zip_error_t*> list;
+  ~ZipErrors() {
+    for (zip_error_t* error : list) zip_error_fini(error);
+  }
+};
+
+}  // namespace
+
 bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* err) {
+  try {
+    return SaveArchive(fs, path, err);
+  } catch (...) {
+    // Whatever was begun is undone on the way here: the zip handle let go, the unnamed
+    // file removed.
+    *err = "无法保存文档“" + path + "”：" + Thrown();
+    return false;
+  }
+}
+
+bool PackageWriter::SaveArchive(FileSystem& fs, const std::string& path, std::string* err) {
   const std::string types_bytes = ContentTypesXml(entries_);
   std::vector<std::pair<std::string, std::string>> rels_parts;  // zip name, bytes
   for (const auto& [key, rels] : relationships_)
@@ -713,23 +1026,11 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
       rels_parts.emplace_back(RelationshipPartOf(rels.owner).substr(1),
                               RelationshipsXml(rels.list));
 
+  // Declared so that the handle goes first, then what its callbacks use.
+  ZipErrors errors;
   ArchiveTarget target{fs, path, nullptr, 0, 0, {}, {}};
   zip_error_init(&target.error);
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* archive_source = zip_source_function_create(ArchiveTargetCallback, &target, &error);
-  zip_t* zip = archive_source
-                   ? zip_open_from_source(archive_source, ZIP_CREATE | ZIP_TRUNCATE, &error)
-                   : nullptr;
-  if (!zip) {
-    if (archive_source) zip_source_free(archive_source);
-    *err = "无法保存文档“" + path + "”：" + zip_error_strerror(&error);
-    zip_error_fini(&error);
-    zip_error_fini(&target.error);
-    return false;
-  }
-  zip_error_fini(&error);
-
+  errors.list.push_back(&target.error);
   std::vector<PackageWriter::Entry*> order;
   for (const auto& entry : entries_) {
     if (!entry->produced()) continue;
@@ -738,6 +1039,23 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
   }
   ProducedParts produced(order);
   std::vector<std::unique_ptr<ProducerState>> producers;
+  std::string thrown;
+  ZipHandle handle;
+
+  zip_error_t error;
+  zip_error_init(&error);
+  errors.list.push_back(&error);
+  zip_source_t* archive_source = zip_source_function_create(ArchiveTargetCallback, &target, &error);
+  handle.zip = archive_source
+                   ? zip_open_from_source(archive_source, ZIP_CREATE | ZIP_TRUNCATE, &error)
+                   : nullptr;
+  if (!handle.zip) {
+    if (archive_source) zip_source_free(archive_source);
+    *err = "无法保存文档“" + path + "”：" + zip_error_strerror(&error);
+    return false;
+  }
+  zip_t* zip = handle.zip;
+
   bool added = true;
   // Adds `source` (taken over, even on failure) as the entry `name`, stored or deflated.
   auto add_source = [&](const std::string& name, zip_source_t* source, bool media, int level) {
@@ -762,8 +1080,10 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
       add(name, entry->bytes.data(), entry->bytes.size(), media);
       continue;
     }
-    producers.push_back(std::make_unique<ProducerState>(ProducerState{&produced, entry.get(), {}}));
+    producers.push_back(
+        std::make_unique<ProducerState>(ProducerState{&produced, entry.get(), &thrown, {}}));
     zip_error_init(&producers.back()->error);
+    errors.list.push_back(&producers.back()->error);
     // Produced parts are the large ones: the fastest compression keeps the save quick.
     add_source(name, zip_source_function(zip, ProducerCallback, producers.back().get()), media, 1);
   }
@@ -775,17 +1095,12 @@ bool PackageWriter::Save(FileSystem& fs, const std::string& path, std::string* e
     std::string reason = target.failure;
     for (const auto& producer : producers)
       if (reason.empty()) reason = producer->entry->failure;
+    if (reason.empty() && !thrown.empty()) reason = "无法保存文档“" + path + "”：" + thrown;
     if (reason.empty()) reason = "无法保存文档“" + path + "”：" + zip_strerror(zip);
-    zip_discard(zip);
-    target.file.reset();  // nothing of the result is left
     *err = reason;
+    return false;  // the handle is let go, then the unnamed file removed
   }
-  for (auto& producer : producers) zip_error_fini(&producer->error);
-  if (!saved) {
-    zip_error_fini(&target.error);
-    return false;
-  }
-  zip_error_fini(&target.error);
+  handle.zip = nullptr;  // closed
   // The result takes the permission bits of the file it replaces, or those of a new file.
   return target.file && target.file->Commit(err);
 }
@@ -851,14 +1166,10 @@ std::string PartImporter::CopyPart(const std::string& part, std::string* err) {
     if (skipped_types.count(rel.type)) continue;
     Relationship copy = rel;
     const std::string reached = source_.Resolve(part, rel);
-    if (!rel.external && source_.Has(reached)) {
+    if (!rel.external) {
       const std::string new_target = CopyPart(reached, err);
       if (new_target.empty()) return {};
       copy.target = RelativeTarget(FolderOf(name), new_target);
-    } else if (!rel.external) {
-      // A target missing from the source (as some producers write) stays a harmless
-      // external link instead of a dangling part reference.
-      copy.external = true;
     }
     copies.push_back(std::move(copy));
   }
@@ -874,7 +1185,7 @@ bool PartImporter::ImportRelationships(const std::string& source_owner,
   for (const auto& rel : source_.Relationships(source_owner)) {
     if ((ids && !ids->count(rel.id)) || skipped_types.count(rel.type)) continue;
     const std::string reached = source_.Resolve(source_owner, rel);
-    if (rel.external || !source_.Has(reached)) {
+    if (rel.external) {
       (*id_map)[rel.id] = target_.AddExternalRelationship(target_owner, rel.type, rel.target);
       continue;
     }

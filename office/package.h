@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/filesystem.h"
+#include "office/limits.h"
 
 namespace quorvane::office {
 
@@ -29,15 +30,25 @@ struct Relationship {
 
 /// An Office Open XML package opened for reading. Part names are absolute ("/word/document.xml")
 /// and compared without regard to letter case, as the package rules require.
+///
+/// What the reader leaves out, so that nothing it gives can lead outside the package: an
+/// entry that [Content_Types].xml gives no type and no relationship reaches, and an internal
+/// relationship whose target is not in the package (Verify refuses the package when its
+/// owner uses that relationship's id).
 class Package {
  public:
   /// Reads the whole file `path` through `fs` and opens it as a package. Fails, with a
   /// message naming the file, when it cannot be read, is not a zip, has no
   /// [Content_Types].xml, or has no main part (the package's officeDocument relationship).
   static std::unique_ptr<Package> Open(FileSystem& fs, const std::string& path, std::string* err);
-  /// The same over bytes already in memory; `name` is the file named in messages.
+  /// The same over bytes already in memory; `name` is the file named in messages. Sets
+  /// `damaged`, when given, for a zip package that is refused for what it holds (two entries
+  /// of one name, a relationship part or [Content_Types].xml that is not well-formed, a part
+  /// that a relationship reaches without a content type, a limit passed) rather than for
+  /// not being a package at all.
   static std::unique_ptr<Package> FromBytes(std::string bytes, const std::string& name,
-                                            std::string* err);
+                                            std::string* err, bool* damaged = nullptr,
+                                            const limits::Limits& limits = {});
   ~Package();
   Package(const Package&) = delete;
   Package& operator=(const Package&) = delete;
@@ -52,8 +63,16 @@ class Package {
   bool Has(const std::string& part) const;
   /// Every part name, relationship parts and [Content_Types].xml left out, in zip order.
   std::vector<std::string> Parts() const;
-  /// The bytes of `part`; false with `err` when it is missing or cannot be inflated.
+  /// The bytes of `part`; false with `err` when it is missing, cannot be inflated, fails its
+  /// checksum, or passes a limit of office/limits.h.
   bool Read(const std::string& part, std::string* bytes, std::string* err) const;
+  /// Reads every part to its end, checking each one's checksum and the limits, and parses
+  /// every XML part (well-formed, nested no deeper than the limit); refuses a relationship
+  /// left out for a missing target that its owner uses. False with `err` naming the file and
+  /// the part.
+  bool Verify(std::string* err) const;
+  /// The namespace URI of the main part's root element; known once Verify has passed.
+  const std::string& MainNamespace() const { return main_namespace_; }
   /// The content type of `part`: its Override, else the Default for its extension; empty
   /// when neither covers it.
   std::string ContentType(const std::string& part) const;
@@ -74,7 +93,15 @@ class Package {
   bool strict_ = false;
   std::map<std::string, std::string> defaults_;   // extension (lower case) -> content type
   std::map<std::string, std::string> overrides_;  // part name (lower case) -> content type
-  mutable std::map<std::string, std::vector<Relationship>> relationships_;  // lower-case owner
+  std::map<std::string, std::vector<Relationship>> relationships_;  // lower-case owner
+  struct Dangling {
+    std::string owner;
+    Relationship rel;
+    bool outside;  // the target leads out of the package rather than to a missing part
+  };
+  std::vector<Dangling> dangling_;  // internal relationships left out
+  limits::Limits limits_;
+  mutable std::string main_namespace_;
 };
 
 /// Writes part of a package in pieces when the package is saved: each call gives the next
@@ -128,10 +155,13 @@ class PackageWriter {
 
   /// Saves the package to `path` through `fs`: [Content_Types].xml first, then the parts and
   /// the relationship parts. It is written under a temporary name beside `path` and renamed
-  /// over it only once complete, so a failure leaves whatever was at `path` as it was.
+  /// over it only once complete, so a failure, or anything a part's producer throws, leaves
+  /// whatever was at `path` as it was and nothing else behind.
   bool Save(FileSystem& fs, const std::string& path, std::string* err);
 
  private:
+  bool SaveArchive(FileSystem& fs, const std::string& path, std::string* err);
+
   struct OwnedRelationships {
     std::string owner;
     std::vector<Relationship> list;

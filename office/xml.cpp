@@ -1,8 +1,12 @@
 #include "office/xml.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
+
+#include "office/limits.h"
 
 namespace quorvane::office {
 namespace {
@@ -191,17 +195,42 @@ void ForEachRelationshipAttribute(pugi::xml_node node, Visit&& visit) {
   });
 }
 
+// Refused before any walk of ours, some of which recurse, goes over the tree.
+bool DepthWithinLimit(const pugi::xml_document& doc, const std::string& part, std::string* err) {
+  if (ElementDepth(doc) <= limits::kMaxXmlDepth) return true;
+  *err = "部件“" + part + "”的元素嵌套超过 " + std::to_string(limits::kMaxXmlDepth) + " 层";
+  return false;
+}
+
 }  // namespace
+
+int ElementDepth(const pugi::xml_document& doc) {
+  int deepest = 0;
+  std::vector<std::pair<pugi::xml_node, int>> stack{{doc.first_child(), 1}};
+  while (!stack.empty()) {
+    auto [node, depth] = stack.back();
+    stack.pop_back();
+    for (; node; node = node.next_sibling()) {
+      if (node.type() != pugi::node_element) continue;
+      deepest = std::max(deepest, depth);
+      if (pugi::xml_node child = node.first_child()) stack.emplace_back(child, depth + 1);
+    }
+  }
+  return deepest;
+}
 
 bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_document* doc,
               std::string* err) {
   const pugi::xml_parse_result result =
       doc->load_buffer(bytes.data(), bytes.size(),
                        pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration);
+  // Memory running out is no fault of the part, and is reported as what it is.
+  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
   if (!result || !doc->document_element()) {
     *err = "部件“" + part + "”不是格式正确的 XML：" + result.description();
     return false;
   }
+  if (!DepthWithinLimit(*doc, part, err)) return false;
   PrefixNormaliser(*doc).Run();
   return true;
 }

@@ -38,9 +38,15 @@ inline constexpr const char* kStrictRoot = "http://purl.oclc.org/ooxml/";
 /// the declarations on the root and the prefix lists of mc:Ignorable and mc:Choice/@Requires
 /// following. Code may then match names such as "w:p" literally. Namespaces the engine does
 /// not know keep their prefixes; a clash with one of ours is resolved by renaming theirs.
-/// False with `err` (naming `part`) when the bytes are not well-formed.
+/// False with `err` (naming `part`) when the bytes are not well-formed or nest elements
+/// deeper than limits::kMaxXmlDepth, which every walk over the tree may then rely on. Throws
+/// std::bad_alloc when memory runs out.
 bool ParseXml(std::string_view bytes, const std::string& part, pugi::xml_document* doc,
               std::string* err);
+
+/// The deepest nesting of elements in `doc`, the root element at 1; counted with a stack of
+/// its own, so any depth of input is safe to give.
+int ElementDepth(const pugi::xml_document& doc);
 
 /// Appends what pugixml writes to a string.
 class StringWriter final : public pugi::xml_writer {

@@ -9,6 +9,7 @@
 
 #include "filetasks/file_merge_run.h"
 #include "office/package.h"
+#include "support/cfb_sample.h"
 #include "support/docx_samples.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
@@ -162,7 +163,7 @@ TEST_F(OfficeMergeRunTest, SourcesItCannotTakeAreRefusedByNameBeforeAnythingIsWr
                                    "请先安装 libreoffice-writer-nogui（sudo apt-get install "
                                    "libreoffice-writer-nogui）";
   const struct { std::string name, bytes, reason; } rows[] = {
-      {"2.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'),
+      {"2.docx", CompoundFileBytes({.streams = {"EncryptionInfo", "EncryptedPackage"}}),
        "文档已加密（受密码保护），请先去掉密码再合并"},
       {"2.docx", ReadAll(dir / "strict.docx"),
        "这是 Strict Open XML 格式的文档，无法合并；请在 Office 中另存为普通的 Word 文档"},
