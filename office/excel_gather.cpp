@@ -1315,7 +1315,8 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
       *out += '=';
       *out += quote;
       if (name == "s") {
-        const int old = std::atoi(std::string(value).c_str());
+        int old = -1;  // past any list when it is no index
+        std::from_chars(value.data(), value.data() + value.size(), old);
         if (cell) style = old;
         AppendNumber(static_cast<unsigned>(Mapped(*rules.xf_map, old)), out);
       } else {
