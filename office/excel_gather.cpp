@@ -479,6 +479,15 @@ struct UniqueList {
 
 int IntAttribute(pugi::xml_node node, const char* name) { return node.attribute(name).as_int(0); }
 
+/// Whether the cell format `xf`, its indices already the gathered workbook's, looks like the
+/// gathered workbook's base format: the same number format, font, fill, border and cell
+/// style, no alignment or protection of its own.
+bool IsGatheredBase(pugi::xml_node xf) {
+  for (const char* name : {"numFmtId", "fontId", "fillId", "borderId", "xfId"})
+    if (IntAttribute(xf, name) != 0) return false;
+  return !xf.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; });
+}
+
 int Mapped(const std::vector<int>& map, int index) {
   return index >= 0 && static_cast<size_t>(index) < map.size() ? map[index] : 0;
 }
@@ -604,6 +613,7 @@ struct ExcelGather::State {
     std::string strings_part;  // empty when the source has no shared strings
     size_t string_offset = 0;
     std::vector<int> xf_map;
+    int base_xf = 0;  // what its unstyled cells take: its own base format, as gathered
     std::vector<int> dxf_map;
     bool date1904 = false;
     std::vector<bool> xf_is_date;
@@ -629,7 +639,8 @@ struct ExcelGather::State {
   std::vector<DefinedName> names;
   std::vector<std::string> external_links;  // parts, in the order formulas number them
   std::set<std::string> workbook_names;     // folded names of workbook scope
-  std::set<std::string> table_names;        // folded
+  std::set<std::string> table_names;        // folded display names
+  std::set<std::string> table_plain_names;  // folded, the name each table holds beside it
   int table_id = 0;
   long next_shape_block = 1;
   std::map<std::string, std::map<long, long>> vml_blocks;  // by VML part
@@ -776,6 +787,7 @@ bool ExcelGather::State::MergeStyles(const Package& source, Source* src, std::st
     remap_xf(xf);
     if (pugi::xml_attribute a = xf.attribute("xfId")) a.set_value(Mapped(style_xf_map, a.as_int()));
     src->xf_map.push_back(AddEntry(cell_xfs, xf));
+    if (src->xf_map.size() == 1 && !IsGatheredBase(xf)) src->base_xf = src->xf_map[0];
   }
   MergeDxfs(root.child("dxfs"), &src->dxf_map);
   return true;
@@ -932,19 +944,30 @@ void ExcelGather::State::FixCopiedParts(const std::vector<std::string>& fresh, S
     if (!bytes || !ParseXml(*bytes, part, doc.get(), &ignored)) continue;
     pugi::xml_node table = doc->child("table");
     table.attribute("id").set_value(++table_id);
-    const std::string old = table.attribute("name").value();
+    // Formulas know a table by its display name, which Excel keeps unique across the workbook
+    // and apart from the defined names; it changes only when another table or a name took it.
+    pugi::xml_attribute display = table.attribute("displayName");
+    if (!display) display = table.append_attribute("displayName");
+    if (!*display.value()) display.set_value(table.attribute("name").value());
+    const std::string old = display.value();
     std::string name = old;
     for (int k = 2; table_names.count(FoldCase(name)) || workbook_names.count(FoldCase(name));
          ++k) {
       name = old + "_" + std::to_string(k);
     }
     table_names.insert(FoldCase(name));
-    if (name != old) src->renames.tables[FoldCase(old)] = name;
-    table.attribute("name").set_value(name.c_str());
-    if (pugi::xml_attribute display = table.attribute("displayName")) {
-      if (FoldCase(display.value()) != FoldCase(name))
-        src->renames.tables[FoldCase(display.value())] = name;
+    if (name != old) {
+      src->renames.tables[FoldCase(old)] = name;
       display.set_value(name.c_str());
+    }
+    pugi::xml_attribute plain = table.attribute("name");
+    if (!plain) plain = table.append_attribute("name");
+    if (!*plain.value() || !table_plain_names.insert(FoldCase(plain.value())).second) {
+      std::string fresh = name;
+      for (int k = 2; table_plain_names.count(FoldCase(fresh)); ++k)
+        fresh = name + "_" + std::to_string(k);
+      table_plain_names.insert(FoldCase(fresh));
+      plain.set_value(fresh.c_str());
     }
     std::function<void(pugi::xml_node)> remap_dxfs = [&](pugi::xml_node node) {
       for (pugi::xml_attribute a : node.attributes()) {
@@ -1156,6 +1179,7 @@ std::string ShiftedDate(const char* value) {
 struct CellRules {
   size_t string_offset = 0;
   const std::vector<int>* xf_map = nullptr;
+  int base_xf = 0;  // given to cells without a style, and formatted rows without one
   const std::vector<bool>* xf_is_date = nullptr;  // null when the dates stay as they are
   const Renames* renames = nullptr;               // null when no formula changes
 };
@@ -1280,15 +1304,19 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
     }
     *out += '<';
     out->append(tag.name);
+    bool styled = false, formatted = false;
     for (const auto& [name, value] : tag.attributes) {
       if (cell && (name == "cm" || name == "vm")) continue;
+      styled = styled || name == "s";
+      formatted = formatted || (name == "customFormat" && (value == "1" || value == "true"));
       const char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
       *out += ' ';
       out->append(name);
       *out += '=';
       *out += quote;
       if (name == "s") {
-        const int old = std::atoi(std::string(value).c_str());
+        int old = -1;  // past any list when it is no index
+        std::from_chars(value.data(), value.data() + value.size(), old);
         if (cell) style = old;
         AppendNumber(static_cast<unsigned>(Mapped(*rules.xf_map, old)), out);
       } else {
@@ -1296,6 +1324,13 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
         out->append(value);
       }
       *out += quote;
+    }
+    // A cell without a style, and a formatted row without one, show the format of index 0:
+    // the source's base format, which has its own index here.
+    if (rules.base_xf && !styled && (cell || formatted)) {
+      out->append(" s=\"");
+      AppendNumber(static_cast<unsigned>(rules.base_xf), out);
+      *out += '"';
     }
     out->append(tag.empty ? "/>" : ">");
   }
@@ -1310,12 +1345,17 @@ namespace {
 void RewriteCellsInDom(pugi::xml_node sheet_data, const CellRules& rules) {
   char number[32];
   for (pugi::xml_node row = sheet_data.child("row"); row; row = row.next_sibling("row")) {
-    if (pugi::xml_attribute a = row.attribute("s")) a.set_value(Mapped(*rules.xf_map, a.as_int()));
+    if (pugi::xml_attribute a = row.attribute("s"))
+      a.set_value(Mapped(*rules.xf_map, a.as_int()));
+    else if (rules.base_xf && row.attribute("customFormat").as_bool())
+      row.append_attribute("s").set_value(rules.base_xf);
     for (pugi::xml_node c = row.child("c"); c; c = c.next_sibling("c")) {
       int style = 0;
       if (pugi::xml_attribute a = c.attribute("s")) {
         style = a.as_int();
         a.set_value(Mapped(*rules.xf_map, style));
+      } else if (rules.base_xf) {
+        c.append_attribute("s").set_value(rules.base_xf);
       }
       c.remove_attribute("cm");
       c.remove_attribute("vm");
@@ -1346,6 +1386,7 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
   CellRules rules;
   rules.string_offset = src.string_offset;
   rules.xf_map = &src.xf_map;
+  rules.base_xf = src.base_xf;
   rules.xf_is_date = src.date1904 ? &src.xf_is_date : nullptr;
   rules.renames = src.renames.empty() ? nullptr : &src.renames;
 
@@ -1404,7 +1445,10 @@ bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, st
   DropDanglingReferences(root, sheet.rel_ids);
   RemapOutsideSheetData(root, sheet.rel_ids);
   for (pugi::xml_node col : root.child("cols").children("col")) {
-    if (pugi::xml_attribute a = col.attribute("style")) a.set_value(Mapped(src.xf_map, a.as_int()));
+    if (pugi::xml_attribute a = col.attribute("style"))
+      a.set_value(Mapped(src.xf_map, a.as_int()));
+    else if (src.base_xf)
+      col.append_attribute("style").set_value(src.base_xf);
   }
   for (pugi::xml_node format : root.children("conditionalFormatting")) {
     for (pugi::xml_node rule : format.children("cfRule")) {

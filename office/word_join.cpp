@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/path.h"
+#include "office/id_counter.h"
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -115,21 +116,10 @@ bool ParsePart(const std::string& file, const std::string& part, std::string_vie
   return false;
 }
 
-/// Hands out decimal ids above every id already seen.
-class IdCounter {
- public:
-  void See(const char* text) {
-    long long value = std::strtoll(text, nullptr, 10);
-    if (value >= next_) next_ = value + 1;
-  }
-  void StartAt(long long value) {
-    if (value > next_) next_ = value;
-  }
-  std::string Next() { return std::to_string(next_++); }
-
- private:
-  long long next_ = 0;
-};
+// The ranges of the ids the joined document renumbers: drawing ids are unsigned 32-bit
+// numbers, the others decimal numbers that Word holds as signed 32-bit ones.
+constexpr unsigned long long kMaxDrawingId = 4294967295ull;
+constexpr unsigned long long kMaxDecimalId = 2147483647ull;
 
 /// Hands out eight-digit hexadecimal ids (w14:paraId, w:nsid) not seen before, below 0x80000000.
 class HexIds {
@@ -186,6 +176,34 @@ void SetSectionType(pugi::xml_node sect_pr, const char* type) {
   SetAttribute(node, "w:val", type);
 }
 
+/// Ends the section whose properties `sect_pr` close `body` where its content ends: they move
+/// into the last paragraph (a new one when the body ends otherwise).
+void CloseSection(pugi::xml_node body, pugi::xml_node sect_pr) {
+  pugi::xml_node last = PreviousElement(sect_pr);
+  bool usable =
+      last && std::string_view(last.name()) == "w:p" && !last.child("w:pPr").child("w:sectPr");
+  if (!usable) last = body.insert_child_before("w:p", sect_pr);
+  pugi::xml_node p_pr = last.child("w:pPr");
+  if (!p_pr) p_pr = last.prepend_child("w:pPr");
+  if (pugi::xml_node change = p_pr.child("w:pPrChange"))
+    p_pr.insert_move_before(sect_pr, change);
+  else
+    p_pr.append_move(sect_pr);
+}
+
+/// Moves the content of every further w:body of the document `root` into the first, in
+/// order, as office suites show a document holding several: each earlier body's closing
+/// section properties end a section there.
+void GatherBodies(pugi::xml_node root) {
+  pugi::xml_node first = root.child("w:body");
+  while (pugi::xml_node next = first.next_sibling("w:body")) {
+    pugi::xml_node sect_pr = LastElement(first);
+    if (std::string_view(sect_pr.name()) == "w:sectPr") CloseSection(first, sect_pr);
+    while (pugi::xml_node child = next.first_child()) first.append_move(child);
+    root.remove_child(next);
+  }
+}
+
 /// One further document being appended: its parsed parts, its importer and the id maps that
 /// its content goes through.
 struct Source {
@@ -233,8 +251,13 @@ struct WordJoin::State {
   std::map<std::string, std::string> style_by_name;  // lower-case w:name -> w:styleId
   std::set<std::string> style_ids;                   // lower case
   std::set<std::string> bookmark_names;              // lower case
-  IdCounter range_ids, drawing_ids, abstract_ids, num_ids, note_ids[kSharedCount];
+  IdCounter range_ids{kMaxDecimalId}, drawing_ids{kMaxDrawingId, 1}, abstract_ids{kMaxDecimalId},
+      num_ids{kMaxDecimalId, 1};
+  IdCounter note_ids[kSharedCount] = {IdCounter(0), IdCounter(0), IdCounter(kMaxDecimalId),
+                                      IdCounter(kMaxDecimalId, 1), IdCounter(kMaxDecimalId, 1)};
   HexIds para_ids, nsids;
+  std::string source_name;  // the document being appended
+  std::string id_failure;   // set when a kind of id has none left
 
   bool CopyBasePackage(const Package& base, std::string* err);
   bool LoadParts(const Package& base, std::string* err);
@@ -264,6 +287,15 @@ struct WordJoin::State {
   std::string MapBookmarkName(Source& src, const std::string& name);
   std::string MapFieldBookmark(Source& src, std::string_view instruction);
   pugi::xml_node SharedRoot(Source& src, Shared kind);
+
+  // A fresh id from `counter`; "0" and a failure naming the source when it has none left.
+  std::string NextId(IdCounter& counter) {
+    std::string id;
+    if (counter.Next(&id)) return id;
+    if (id_failure.empty())
+      id_failure = "无法合并文档“" + source_name + "”：合并后的文档中已没有可用的编号";
+    return "0";
+  }
 
   bool Fail(const std::string& message, std::string* err) {
     failed = true;
@@ -321,6 +353,7 @@ bool WordJoin::State::LoadParts(const Package& base, std::string* err) {
     *err = "无法读取文档“" + base_name + "”：不是 Word 文档";
     return false;
   }
+  GatherBodies(document.Root());
   for (int kind = 0; kind < kSharedCount; ++kind) {
     const Relationship* rel =
         base.FindRelationship(main_part, std::string(reltype::kRoot) + kShared[kind].rel);
@@ -371,14 +404,11 @@ void WordJoin::State::IndexBase() {
       num_ids.See(node.attribute("w:numId").value());
     }
   }
-  num_ids.StartAt(1);
-  drawing_ids.StartAt(1);
   for (Shared kind : {kComments, kFootnotes, kEndnotes}) {
     for (pugi::xml_node entry : shared[kind].Root().children(kShared[kind].entry)) {
       note_ids[kind].See(entry.attribute("w:id").value());
       IndexIds(entry);
     }
-    if (kind != kComments) note_ids[kind].StartAt(1);
   }
 }
 
@@ -394,6 +424,7 @@ bool WordJoin::State::LoadSource(Source& src, std::string* err) {
     *err = "无法读取文档“" + package.Name() + "”：不是 Word 文档";
     return false;
   }
+  GatherBodies(src.document.document_element());
   for (int kind = 0; kind < kSharedCount; ++kind) {
     const Relationship* rel = package.FindRelationship(
         package.MainPart(), std::string(reltype::kRoot) + kShared[kind].rel);
@@ -424,16 +455,7 @@ void WordJoin::State::CloseLastSection() {
   pugi::xml_node body = document.Root().child("w:body");
   pugi::xml_node sect_pr = LastElement(body);
   if (std::string_view(sect_pr.name()) != "w:sectPr") sect_pr = body.append_child("w:sectPr");
-  pugi::xml_node last = PreviousElement(sect_pr);
-  bool usable =
-      last && std::string_view(last.name()) == "w:p" && !last.child("w:pPr").child("w:sectPr");
-  if (!usable) last = body.insert_child_before("w:p", sect_pr);
-  pugi::xml_node p_pr = last.child("w:pPr");
-  if (!p_pr) p_pr = last.prepend_child("w:pPr");
-  if (pugi::xml_node change = p_pr.child("w:pPrChange"))
-    p_pr.insert_move_before(sect_pr, change);
-  else
-    p_pr.append_move(sect_pr);
+  CloseSection(body, sect_pr);
 }
 
 /// Readies the source's body to be appended: it ends in section properties of its own, and
@@ -456,7 +478,7 @@ pugi::xml_node WordJoin::State::PrepareSourceBody(Source& src) {
 
 std::string WordJoin::State::MapRange(Source& src, char kind, const std::string& id) {
   auto [it, added] = src.range_ids.emplace(kind + id, std::string());
-  if (added) it->second = range_ids.Next();
+  if (added) it->second = NextId(range_ids);
   return it->second;
 }
 
@@ -519,7 +541,6 @@ pugi::xml_node WordJoin::State::SharedRoot(Source& src, Shared kind) {
       root.append_copy(entry);
       note_ids[kind].See(entry.attribute("w:id").value());
     }
-    if (kind != kComments) note_ids[kind].StartAt(1);
   }
   return part.Root();
 }
@@ -579,7 +600,7 @@ std::string WordJoin::State::MapAbstractNum(Source& src, const std::string& id, 
   if (auto it = src.abstract_ids.find(id); it != src.abstract_ids.end()) return it->second;
   auto found = src.abstracts.find(id);
   if (found == src.abstracts.end()) return src.abstract_ids[id] = "";
-  std::string new_id = src.abstract_ids[id] = abstract_ids.Next();
+  std::string new_id = src.abstract_ids[id] = NextId(abstract_ids);
 
   pugi::xml_node root = SharedRoot(src, kNumbering);
   pugi::xml_node before = root.child("w:num");
@@ -602,7 +623,7 @@ std::string WordJoin::State::MapNum(Source& src, const std::string& id, std::str
   if (auto it = src.num_ids.find(id); it != src.num_ids.end()) return it->second;
   auto found = src.nums.find(id);
   if (found == src.nums.end()) return src.num_ids[id] = "0";
-  std::string new_id = src.num_ids[id] = num_ids.Next();
+  std::string new_id = src.num_ids[id] = NextId(num_ids);
   std::string abstract_id = MapAbstractNum(src, Val(found->second.child("w:abstractNumId")), err);
   if (abstract_id.empty()) return src.num_ids[id] = "0";
 
@@ -626,7 +647,7 @@ std::string WordJoin::State::MapNote(Source& src, Shared kind, const std::string
   auto found = src.entries[kind].find(id);
   if (found == src.entries[kind].end()) return src.note_ids[kind][id] = "";
   pugi::xml_node root = SharedRoot(src, kind);
-  std::string new_id = src.note_ids[kind][id] = note_ids[kind].Next();
+  std::string new_id = src.note_ids[kind][id] = NextId(note_ids[kind]);
   pugi::xml_node copy = root.append_copy(found->second);
   SetAttribute(copy, "w:id", new_id);
 
@@ -670,7 +691,7 @@ std::string WordJoin::State::RestartedNum(const std::string& num_id) {
   const char* abstract_id = Val(num.child("w:abstractNumId"));
   pugi::xml_node abstract =
       root.find_child_by_attribute("w:abstractNum", "w:abstractNumId", abstract_id);
-  const std::string new_id = num_ids.Next();
+  const std::string new_id = NextId(num_ids);
   pugi::xml_node before = root.child("w:numIdMacAtCleanup");
   pugi::xml_node fresh =
       before ? root.insert_child_before("w:num", before) : root.append_child("w:num");
@@ -770,7 +791,7 @@ bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src, std::set<std
     } else if (Shared kind = NoteReferenced(name); kind != kSharedCount) {
       map_val(node, "w:id", MapNote(src, kind, node.attribute("w:id").value(), err));
     } else if (name == "wp:docPr" || name == "pic:cNvPr") {
-      SetAttribute(node, "id", drawing_ids.Next());
+      SetAttribute(node, "id", NextId(drawing_ids));
     } else if (name == "w:hyperlink") {
       if (pugi::xml_attribute anchor = node.attribute("w:anchor"))
         anchor.set_value(MapBookmarkName(src, anchor.value()).c_str());
@@ -785,6 +806,10 @@ bool WordJoin::State::RemapContent(pugi::xml_node top, Source& src, std::set<std
     if (pugi::xml_attribute id = node.attribute("w14:textId"))
       id.set_value(para_ids.Next().c_str());
     if (!err->empty()) ok = false;
+    if (!id_failure.empty() && ok) {
+      *err = id_failure;
+      ok = false;
+    }
   });
   if (!ok) return false;
   for (pugi::xml_node node : removed) node.parent().remove_child(node);
@@ -917,6 +942,7 @@ bool WordJoin::Append(const Package& source, FileSystem* fs, const std::string& 
     return false;
   }
   State& s = *state_;
+  s.source_name = source.Name();
   Source src(source, s.writer);
   for (const char* type : kDocumentWideRelTypes)
     src.importer.skipped_types.insert(std::string(reltype::kRoot) + type);
@@ -934,6 +960,7 @@ bool WordJoin::Append(const Package& source, FileSystem* fs, const std::string& 
       !s.ImportBodyRelationships(src, body, &error))
     return s.Fail(error, err);
   s.RestartStyleLists(src, body);
+  if (!s.id_failure.empty()) return s.Fail(s.id_failure, err);
   s.AppendBody(body);
   DeclareNamespaces(s.document.Root(), src.document.document_element(), prefixes);
   return true;

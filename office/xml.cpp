@@ -86,17 +86,25 @@ class PrefixNormaliser {
       if (child.type() == pugi::node_element) Learn(child);
   }
 
-  // Our namespaces take our prefixes first; a foreign one keeps its own unless that is taken.
+  // Our namespaces take our prefixes first, the root element's own before the others (three
+  // of ours want no prefix, and a producer may declare them all on one worksheet); a namespace
+  // whose prefix is taken keeps its own, or a fresh one when that is taken too.
   void Decide() {
+    const std::string root_uri = NamespaceOf(root_, PrefixOf(root_.name()));
     for (const auto& [prefix, uri] : bindings_)
-      if (const char* canonical = CanonicalPrefix(uri)) Choose(prefix, uri, canonical);
-    for (const auto& [prefix, uri] : bindings_) {
-      if (CanonicalPrefix(uri)) continue;
-      std::string chosen = prefix;
-      for (int n = 1; Taken(chosen, uri); ++n)
-        chosen = (prefix.empty() ? "ns" : prefix) + std::to_string(n);
-      Choose(prefix, uri, chosen);
-    }
+      if (uri == root_uri && CanonicalPrefix(uri)) Choose(prefix, uri, CanonicalPrefix(uri));
+    for (const auto& [prefix, uri] : bindings_)
+      if (const char* canonical = CanonicalPrefix(uri))
+        Choose(prefix, uri, Taken(canonical, uri) ? Free(prefix, uri) : canonical);
+    for (const auto& [prefix, uri] : bindings_)
+      if (!CanonicalPrefix(uri)) Choose(prefix, uri, Free(prefix, uri));
+  }
+
+  std::string Free(const std::string& prefix, const std::string& uri) const {
+    std::string chosen = prefix;
+    for (int n = 1; Taken(chosen, uri); ++n)
+      chosen = (prefix.empty() ? "ns" : prefix) + std::to_string(n);
+    return chosen;
   }
 
   void Choose(const std::string& prefix, const std::string& uri, const std::string& chosen) {

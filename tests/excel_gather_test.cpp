@@ -289,5 +289,127 @@ TEST_F(ExcelGatherTest, RefusesPackagesThatHoldNoSheetsAndKeepsNothingOfThem) {
   }
 }
 
+bool HasOpenpyxl() {
+  return testing::Shell("/usr/bin/python3 -c 'import openpyxl; print(1)'") == "1\n";
+}
+
+TEST_F(ExcelGatherTest, WorksheetsWrittenWithAPrefixAreWrittenBackDeclaringEachNamespaceOnce) {
+  // Some producers declare every namespace they know on each worksheet, among them two more
+  // that the engine writes without a prefix.
+  const struct { const char* prefix; bool every_namespace; } cases[] = {
+      {"x", false}, {"ns2", false}, {"ns2", true}, {"r1", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.prefix) + (c.every_namespace ? " every namespace" : ""));
+    XlsxSheet sheet{.name = "Prefixed", .cells = {{"A1", 's', "prefixed", 1}, {"B1", 'n', "4"},
+                                                  {"A2", 'f', "8", 0, "Prefixed!B1*2"}}};
+    const std::string source =
+        Write("p.xlsx", {.sheets = {sheet}, .prefixed = true, .prefix = c.prefix,
+                         .every_namespace = c.every_namespace});
+    std::string err;
+    ASSERT_TRUE(Gather(SystemFileSystem(), {source}, dir / "out.xlsx", &err)) << err;
+    EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{});
+    const std::string sheets = PartsOfType(dir / "out.xlsx", "worksheet+xml");
+    EXPECT_NE(sheets.find("<sheetData><row r=\"1\"><c r=\"A1\" s="), std::string::npos);
+    if (!HasOpenpyxl()) GTEST_SKIP() << "/usr/bin/python3 with openpyxl is not installed";
+    const std::vector<std::string> read = ReadBook(dir / "out.xlsx");
+    std::vector<std::string> expected = ReadBook(source);
+    expected.insert(expected.begin(), {"sheet\tSheet1\twork", "sheet\tSheet2\twork"});
+    expected.push_back("sheet\tSheet3\twork");
+    EXPECT_EQ(read, expected);
+  }
+}
+
+/// The font name, size and number format openpyxl reads for `cells` ("Sheet!A1"), a line each.
+std::string FontsAndFormats(const std::string& path, const std::vector<std::string>& cells) {
+  std::string script = "import openpyxl\nb = openpyxl.load_workbook('" + path + "')\n";
+  for (const std::string& cell : cells) {
+    const size_t bang = cell.find('!');
+    script += "c = b['" + cell.substr(0, bang) + "']['" + cell.substr(bang + 1) +
+              "']\nprint(c.font.name, c.font.sz, c.number_format)\n";
+  }
+  return testing::Shell("/usr/bin/python3 -c \"" + script + "\"");
+}
+
+TEST_F(ExcelGatherTest, EachSourceKeepsItsBaseFormatOnCellsWithoutAStyle) {
+  const std::string excel_font =
+      "<font><sz val='11'/><color theme='1'/><name val='Calibri'/><family val='2'/>"
+      "<scheme val='minor'/></font>";
+  const std::string arial = Write(
+      "arial.xlsx",
+      {.sheets = {{.name = "Arial",
+                   .cells = {{"A1", 'n', "1.5"}, {"B1", 'n', "2", 1}, {"A2", 's', "text"}},
+                   .column_widths = {{1, 12}}, .formatted_row = true}},
+       .base_font = "<font><sz val='12'/><name val='Arial'/></font>", .base_format = 1});
+  const std::string plain = Write(
+      "plain.xlsx", {.sheets = {{.name = "Plain", .cells = {{"A1", 'n', "3.25"}},
+                                 .column_widths = {{1, 12}}}},
+                     .base_font = excel_font});
+  std::string err;
+  ASSERT_TRUE(Gather(SystemFileSystem(), {plain, arial}, dir / "out.xlsx", &err)) << err;
+  EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{});
+
+  // The source whose base is the workbook's own leaves its cells, rows and columns unstyled;
+  // the other's take its base format, and so do its formatted row and its columns.
+  const std::string sheets = PartsOfType(dir / "out.xlsx", "worksheet+xml");
+  EXPECT_NE(sheets.find("<c r=\"A1\"><v>3.25</v></c>"), std::string::npos);
+  std::smatch base;
+  ASSERT_TRUE(std::regex_search(sheets, base, std::regex("<c r=\"A1\" s=\"(\\d+)\"><v>1.5<")));
+  const std::string s = base[1];
+  EXPECT_NE(s, "0");
+  for (const std::string& expected :
+       {"<row r=\"1\" customFormat=\"1\" s=\"" + s + "\">",
+        "<col min=\"1\" max=\"1\" width=\"12.000000\" customWidth=\"1\" style=\"" + s + "\"/>",
+        "<c r=\"A2\" t=\"s\" s=\"" + s + "\">"})
+    EXPECT_NE(sheets.find(expected), std::string::npos) << expected;
+  EXPECT_EQ(std::regex_search(sheets, std::regex("<col [^>]*customWidth=\"1\"/>")),
+            true);  // the plain source's column
+
+  if (!HasOpenpyxl()) GTEST_SKIP() << "/usr/bin/python3 with openpyxl is not installed";
+  EXPECT_EQ(FontsAndFormats(dir / "out.xlsx",
+                            {"Arial!A1", "Arial!A2", "Arial!B1", "Plain!A1", "Sheet1!A1",
+                             "Sheet3!B2"}),
+            "Arial 12.0 0\nArial 12.0 0\nCalibri 11.0 General\nCalibri 11.0 General\n"
+            "Calibri 11.0 General\nCalibri 11.0 General\n");
+}
+
+TEST_F(ExcelGatherTest, ATableKeepsItsDisplayNameUnlessTheWorkbookHasItAlready) {
+  auto book = [](const std::string& table, const std::string& name, bool costs = false) {
+    XlsxSheet data{.name = "Data",
+                   .cells = {{"A1", 's', "amount"}, {"A2", 'n', "4"}, {"A3", 'n', "5"},
+                             {"B1", 'f', "2", 0, "COUNT(" + table + "[amount])"}},
+                   .table = table, .table_name = name};
+    XlsxBook made{.sheets = {data}};
+    if (costs) made.names = {{"Costs", -1, "'Data'!$A$2"}};
+    return made;
+  };
+  const struct {
+    const char* what;
+    std::vector<XlsxBook> books;
+    std::vector<std::string> tables;  // display names, in order
+  } cases[] = {
+      {"no clash", {book("SalesData", "Table1"), book("Other", "Table1")},
+       {"SalesData", "Other"}},
+      {"a clash regardless of case", {book("SalesData", ""), book("salesdata", "")},
+       {"SalesData", "salesdata_2"}},
+      {"a clash with a defined name", {book("Sales", "", true), book("Costs", "")},
+       {"Sales", "Costs_2"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> sources;
+    for (size_t i = 0; i < c.books.size(); ++i)
+      sources.push_back(Write("s" + std::to_string(i) + ".xlsx", c.books[i]));
+    std::string err;
+    ASSERT_TRUE(Gather(SystemFileSystem(), sources, dir / "out.xlsx", &err)) << err;
+    EXPECT_EQ(testing::CheckXlsx(dir / "out.xlsx"), std::vector<std::string>{});
+    const std::string tables = PartsOfType(dir / "out.xlsx", "table+xml");
+    const std::string sheets = PartsOfType(dir / "out.xlsx", "worksheet+xml");
+    for (const std::string& table : c.tables) {
+      EXPECT_NE(tables.find("displayName=\"" + table + "\""), std::string::npos) << table;
+      EXPECT_NE(sheets.find("<f>COUNT(" + table + "[amount])</f>"), std::string::npos) << table;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::office

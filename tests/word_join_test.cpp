@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 
+#include "office/id_counter.h"
 #include "office/package.h"
 #include "office/xml.h"
 #include "support/docx_check.h"
@@ -236,6 +237,97 @@ TEST(WordJoinTest, FailureLeavesTheDestinationAsItWas) {
     EXPECT_FALSE(Join(fs, {a, c.second}, destination, &err)) << c.name;
     EXPECT_NE(err.find(c.fault ? "/out/" : "/bad.docx"), std::string::npos) << err;
     EXPECT_EQ(testing::Tree(dir / "out"), std::vector<std::string>{"joined.docx=older"}) << c.name;
+  }
+}
+
+/// The texts of the document's runs, in order.
+std::vector<std::string> Texts(const pugi::xml_document& doc) {
+  std::vector<std::string> texts;
+  for (pugi::xpath_node t : doc.select_nodes("//w:t")) texts.push_back(t.node().text().get());
+  return texts;
+}
+
+TEST(WordJoinTest, EveryBodyOfADocumentIsCarriedInOrder) {
+  TempDir dir;
+  const std::vector<std::string> sources = {
+      Write(dir, "a.docx", {.paragraphs = {"甲一", "甲二", "甲三"}, .bodies = 3}),
+      Write(dir, "b.docx", {.paragraphs = {"乙"}}),
+      Write(dir, "c.docx", {.paragraphs = {"丙一", "丙二", "丙三"}, .bodies = 3})};
+  const auto package = JoinChecked(dir, sources);
+  ASSERT_TRUE(package);
+  const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+  EXPECT_EQ(doc.select_nodes("//w:body").size(), 1u);
+  EXPECT_EQ(Texts(doc),
+            (std::vector<std::string>{"甲一", "甲二", "甲三", "乙", "丙一", "丙二", "丙三"}));
+  // Each body closed a section of its own; the last one's closes the document.
+  EXPECT_EQ(doc.select_nodes("//w:p/w:pPr/w:sectPr").size(), 6u);
+  EXPECT_STREQ(doc.document_element().child("w:body").last_child().name(), "w:sectPr");
+
+  if (Shell("cd /usr/bin && test -x soffice -a -x pdfinfo && echo y") != "y\n")
+    GTEST_SKIP() << "laid out without soffice and poppler-utils";
+  Shell("cd " + dir.path() + " && soffice -env:UserInstallation=file://" + dir.path() +
+        "/profile --headless --convert-to pdf --outdir pdf a.docx c.docx joined.docx");
+  auto pages = [&](const std::string& name) {
+    return std::atoi(Shell("pdfinfo " + dir.path() + "/pdf/" + name + ".pdf | sed -n "
+                           "'s/^Pages: *//p'").c_str());
+  };
+  EXPECT_EQ(pages("a"), 3);
+  EXPECT_EQ(pages("joined"), pages("a") + 1 + pages("c"));
+}
+
+TEST(WordJoinTest, IdsStayWithinTheirRangesWhenTheBaseHoldsTheHighest) {
+  const struct { const char* drawing; const char* bookmark; } cases[] = {
+      {"4294967295", "2147483647"},
+      {"9223372036854775807", "9223372036854775807"},
+      {"18446744073709551616", "-5"},  // beyond any integer type, and negative
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.drawing);
+    TempDir dir;
+    std::vector<std::string> sources = {
+        Write(dir, "a.docx", {.paragraphs = {"一"}, .image = true, .bookmark = true,
+                              .drawing_id = c.drawing, .bookmark_id = c.bookmark})};
+    for (const char* name : {"b.docx", "c.docx"})
+      sources.push_back(Write(dir, name, {.paragraphs = {name}, .image = true, .footnote = true,
+                                          .comment = true, .bookmark = true}));
+    const auto package = JoinChecked(dir, sources);  // ids distinct
+    ASSERT_TRUE(package);
+    const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+    std::vector<std::string> drawings, bookmarks;
+    for (pugi::xpath_node id : doc.select_nodes("//wp:docPr/@id | //pic:cNvPr/@id"))
+      drawings.push_back(id.attribute().value());
+    for (pugi::xpath_node id : doc.select_nodes("//w:bookmarkStart/@w:id"))
+      bookmarks.push_back(id.attribute().value());
+    ASSERT_EQ(drawings.size(), 6u);
+    ASSERT_EQ(bookmarks.size(), 4u);  // the base's two and one of each source
+    EXPECT_EQ(drawings[0], c.drawing);  // the base's own stay
+    EXPECT_EQ(bookmarks[0], c.bookmark);
+    for (size_t i = 2; i < drawings.size(); ++i)
+      EXPECT_LE(std::stoull(drawings[i]), 4294967295ull) << drawings[i];
+    for (size_t i = 2; i < bookmarks.size(); ++i)
+      EXPECT_LE(std::stoull(bookmarks[i]), 2147483647ull) << bookmarks[i];
+  }
+}
+
+TEST(IdCounterTest, HandsOutFreeIdsWithinItsRangeAndSaysWhenNoneIsLeft) {
+  const struct {
+    const char* what;
+    unsigned long long highest, lowest;
+    std::vector<const char*> seen;
+    std::vector<std::string> handed;  // until it has none left
+  } cases[] = {
+      {"above the highest seen", 6, 1, {"2", "4"}, {"5", "6", "1", "3"}},
+      {"the top taken", 5, 0, {"5", "1"}, {"0", "2", "3", "4"}},
+      {"text outside the range", 3, 1, {"-1", "0", "x", "1x", "4", "18446744073709551616"},
+       {"1", "2", "3"}},
+      {"every id taken", 2, 1, {"1", "2"}, {}},
+  };
+  for (const auto& c : cases) {
+    IdCounter counter(c.highest, c.lowest);
+    for (const char* id : c.seen) counter.See(id);
+    std::vector<std::string> handed;
+    for (std::string id; counter.Next(&id);) handed.push_back(id);
+    EXPECT_EQ(handed, c.handed) << c.what;
   }
 }
 

@@ -115,9 +115,9 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
   for (size_t i = 0; i < s.paragraphs.size(); ++i) {
     std::string before, after;
     if (i == 0 && s.bookmark) {
-      before += "<w:bookmarkStart w:id='0' w:name='Intro'/><w:bookmarkStart w:id='1' "
-                "w:name='_GoBack'/><w:bookmarkEnd w:id='1'/>";
-      after += "<w:bookmarkEnd w:id='0'/>";
+      before += "<w:bookmarkStart w:id='" + s.bookmark_id + "' w:name='Intro'/><w:bookmarkStart "
+                "w:id='1' w:name='_GoBack'/><w:bookmarkEnd w:id='1'/>";
+      after += "<w:bookmarkEnd w:id='" + s.bookmark_id + "'/>";
     }
     if (i == 0 && s.comment) {
       before += "<w:commentRangeStart w:id='0'/>";
@@ -127,6 +127,7 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
       after += "<w:r><w:rPr><w:vertAlign w:val='superscript'/></w:rPr><w:footnoteReference "
                "w:id='1'/></w:r>";
     body += Paragraph(s.paragraphs[i], "", static_cast<int>(i % 9) + 1, before, after);
+    if (static_cast<int>(i) + 1 < s.bodies) body += "<w:sectPr>SECT</w:sectPr></w:body><w:body>";
   }
   if (!s.note_style_name.empty())
     body += Paragraph(s.note_style_name + " …", "<w:pStyle w:val='Note'/>");
@@ -151,8 +152,9 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
   }
   if (s.image) {
     std::string drawing = kDrawing;
-    body += drawing.replace(drawing.find("'ID'") + 1, 2,
-                            part("/word/media/image1.png", TinyPng(s.image_shade), "image"));
+    drawing.replace(drawing.find("'ID'") + 1, 2,
+                    part("/word/media/image1.png", TinyPng(s.image_shade), "image"));
+    body += drawing.replace(drawing.find("docPr id='1'") + 10, 1, s.drawing_id);
   }
   if (s.footnote) part("/word/footnotes.xml", Root("footnotes", kFootnotes), "footnotes");
   if (s.comment) {
@@ -185,6 +187,8 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
     writer.AddRelationship(main, "http://schemas.microsoft.com/office/2006/relationships/vbaProject",
                            "/word/vbaProject.bin");
   }
+  for (size_t at = body.find("SECT"); at != std::string::npos; at = body.find("SECT", at))
+    body.replace(at, 4, sect_pr);
   writer.SetPart(main,
                  Root("document", "<w:body>" + body + "<w:sectPr>" + sect_pr + "</w:sectPr></w:body>"),
                  s.macros ? "application/vnd.ms-word.document.macroEnabled.main+xml"

@@ -23,6 +23,10 @@ struct DocxSample {
   bool landscape = false;
   bool bookmark = false;                // "Intro" around the first paragraph, and _GoBack
   bool macros = false;                  // a macro-enabled document with a VBA project
+  int bodies = 1;  // more: the first bodies - 1 paragraphs each in a w:body of its own, closed
+                   // by the page setup, and the rest in the last
+  std::string drawing_id = "1";         // the picture's wp:docPr id
+  std::string bookmark_id = "0";        // the id of "Intro"
 };
 
 /// Writes `sample` as a .docx package to `path`; false with `err` on failure.

@@ -39,6 +39,20 @@ void CheckSheetData(const std::string& part, pugi::xml_node root, size_t strings
     for (pugi::xml_node rule : format.children("cfRule")) check(rule.attribute("dxfId"), dxfs, "dxf");
 }
 
+/// An element naming one attribute twice (a namespace declared twice, say) as written: the
+/// parts are read back normalised, which would hide it.
+void CheckAttributesOnce(const std::string& part, const std::string& bytes,
+                         std::vector<std::string>* problems) {
+  pugi::xml_document raw;
+  if (!raw.load_buffer(bytes.data(), bytes.size())) return;
+  office::ForEachElement(raw.document_element(), [&](pugi::xml_node element) {
+    std::set<std::string> names;
+    for (pugi::xml_attribute a : element.attributes())
+      if (!names.insert(a.name()).second)
+        problems->push_back(part + ": attribute " + a.name() + " twice on " + element.name());
+  });
+}
+
 }  // namespace
 
 std::vector<std::string> CheckXlsx(const std::string& path) {
@@ -56,6 +70,7 @@ std::vector<std::string> CheckXlsx(const std::string& path) {
     std::string bytes, err;
     if (!package->Read(part, &bytes, &err) || !office::ParseXml(bytes, part, doc, &err))
       problems.push_back(err);
+    CheckAttributesOnce(part, bytes, &problems);
     return doc->document_element();
   };
   const std::string main = package->MainPart();

@@ -44,12 +44,13 @@ std::string Styles(const XlsxBook& book) {
     xfs += F("<xf numFmtId='{}' fontId='{}' fillId='{}' borderId='{}' xfId='0' applyNumberFormat="
              "'1' applyFont='1' applyFill='1' applyBorder='1'/>", format, font, fill, border);
   };
-  xf(0, plain, 0, 0), xf(0, 1 - plain, 0, 0), xf(0, plain, 2, 0), xf(0, plain, 0, 1);
+  xf(book.base_format, plain, 0, 0), xf(0, 1 - plain, 0, 0), xf(0, plain, 2, 0), xf(0, plain, 0, 1);
   xf(14, plain, 0, 0);
   for (size_t k = 0; k < book.formats.size(); ++k) xf(164 + k, plain, 0, 0);
   for (const char* side : {"left", "right", "top", "bottom"})
     thin += F("<{} style='thin'><color auto='1'/></{}>", side, side);
   const std::string font = "<font>{}<sz val='11'/><name val='Calibri'/><family val='2'/></font>";
+  const std::string plain_font = book.base_font.empty() ? F(font, "") : book.base_font;
   const std::string dxf = "<dxf><fill><patternFill><bgColor rgb='FF{}'/></patternFill></fill></dxf>";
   return F("<styleSheet{}><numFmts count='{}'>{}</numFmts><fonts count='2'>{}{}</fonts>"
            "<fills count='3'><fill><patternFill patternType='none'/></fill><fill><patternFill "
@@ -60,15 +61,25 @@ std::string Styles(const XlsxBook& book) {
            "borderId='0'/></cellStyleXfs><cellXfs count='{}'>{}</cellXfs><cellStyles count='1'>"
            "<cellStyle name='Normal' xfId='0' builtinId='0'/></cellStyles><dxfs count='2'>{}{}"
            "</dxfs></styleSheet>",
-           kNs, book.formats.size(), formats, F(font, rev ? "<b/>" : ""), F(font, rev ? "" : "<b/>"),
+           kNs, book.formats.size(), formats, rev ? F(font, "<b/>") : plain_font,
+           rev ? plain_font : F(font, "<b/>"),
            thin, plain, 5 + book.formats.size(), xfs, F(dxf, rev ? "00FF00" : "FF0000"),
            F(dxf, rev ? "FF0000" : "00FF00"));
 }
 
-/// Gives every element of a worksheet the prefix x:, as some producers write them.
-std::string Prefixed(const std::string& xml) {
-  return std::regex_replace(std::regex_replace(xml, std::regex("<(/?)"), "<$1x:"),
-                            std::regex(" xmlns="), " xmlns:x=");
+/// Gives every element of a worksheet a prefix, as some producers write them; those that
+/// declare every namespace they know also bind the package ones, two of them as the default.
+std::string Prefixed(const std::string& xml, const XlsxBook& book) {
+  const std::string p = book.prefix;
+  std::string out = std::regex_replace(std::regex_replace(xml, std::regex("<(/?)"), "<$1" + p + ":"),
+                                       std::regex(" xmlns="), " xmlns:" + p + "=");
+  if (book.every_namespace) {
+    const std::string root = "<" + p + ":worksheet";
+    out.replace(out.find(root), root.size(),
+                root + " xmlns:ns4='http://schemas.openxmlformats.org/package/2006/relationships'"
+                       " xmlns:ns5='http://schemas.openxmlformats.org/package/2006/content-types'");
+  }
+  return out;
 }
 
 /// The worksheet; `ids` are the relationship ids of its link, printer settings, picture,
@@ -86,6 +97,7 @@ std::string Worksheet(const XlsxSheet& sheet, bool selected, bool dxf_reversed,
       const char* shape = !sheet.rows_and_columns ? ""
                           : r == 2                ? " ht='30' customHeight='1'"
                           : r == 3                ? " hidden='1'" : "";
+      if (sheet.formatted_row && row == 0) shape = " customFormat='1'";
       rows += (row ? "</row>" : "") + F("<row r='{}'{}>", r, shape);
       row = r;
     }
@@ -220,7 +232,8 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
             F("<table{} id='{}' name='{}' displayName='{}' ref='A1:A3'><autoFilter ref='A1:A3'/>"
               "<tableColumns count='1'><tableColumn id='1' name='{}'/></tableColumns>"
               "<tableStyleInfo name='TableStyleMedium2' showRowStripes='1'/></table>",
-              kNs, i + 1, sheet.table, sheet.table, sheet.cells[0].value),
+              kNs, i + 1, sheet.table_name.empty() ? sheet.table : sheet.table_name, sheet.table,
+              sheet.cells[0].value),
             "spreadsheetml.table+xml");
       }
       if (sheet.image) {
@@ -230,7 +243,7 @@ bool WriteXlsx(FileSystem& fs, const std::string& path, const XlsxBook& book, st
         ids["image"] = part(worksheet, drawing, "drawing", PictureDrawing(image_id), "drawing+xml");
       }
       const std::string xml = Worksheet(sheet, selected, book.fonts_reversed, &strings, ids);
-      id = part(workbook, worksheet, "worksheet", book.prefixed ? Prefixed(xml) : xml,
+      id = part(workbook, worksheet, "worksheet", book.prefixed ? Prefixed(xml, book) : xml,
                 "spreadsheetml.worksheet+xml");
     }
     sheets += F("<sheet name='{}' sheetId='{}' r:id='{}'/>", sheet.name, i + 1, id);

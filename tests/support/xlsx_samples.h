@@ -24,11 +24,13 @@ struct XlsxSheet {
   bool image = false;             // TinyPng(0x80) anchored at D2
   bool freeze = false;            // the first row frozen
   std::string table;              // a table of this name over A1:A3, its column named by A1
+  std::string table_name;         // the name it holds beside its display name, when another
   bool highlight = false;         // B1:B3 over 15 filled red by a conditional format
   std::string link;               // a hyperlink on A1 to this address
   std::string comment;            // a note on A1 with this text
   bool rows_and_columns = false;  // row 2 30 points high, row 3 and column C hidden
   bool printer_settings = false;  // a printer-settings part for its page setup
+  bool formatted_row = false;     // its first row marked formatted, with no style of its own
 };
 
 /// A defined name: of the workbook, or of the sheet at index `sheet` only.
@@ -44,8 +46,12 @@ struct XlsxBook {
   bool date1904 = false;
   int selected = 0;
   std::vector<XlsxName> names;
-  bool prefixed = false;       // worksheets written with the prefix x: for their elements
+  bool prefixed = false;       // worksheets written with the prefix `prefix` for their elements
+  std::string prefix = "x";
+  bool every_namespace = false;  // their roots also declare the package namespaces, unused
   bool external_link = false;  // a link to another workbook, other.xlsx, known to formulas as [1]
+  std::string base_font;       // the plain font's XML, when not the sample's own Calibri 11
+  int base_format = 0;         // the built-in number format of cell style 0
 };
 
 /// Writes `book` as an .xlsx file at `path`.
