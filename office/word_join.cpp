@@ -204,6 +204,28 @@ void GatherBodies(pugi::xml_node root) {
   }
 }
 
+/// Ends every complex field still open where `body` ends, in its last paragraph, so that the
+/// content joined after it is not taken into the field.
+void CloseOpenFields(pugi::xml_node body) {
+  int open = 0;
+  ForEachElement(body, [&](pugi::xml_node node) {
+    if (std::string_view(node.name()) != "w:fldChar") return;
+    std::string_view type = node.attribute("w:fldCharType").value();
+    if (type == "begin") ++open;
+    if (type == "end" && open > 0) --open;
+  });
+  if (open == 0) return;
+  pugi::xml_node last = LastElement(body);
+  if (std::string_view(last.name()) == "w:sectPr") last = PreviousElement(last);
+  if (!last || std::string_view(last.name()) != "w:p") {
+    pugi::xml_node sect_pr = LastElement(body);
+    last = std::string_view(sect_pr.name()) == "w:sectPr" ? body.insert_child_before("w:p", sect_pr)
+                                                         : body.append_child("w:p");
+  }
+  for (; open > 0; --open)
+    SetAttribute(last.append_child("w:r").append_child("w:fldChar"), "w:fldCharType", "end");
+}
+
 /// One further document being appended: its parsed parts, its importer and the id maps that
 /// its content goes through.
 struct Source {
@@ -669,15 +691,31 @@ std::string WordJoin::State::MapNote(Source& src, Shared kind, const std::string
 /// style, numbering and note references to the joined document's, copying what it lacks.
 /// Collects in `prefixes` the namespace prefixes the content uses.
 // The list (numId, ilvl) that the joined style `style_id` numbers its paragraphs with, through
-// the styles it is based on; empty when it numbers nothing.
+// the styles it is based on; empty when it numbers nothing. A level of the list that names one
+// of these styles gives the level, as outline numbering does ("1", "1.1", "1.1.1" for the
+// heading styles); the style's own ilvl counts only where no level names it.
 std::pair<std::string, std::string> WordJoin::State::StyleNumbering(const std::string& style_id) {
+  std::vector<std::string> chain;
   std::string id = style_id;
   for (int depth = 0; depth < 32 && !id.empty(); ++depth) {
     pugi::xml_node style =
         shared[kStyles].Root().find_child_by_attribute("w:style", "w:styleId", id.c_str());
     if (!style) break;
-    if (pugi::xml_node num_pr = style.child("w:pPr").child("w:numPr"))
-      return {Val(num_pr.child("w:numId")), Val(num_pr.child("w:ilvl"))};
+    chain.push_back(id);
+    if (pugi::xml_node num_pr = style.child("w:pPr").child("w:numPr")) {
+      std::string num_id = Val(num_pr.child("w:numId"));
+      pugi::xml_node root = shared[kNumbering].Root();
+      pugi::xml_node num = root.find_child_by_attribute("w:num", "w:numId", num_id.c_str());
+      pugi::xml_node abstract = root.find_child_by_attribute(
+          "w:abstractNum", "w:abstractNumId", Val(num.child("w:abstractNumId")));
+      for (const std::string& named : chain) {
+        for (pugi::xml_node lvl : abstract.children("w:lvl")) {
+          if (named == Val(lvl.child("w:pStyle")))
+            return {num_id, lvl.attribute("w:ilvl").value()};
+        }
+      }
+      return {num_id, Val(num_pr.child("w:ilvl"))};
+    }
     id = Val(style.child("w:basedOn"));
   }
   return {};
@@ -923,6 +961,7 @@ bool WordJoin::Start(const Package& base, std::string* err) {
   if (!state_->CopyBasePackage(base, err) || !state_->LoadParts(base, err))
     return state_->Fail(*err, nullptr);
   state_->IndexBase();
+  CloseOpenFields(state_->document.Root().child("w:body"));
   return true;
 }
 
@@ -955,6 +994,7 @@ bool WordJoin::Append(const Package& source, FileSystem* fs, const std::string& 
   s.CloseLastSection();
   if (!s.SpillHeldBody(&error)) return s.Fail(error, err);
   pugi::xml_node body = s.PrepareSourceBody(src);
+  CloseOpenFields(body);
   std::set<std::string> prefixes;
   if (!s.RemapContent(body, src, &prefixes, &error) ||
       !s.ImportBodyRelationships(src, body, &error))

@@ -309,6 +309,93 @@ TEST(WordJoinTest, IdsStayWithinTheirRangesWhenTheBaseHoldsTheHighest) {
   }
 }
 
+// Headings numbered "1", "1.1", "1.1.1" through the levels that name their styles count
+// afresh in a further document, each heading at the level its style gives it, whether the
+// styles name their level too (as Word writes them) or leave it to the list.
+TEST(WordJoinTest, OutlineNumberedHeadingsRestartAtTheirOwnLevels) {
+  for (const bool style_levels : {false, true}) {
+    SCOPED_TRACE(style_levels ? "levels in the styles" : "levels in the list only");
+    TempDir dir;
+    std::vector<std::string> sources;
+    for (const char* name : {"甲", "乙", "丙"}) {
+      sources.push_back(Write(dir, name + std::string(".docx"),
+                              {.paragraphs = {name + std::string("正文")},
+                               .heading = name + std::string("标题"), .heading_numbering = true,
+                               .heading_style_levels = style_levels}));
+    }
+    const auto package = JoinChecked(dir, sources);
+    ASSERT_TRUE(package);
+    const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+    const pugi::xml_document numbering = ReadPart(*package, "/word/numbering.xml");
+    EXPECT_EQ(numbering.select_nodes("//w:abstractNum").size(), 1u);  // the base's outline only
+    std::set<std::string> restarts;
+    for (const std::string name : {"甲", "乙", "丙"}) {
+      for (int level = 0; level < 3; ++level) {
+        const std::string text = name + "标题" + (level == 1 ? "·二级" : level == 2 ? "·三级" : "");
+        const std::string xpath = "//w:p[w:r/w:t='" + text + "']/w:pPr";
+        const pugi::xml_node p_pr = doc.select_node(xpath.c_str()).node();
+        ASSERT_TRUE(p_pr) << text;
+        EXPECT_EQ(p_pr.child("w:pStyle").attribute("w:val").value(),
+                  "Heading" + std::to_string(level + 1));
+        const pugi::xml_node num_pr = p_pr.child("w:numPr");
+        if (name == "甲") {  // the base's own count on through their style
+          EXPECT_FALSE(num_pr) << text;
+          continue;
+        }
+        ASSERT_TRUE(num_pr) << text;
+        EXPECT_EQ(num_pr.child("w:ilvl").attribute("w:val").as_int(-1), level) << text;
+        restarts.insert(num_pr.child("w:numId").attribute("w:val").value());
+      }
+    }
+    // One fresh start for each further document, over the base's outline, every level from 1.
+    ASSERT_EQ(restarts.size(), 2u);
+    for (const std::string& id : restarts) {
+      const pugi::xml_node num =
+          numbering.select_node(("//w:num[@w:numId='" + id + "']").c_str()).node();
+      ASSERT_TRUE(num) << id;
+      EXPECT_STREQ(num.child("w:abstractNumId").attribute("w:val").value(), "2");
+      std::vector<std::string> starts;
+      for (pugi::xpath_node start : num.select_nodes("w:lvlOverride/w:startOverride/@w:val"))
+        starts.push_back(start.attribute().value());
+      EXPECT_EQ(starts, (std::vector<std::string>{"1", "1", "1"}));
+    }
+    // LibreOffice numbers the levels only where the styles name them.
+    if (!style_levels || Shell("cd /usr/bin && test -x soffice && echo y") != "y\n") continue;
+    Shell("cd " + dir.path() + " && soffice -env:UserInstallation=file://" + dir.path() +
+          "/profile --headless --convert-to txt:Text --outdir txt joined.docx");
+    const std::string laid_out = Shell("cat " + dir.path() + "/txt/joined.txt");
+    for (const std::string name : {"甲", "乙", "丙"}) {
+      EXPECT_NE(laid_out.find(" 1 " + name + "标题\n"), std::string::npos) << laid_out;
+      EXPECT_NE(laid_out.find(" 1.1 " + name + "标题·二级"), std::string::npos) << laid_out;
+      EXPECT_NE(laid_out.find(" 1.1.1 " + name + "标题·三级"), std::string::npos) << laid_out;
+    }
+  }
+}
+
+// A document that ends inside a field it never closes keeps the field to itself: the
+// documents after it are not taken into the field's instruction.
+TEST(WordJoinTest, AFieldLeftOpenEndsWithItsDocument) {
+  TempDir dir;
+  const std::vector<std::string> sources = {
+      Write(dir, "a.docx", {.paragraphs = {"甲"}, .open_field = true}),
+      Write(dir, "b.docx", {.paragraphs = {"乙"}, .open_field = true}),
+      Write(dir, "c.docx", {.paragraphs = {"丙"}, .bookmark = true})};
+  const auto package = JoinChecked(dir, sources);
+  ASSERT_TRUE(package);
+  const pugi::xml_document doc = ReadPart(*package, "/word/document.xml");
+  int depth = 0;
+  std::vector<std::string> outside;  // the texts outside every field
+  ForEachElement(doc.document_element(), [&](pugi::xml_node node) {
+    const std::string_view name = node.name();
+    const std::string_view type = node.attribute("w:fldCharType").value();
+    if (name == "w:fldChar" && type == "begin") ++depth;
+    if (name == "w:fldChar" && type == "end") --depth;
+    if (name == "w:t" && depth == 0) outside.push_back(node.text().get());
+  });
+  EXPECT_EQ(depth, 0);
+  EXPECT_EQ(outside, (std::vector<std::string>{"甲", "域前", "乙", "域前", "丙"}));
+}
+
 TEST(IdCounterTest, HandsOutFreeIdsWithinItsRangeAndSaysWhenNoneIsLeft) {
   const struct {
     const char* what;

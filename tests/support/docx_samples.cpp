@@ -49,6 +49,23 @@ std::string Abstract(int id, const std::string& format, const std::string& text)
          text + "'/><w:pPr><w:ind w:left='720' w:hanging='360'/></w:pPr></w:lvl></w:abstractNum>";
 }
 
+/// Three levels numbered "1", "1.1", "1.1.1", each applied by the style it names, as a
+/// document's outline numbering is; the styles themselves name only the list.
+std::string OutlineAbstract(int id, const std::string& heading1) {
+  const std::string n = std::to_string(id);
+  std::string levels;
+  for (int level = 0; level < 3; ++level) {
+    std::string text;
+    for (int i = 1; i <= level + 1; ++i) text += (i > 1 ? "." : "") + ("%" + std::to_string(i));
+    levels += "<w:lvl w:ilvl='" + std::to_string(level) + "'><w:start w:val='1'/><w:numFmt "
+              "w:val='decimal'/><w:pStyle w:val='" +
+              (level ? "Heading" + std::to_string(level + 1) : heading1) + "'/><w:lvlText w:val='" +
+              text + "'/></w:lvl>";
+  }
+  return "<w:abstractNum w:abstractNumId='" + n + "'><w:nsid w:val='5678DEF" + n +
+         "'/><w:multiLevelType w:val='multilevel'/>" + levels + "</w:abstractNum>";
+}
+
 const char* kDrawing =
     "<w:p><w:r><w:drawing><wp:inline><wp:extent cx='914400' cy='914400'/><wp:docPr id='1' "
     "name='Picture 1'/><a:graphic><a:graphicData uri='http://schemas.openxmlformats.org/drawingml/"
@@ -94,11 +111,22 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
     return writer.AddRelationship(main, rel + type, name);
   };
 
+  const std::string outline_num_pr =
+      s.heading_numbering ? "<w:pPr><w:numPr><w:numId w:val='3'/></w:numPr></w:pPr>" : "";
   std::string styles =
       "<w:style w:type='paragraph' w:default='1' w:styleId='Normal'><w:name w:val='Normal'/>"
       "</w:style>" +
       Style("paragraph", s.heading_style_id, "heading 1",
-            "<w:basedOn w:val='Normal'/><w:rPr><w:b/><w:sz w:val='40'/></w:rPr>");
+            "<w:basedOn w:val='Normal'/>" + outline_num_pr + "<w:rPr><w:b/><w:sz w:val='40'/></w:rPr>");
+  if (s.heading_numbering) {
+    for (const char* level : {"2", "3"}) {
+      std::string num_pr = outline_num_pr;
+      if (s.heading_style_levels)
+        num_pr.insert(num_pr.find("<w:numId"), "<w:ilvl w:val='" + std::to_string(*level - '1') + "'/>");
+      styles += Style("paragraph", std::string("Heading") + level, std::string("heading ") + level,
+                      "<w:basedOn w:val='Normal'/>" + num_pr);
+    }
+  }
   if (s.lists)  // numbered lists by style, as "List Number" numbers its paragraphs
     styles += Style("paragraph", "ListNumber", "List Number",
                     "<w:pPr><w:numPr><w:numId w:val='1'/></w:numPr></w:pPr>");
@@ -112,6 +140,10 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
   std::string body, sect_pr;
   if (!s.heading.empty())
     body += Paragraph(s.heading, "<w:pStyle w:val='" + s.heading_style_id + "'/>");
+  if (s.heading_numbering) {
+    body += Paragraph(s.heading + "·二级", "<w:pStyle w:val='Heading2'/>") +
+            Paragraph(s.heading + "·三级", "<w:pStyle w:val='Heading3'/>");
+  }
   for (size_t i = 0; i < s.paragraphs.size(); ++i) {
     std::string before, after;
     if (i == 0 && s.bookmark) {
@@ -135,12 +167,20 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
     body += "<w:p><w:fldSimple w:instr=' PAGEREF Intro \\h '/><w:r><w:fldChar "
             "w:fldCharType='begin'/></w:r><w:r><w:instrText xml:space='preserve'> REF \"Intro\" "
             "\\h </w:instrText></w:r><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>";
+  if (s.lists || s.heading_numbering) {
+    std::string abstracts, nums;
+    if (s.lists) {
+      abstracts += Abstract(0, "decimal", "%1.") + Abstract(1, "bullet", "•");
+      nums += "<w:num w:numId='1'><w:abstractNumId w:val='0'/></w:num>"
+              "<w:num w:numId='2'><w:abstractNumId w:val='1'/></w:num>";
+    }
+    if (s.heading_numbering) {
+      abstracts += OutlineAbstract(2, s.heading_style_id);
+      nums += "<w:num w:numId='3'><w:abstractNumId w:val='2'/></w:num>";
+    }
+    part("/word/numbering.xml", Root("numbering", abstracts + nums), "numbering");
+  }
   if (s.lists) {
-    part("/word/numbering.xml",
-         Root("numbering", Abstract(0, "decimal", "%1.") + Abstract(1, "bullet", "•") +
-                               "<w:num w:numId='1'><w:abstractNumId w:val='0'/></w:num>"
-                               "<w:num w:numId='2'><w:abstractNumId w:val='1'/></w:num>"),
-         "numbering");
     for (int i = 0; i < 2; ++i) body += Paragraph("列表项", "<w:pStyle w:val='ListNumber'/>");
     for (int i = 0; i < 2; ++i)
       body += Paragraph("列表项", "<w:numPr><w:ilvl w:val='0'/><w:numId w:val='2'/></w:numPr>");
@@ -187,6 +227,9 @@ bool WriteDocx(const DocxSample& s, const std::string& path, std::string* err) {
     writer.AddRelationship(main, "http://schemas.microsoft.com/office/2006/relationships/vbaProject",
                            "/word/vbaProject.bin");
   }
+  if (s.open_field)
+    body += "<w:p><w:r><w:t>域前</w:t></w:r><w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r>"
+            "<w:instrText xml:space='preserve'> PAGE </w:instrText></w:r></w:p>";
   for (size_t at = body.find("SECT"); at != std::string::npos; at = body.find("SECT", at))
     body.replace(at, 4, sect_pr);
   writer.SetPart(main,

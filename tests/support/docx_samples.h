@@ -16,6 +16,12 @@ struct DocxSample {
   unsigned char image_shade = 0x80;
   bool table = false;                   // the body ends in a 2x2 table
   bool lists = false;                   // a numbered and a bulleted list of two items each
+  bool heading_numbering = false;  // "heading 1" to "heading 3" numbered "1", "1.1", "1.1.1" as
+                                   // the levels of one list name their styles, and after the
+                                   // heading one of level 2 and one of level 3
+  bool heading_style_levels = false;  // the heading styles also give their level, as Word
+                                      // writes them
+  bool open_field = false;         // the body ends inside a field that is never closed
   bool footnote = false;
   bool comment = false;
   bool header_footer = false;
