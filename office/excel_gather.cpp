@@ -12,6 +12,10 @@
 #include <vector>
 
 #include "common/path.h"
+#include "office/cell_scanner.h"
+#include "office/formula_rewrite.h"
+#include "office/utf8_fold.h"
+#include "office/vml_shapes.h"
 #include "office/xml.h"
 
 namespace quorvane::office {
@@ -42,7 +46,6 @@ constexpr const char* kStylesPart = "/xl/styles.xml";
 constexpr const char* kThemePart = "/xl/theme/theme1.xml";
 constexpr const char* kStringsPart = "/xl/sharedStrings.xml";
 constexpr int kBlankSheetsBefore = 2;  // Sheet1 and Sheet2; Sheet3 stays last
-constexpr int kDaysFrom1900To1904 = 1462;
 constexpr size_t kMaxSheetName = 31;
 
 constexpr const char* kTheme1 =
@@ -91,30 +94,6 @@ std::string BlankSheet(bool selected) {
   return xml;
 }
 
-std::string EscapeXml(std::string_view text, bool attribute) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += attribute ? "&quot;" : "\"";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string Print(pugi::xml_node node) {
   std::string out;
   StringWriter writer(&out);
@@ -124,72 +103,10 @@ std::string Print(pugi::xml_node node) {
 
 // --- Names -------------------------------------------------------------------------------
 
-std::vector<char32_t> Decode(std::string_view s) {
-  std::vector<char32_t> out;
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = s[i];
-    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    char32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-    size_t j = i + 1;
-    for (int k = 0; k < extra && j < s.size(); ++k, ++j) cp = (cp << 6) | (s[j] & 0x3F);
-    out.push_back(cp);
-    i = j;
-  }
-  return out;
-}
-
-void Encode(char32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    *out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *out += static_cast<char>(0xC0 | (cp >> 6));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out += static_cast<char>(0xE0 | (cp >> 12));
-    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (cp >> 18));
-    *out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-char32_t Fold(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c >= 0x391 && c <= 0x3A9) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;  // full-width Latin
-  return c;
-}
-
-/// The key under which names that differ only in letter case are the same name.
-std::string FoldCase(std::string_view name) {
-  std::string out;
-  for (char32_t c : Decode(name)) Encode(Fold(c), &out);
-  return out;
-}
-
-/// Length as Excel counts it: UTF-16 code units.
-size_t NameLength(const std::vector<char32_t>& cps) {
-  size_t n = 0;
-  for (char32_t c : cps) n += c >= 0x10000 ? 2 : 1;
-  return n;
-}
-
-std::string Truncated(const std::vector<char32_t>& cps, size_t units) {
-  std::string out;
-  size_t n = 0;
-  for (char32_t c : cps) {
-    n += c >= 0x10000 ? 2 : 1;
-    if (n > units) break;
-    Encode(c, &out);
-  }
-  return out;
-}
+using utf8::Decode;
+using utf8::FoldCase;
+using utf8::NameLength;
+using utf8::Truncated;
 
 /// A usable sheet name from whatever a source holds: no []:*?/\, not empty, at most 31.
 std::string ValidSheetName(const std::string& name) {
@@ -205,199 +122,6 @@ std::string ValidSheetName(const std::string& name) {
   while (!cps.empty() && cps.back() == '\'') cps.pop_back();
   if (cps.empty()) return "Sheet";
   return Truncated(cps, kMaxSheetName);
-}
-
-// --- Formulas ----------------------------------------------------------------------------
-
-bool IsNameChar(unsigned char c) {
-  return std::isalnum(c) || c == '_' || c == '.' || c == '\\' || c >= 0x80;
-}
-
-std::string Quoted(const std::string& name) {
-  std::string out = "'";
-  for (char c : name) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
-/// Renames a source's sheets and tables got in the gathered workbook, by folded old name.
-struct Renames {
-  std::map<std::string, std::string> sheets;
-  std::map<std::string, std::string> tables;
-  size_t external_offset = 0;  // added to the [n] of references to other workbooks
-  bool empty() const { return sheets.empty() && tables.empty() && external_offset == 0; }
-};
-
-/// The length of an external-workbook index "[12]" at the start of `text`, or 0.
-size_t ExternalIndexLength(std::string_view text) {
-  if (text.size() < 3 || text[0] != '[') return 0;
-  size_t j = 1;
-  while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
-  return j > 1 && j < text.size() && text[j] == ']' ? j + 1 : 0;
-}
-
-std::string Renumbered(std::string_view text, size_t length, size_t offset) {
-  const unsigned long index =
-      std::strtoul(std::string(text.substr(1, length - 2)).c_str(), nullptr, 10);
-  return "[" + std::to_string(index + offset) + "]";
-}
-
-/// `formula` with its references to renamed sheets (A!B1, 'a b'!B1, A:C!B1) and renamed tables
-/// (T[col]) following the new names. String literals and external references are left alone.
-std::string RewriteFormula(std::string_view f, const Renames& renames) {
-  auto renamed_sheet = [&](const std::string& name) -> const std::string* {
-    auto it = renames.sheets.find(FoldCase(name));
-    return it == renames.sheets.end() ? nullptr : &it->second;
-  };
-  auto sheet_ref = [&](const std::string& first, const std::string* second) -> std::string {
-    const std::string* a = renamed_sheet(first);
-    const std::string* b = second ? renamed_sheet(*second) : nullptr;
-    std::string whole = a ? *a : first;
-    if (second) whole += ":" + (b ? *b : *second);
-    return Quoted(whole);
-  };
-  std::string out;
-  out.reserve(f.size() + 16);
-  const size_t n = f.size();
-  size_t i = 0;
-  while (i < n) {
-    const char c = f[i];
-    if (c == '"') {
-      size_t j = i + 1;
-      while (j < n) {
-        if (f[j] == '"') {
-          if (j + 1 < n && f[j + 1] == '"') {
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        ++j;
-      }
-      j = std::min(n, j + 1);
-      out.append(f.substr(i, j - i));
-      i = j;
-    } else if (c == '\'') {
-      std::string name;
-      size_t j = i + 1;
-      while (j < n) {
-        if (f[j] == '\'') {
-          if (j + 1 < n && f[j + 1] == '\'') {
-            name += '\'';
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        name += f[j++];
-      }
-      const size_t end = std::min(n, j + 1);
-      if (const size_t length = ExternalIndexLength(name); length && renames.external_offset) {
-        out += Quoted(Renumbered(name, length, renames.external_offset) + name.substr(length));
-        i = end;
-        continue;
-      }
-      const bool is_sheet =
-          end < n && f[end] == '!' && name.find_first_of("[]") == std::string::npos;
-      if (is_sheet) {
-        const size_t colon = name.find(':');
-        const std::string first = name.substr(0, colon);
-        const std::string second = colon == std::string::npos ? "" : name.substr(colon + 1);
-        if (renamed_sheet(first) || (colon != std::string::npos && renamed_sheet(second))) {
-          out += sheet_ref(first, colon == std::string::npos ? nullptr : &second);
-          i = end;
-          continue;
-        }
-      }
-      out.append(f.substr(i, end - i));
-      i = end;
-    } else if (const size_t length =
-                   c == '[' && renames.external_offset &&
-                           (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != '[' && f[i - 1] != ']'))
-                       ? ExternalIndexLength(f.substr(i))
-                       : 0;
-               length && i + length < n && (IsNameChar(f[i + length]) || f[i + length] == '!')) {
-      out += Renumbered(f.substr(i, length), length, renames.external_offset);
-      i += length;
-    } else if (IsNameChar(c) && !std::isdigit(static_cast<unsigned char>(c)) &&
-               (i == 0 || (!IsNameChar(f[i - 1]) && f[i - 1] != ']' && f[i - 1] != '!'))) {
-      size_t j = i;
-      while (j < n && IsNameChar(f[j])) ++j;
-      const std::string token(f.substr(i, j - i));
-      if (j < n && f[j] == '!' && renamed_sheet(token)) {
-        out += sheet_ref(token, nullptr);
-      } else if (j < n && f[j] == ':') {
-        size_t k = j + 1;
-        while (k < n && IsNameChar(f[k])) ++k;
-        const std::string second(f.substr(j + 1, k - j - 1));
-        if (k < n && f[k] == '!' && !second.empty() &&
-            (renamed_sheet(token) || renamed_sheet(second))) {
-          out += sheet_ref(token, &second);
-          j = k;
-        } else {
-          out += token;
-        }
-      } else if (j < n && f[j] == '[') {
-        auto it = renames.tables.find(FoldCase(token));
-        out += it == renames.tables.end() ? token : it->second;
-      } else {
-        out += token;
-      }
-      i = j;
-    } else {
-      out += c;
-      ++i;
-    }
-  }
-  return out;
-}
-
-bool IsFormulaElement(const char* name) {
-  return !std::strcmp(name, "f") || !std::strcmp(name, "formula") ||
-         !std::strcmp(name, "formula1") || !std::strcmp(name, "formula2") ||
-         !std::strcmp(name, "xm:f") || !std::strcmp(name, "calculatedColumnFormula") ||
-         !std::strcmp(name, "totalsRowFormula");
-}
-
-/// Rewrites the formulas below `node` (cells, validations, conditional formats, internal
-/// hyperlinks) for `renames`.
-void RewriteFormulas(pugi::xml_node node, const Renames& renames) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    if (IsFormulaElement(child.name())) {
-      pugi::xml_node text = child.first_child();
-      if (text && (text.type() == pugi::node_pcdata || text.type() == pugi::node_cdata)) {
-        text.set_value(RewriteFormula(text.value(), renames).c_str());
-      }
-      continue;
-    }
-    if (!std::strcmp(child.name(), "hyperlink")) {
-      if (pugi::xml_attribute location = child.attribute("location")) {
-        location.set_value(RewriteFormula(location.value(), renames).c_str());
-      }
-    }
-    RewriteFormulas(child, renames);
-  }
-}
-
-/// Chart parts keep their prefixes; their formula elements end in ":f".
-void RewriteChartFormulas(pugi::xml_node node, const Renames& renames) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const char* name = child.name();
-    const char* colon = std::strrchr(name, ':');
-    const char* local = colon ? colon + 1 : name;
-    if (!std::strcmp(local, "f")) {
-      pugi::xml_node text = child.first_child();
-      if (text && text.type() == pugi::node_pcdata) {
-        text.set_value(RewriteFormula(text.value(), renames).c_str());
-      }
-      continue;
-    }
-    RewriteChartFormulas(child, renames);
-  }
 }
 
 // --- Styles ------------------------------------------------------------------------------
@@ -488,10 +212,6 @@ bool IsGatheredBase(pugi::xml_node xf) {
   return !xf.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; });
 }
 
-int Mapped(const std::vector<int>& map, int index) {
-  return index >= 0 && static_cast<size_t>(index) < map.size() ? map[index] : 0;
-}
-
 // --- Sources -----------------------------------------------------------------------------
 
 std::string NotAWorkbook(const std::string& path, const std::string& why) {
@@ -519,86 +239,10 @@ struct DefinedName {
   std::string text;
 };
 
-/// Gives the shapes of a VML drawing ids from fresh blocks of 1024: Excel counts them across
-/// the whole workbook, and two drawings claiming one block make it repair the file. `blocks`
-/// receives old block -> new block.
-std::string RenumberVmlShapes(const std::string& vml, long* next_block,
-                              std::map<long, long>* blocks) {
-  std::vector<long> listed;
-  size_t data_at = std::string::npos, data_end = std::string::npos;
-  if (const size_t idmap = vml.find("idmap"); idmap != std::string::npos) {
-    const size_t close = vml.find('>', idmap);
-    const size_t data = vml.find("data=", idmap);
-    if (data != std::string::npos && data < close && data + 6 < vml.size()) {
-      data_at = data + 6;
-      data_end = vml.find(vml[data + 5], data_at);
-      std::string list = vml.substr(data_at, data_end - data_at);
-      for (char* p = list.data(); *p;) {
-        char* end = nullptr;
-        const long block = std::strtol(p, &end, 10);
-        if (end == p) {
-          ++p;
-          continue;
-        }
-        if (!blocks->count(block)) {
-          (*blocks)[block] = (*next_block)++;
-          listed.push_back(block);
-        }
-        p = end;
-      }
-    }
-  }
-  if (data_end == std::string::npos) data_at = std::string::npos;
-  constexpr std::string_view kShape = "_x0000_s";
-  std::string out;
-  out.reserve(vml.size() + 16);
-  size_t i = 0;
-  while (i < vml.size()) {
-    const size_t at = vml.find(kShape, i);
-    if (data_at != std::string::npos && (at == std::string::npos || at > data_at)) {
-      out.append(vml, i, data_at - i);
-      for (size_t k = 0; k < listed.size(); ++k)
-        out += (k ? "," : "") + std::to_string((*blocks)[listed[k]]);
-      i = data_end;
-      data_at = std::string::npos;
-      continue;
-    }
-    if (at == std::string::npos) {
-      out.append(vml, i);
-      break;
-    }
-    size_t digits = at + kShape.size();
-    while (digits < vml.size() && std::isdigit(static_cast<unsigned char>(vml[digits]))) ++digits;
-    out.append(vml, i, at + kShape.size() - i);
-    if (digits > at + kShape.size()) {
-      const long id = std::strtol(vml.c_str() + at + kShape.size(), nullptr, 10);
-      auto found = blocks->find(id / 1024);
-      if (found == blocks->end()) found = blocks->emplace(id / 1024, (*next_block)++).first;
-      out += std::to_string(found->second * 1024 + id % 1024);
-    }
-    i = digits;
-  }
-  return out;
-}
-
 /// The absolute part a relationship of the target package's part `owner` names.
 std::string ResolveTarget(const std::string& owner, const std::string& target) {
   if (!target.empty() && target[0] == '/') return target;
   return path::Folded(owner.substr(0, owner.rfind('/') + 1) + target);
-}
-
-/// Renumbers the shapeId of form controls and embedded objects outside the cells.
-void RemapShapeIds(pugi::xml_node node, const std::map<long, long>& blocks) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element || !std::strcmp(child.name(), "sheetData")) continue;
-    if (pugi::xml_attribute id = child.attribute("shapeId")) {
-      const long old = id.as_llong();
-      if (auto found = blocks.find(old / 1024); found != blocks.end()) {
-        id.set_value(static_cast<long long>(found->second * 1024 + old % 1024));
-      }
-    }
-    RemapShapeIds(child, blocks);
-  }
 }
 
 }  // namespace
@@ -1163,220 +807,6 @@ bool ExcelGather::State::OpenSource(size_t index, std::string* err) {
   open_index = index;
   return true;
 }
-
-namespace {
-
-std::string ShiftedDate(const char* value) {
-  char* end = nullptr;
-  const double days = std::strtod(value, &end);
-  if (end == value || *end) return value;
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, days + kDaysFrom1900To1904);
-  return std::string(buffer, result.ptr);
-}
-
-/// What changes in a copied sheet's cells.
-struct CellRules {
-  size_t string_offset = 0;
-  const std::vector<int>* xf_map = nullptr;
-  int base_xf = 0;  // given to cells without a style, and formatted rows without one
-  const std::vector<bool>* xf_is_date = nullptr;  // null when the dates stay as they are
-  const Renames* renames = nullptr;               // null when no formula changes
-};
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-/// One start or end tag as written, attribute values still escaped.
-struct Tag {
-  std::string_view name;
-  std::vector<std::pair<std::string_view, std::string_view>> attributes;
-  bool closing = false;
-  bool empty = false;
-};
-
-/// Reads the tag that begins at in[i] ('<'); gives the position after it, or npos for
-/// anything the streaming pass leaves to the DOM (comments, prefixed elements, bad syntax).
-size_t ReadTag(std::string_view in, size_t i, Tag* tag) {
-  constexpr size_t npos = std::string_view::npos;
-  tag->attributes.clear();
-  tag->closing = tag->empty = false;
-  size_t j = i + 1;
-  if (j < in.size() && in[j] == '/') {
-    tag->closing = true;
-    ++j;
-  }
-  const size_t start = j;
-  while (j < in.size() && !IsSpace(in[j]) && in[j] != '>' && in[j] != '/') ++j;
-  tag->name = in.substr(start, j - start);
-  if (tag->name.empty() || tag->name.find_first_of(":!?") != npos) return npos;
-  for (;;) {
-    while (j < in.size() && IsSpace(in[j])) ++j;
-    if (j >= in.size()) return npos;
-    if (in[j] == '>') return j + 1;
-    if (in[j] == '/') {
-      if (j + 1 >= in.size() || in[j + 1] != '>') return npos;
-      tag->empty = true;
-      return j + 2;
-    }
-    const size_t name_start = j;
-    while (j < in.size() && in[j] != '=' && !IsSpace(in[j]) && in[j] != '>') ++j;
-    const std::string_view name = in.substr(name_start, j - name_start);
-    while (j < in.size() && IsSpace(in[j])) ++j;
-    if (j >= in.size() || in[j] != '=') return npos;
-    ++j;
-    while (j < in.size() && IsSpace(in[j])) ++j;
-    if (j >= in.size() || (in[j] != '"' && in[j] != '\'')) return npos;
-    const char quote = in[j++];
-    const size_t end = in.find(quote, j);
-    if (end == npos) return npos;
-    tag->attributes.emplace_back(name, in.substr(j, end - j));
-    j = end + 1;
-  }
-}
-
-void AppendNumber(unsigned long long n, std::string* out) {
-  char buffer[24];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
-  out->append(buffer, result.ptr);
-}
-
-std::string Unescaped(std::string_view text) {
-  if (text.find('&') == std::string_view::npos) return std::string(text);
-  pugi::xml_document doc;
-  const std::string wrapped = "<f>" + std::string(text) + "</f>";
-  doc.load_buffer(wrapped.data(), wrapped.size(), pugi::parse_default | pugi::parse_ws_pcdata);
-  return doc.child("f").text().get();
-}
-
-/// Rewrites the cells of a sheet, the text between <sheetData> and </sheetData>, in one pass
-/// over the text, into `out`. `prefixes` collects the attribute prefixes it met. False when
-/// the text holds something only the DOM handles.
-bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
-                 std::set<std::string>* prefixes) {
-  out->reserve(out->size() + in.size() + in.size() / 16);
-  Tag tag;
-  int style = 0;
-  std::string_view type;
-  size_t i = 0;
-  while (i < in.size()) {
-    const size_t lt = in.find('<', i);
-    if (lt == std::string_view::npos) {
-      out->append(in.substr(i));
-      break;
-    }
-    out->append(in.substr(i, lt - i));
-    const size_t end = ReadTag(in, lt, &tag);
-    if (end == std::string_view::npos) return false;
-    i = end;
-    for (const auto& attribute : tag.attributes) {
-      const size_t colon = attribute.first.find(':');
-      if (colon != std::string_view::npos && attribute.first.substr(0, colon) != "xml") {
-        prefixes->emplace(attribute.first.substr(0, colon));
-      }
-    }
-    const bool row = tag.name == "row", cell = tag.name == "c";
-    if (tag.closing || (!row && !cell)) {
-      out->append(in.substr(lt, end - lt));
-      if (tag.closing || tag.empty || (tag.name != "v" && tag.name != "f")) continue;
-      // The text of a value or a formula.
-      const size_t text_end = in.find('<', i);
-      if (text_end == std::string_view::npos) return false;
-      const std::string_view text = in.substr(i, text_end - i);
-      i = text_end;
-      if (tag.name == "v" && type == "s" && rules.string_offset) {
-        AppendNumber(std::strtoull(std::string(text).c_str(), nullptr, 10) + rules.string_offset,
-                     out);
-      } else if (tag.name == "v" && rules.xf_is_date && (type.empty() || type == "n") &&
-                 static_cast<size_t>(style) < rules.xf_is_date->size() &&
-                 (*rules.xf_is_date)[style]) {
-        out->append(ShiftedDate(std::string(text).c_str()));
-      } else if (tag.name == "f" && rules.renames &&
-                 text.find_first_of("![") != std::string_view::npos) {
-        out->append(EscapeXml(RewriteFormula(Unescaped(text), *rules.renames), false));
-      } else {
-        out->append(text);
-      }
-      continue;
-    }
-    if (cell) {
-      style = 0;
-      type = {};
-    }
-    *out += '<';
-    out->append(tag.name);
-    bool styled = false, formatted = false;
-    for (const auto& [name, value] : tag.attributes) {
-      if (cell && (name == "cm" || name == "vm")) continue;
-      styled = styled || name == "s";
-      formatted = formatted || (name == "customFormat" && (value == "1" || value == "true"));
-      const char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
-      *out += ' ';
-      out->append(name);
-      *out += '=';
-      *out += quote;
-      if (name == "s") {
-        int old = -1;  // past any list when it is no index
-        std::from_chars(value.data(), value.data() + value.size(), old);
-        if (cell) style = old;
-        AppendNumber(static_cast<unsigned>(Mapped(*rules.xf_map, old)), out);
-      } else {
-        if (cell && name == "t") type = value;
-        out->append(value);
-      }
-      *out += quote;
-    }
-    // A cell without a style, and a formatted row without one, show the format of index 0:
-    // the source's base format, which has its own index here.
-    if (rules.base_xf && !styled && (cell || formatted)) {
-      out->append(" s=\"");
-      AppendNumber(static_cast<unsigned>(rules.base_xf), out);
-      *out += '"';
-    }
-    out->append(tag.empty ? "/>" : ">");
-  }
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-/// The same changes as StreamCells, on a DOM.
-void RewriteCellsInDom(pugi::xml_node sheet_data, const CellRules& rules) {
-  char number[32];
-  for (pugi::xml_node row = sheet_data.child("row"); row; row = row.next_sibling("row")) {
-    if (pugi::xml_attribute a = row.attribute("s"))
-      a.set_value(Mapped(*rules.xf_map, a.as_int()));
-    else if (rules.base_xf && row.attribute("customFormat").as_bool())
-      row.append_attribute("s").set_value(rules.base_xf);
-    for (pugi::xml_node c = row.child("c"); c; c = c.next_sibling("c")) {
-      int style = 0;
-      if (pugi::xml_attribute a = c.attribute("s")) {
-        style = a.as_int();
-        a.set_value(Mapped(*rules.xf_map, style));
-      } else if (rules.base_xf) {
-        c.append_attribute("s").set_value(rules.base_xf);
-      }
-      c.remove_attribute("cm");
-      c.remove_attribute("vm");
-      const char* type = c.attribute("t").value();
-      pugi::xml_node v = c.child("v").first_child();
-      if (!v) continue;
-      if (!std::strcmp(type, "s") && rules.string_offset) {
-        const unsigned long long index =
-            std::strtoull(v.value(), nullptr, 10) + rules.string_offset;
-        *std::to_chars(number, number + sizeof number - 1, index).ptr = 0;
-        v.set_value(number);
-      } else if (rules.xf_is_date && (!*type || !std::strcmp(type, "n")) &&
-                 static_cast<size_t>(style) < rules.xf_is_date->size() &&
-                 (*rules.xf_is_date)[style]) {
-        v.set_value(ShiftedDate(v.value()).c_str());
-      }
-    }
-  }
-}
-
-}  // namespace
 
 bool ExcelGather::State::ProduceSheet(const Sheet& sheet, std::string* piece, std::string* err) {
   if (!OpenSource(sheet.source, err)) return false;

@@ -250,6 +250,30 @@ std::string SaveXml(const pugi::xml_document& doc) {
   return out;
 }
 
+std::string EscapeXml(std::string_view text, bool attribute) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += attribute ? "&quot;" : "\"";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string NamespaceOf(pugi::xml_node node, std::string_view prefix) {
   const std::string name = prefix.empty() ? std::string(kXmlns) : "xmlns:" + std::string(prefix);
   for (; node; node = node.parent())

@@ -63,6 +63,9 @@ class StringWriter final : public pugi::xml_writer {
 /// The document as bytes, as written: no indentation added, declaration kept.
 std::string SaveXml(const pugi::xml_document& doc);
 
+/// `text` with & < > escaped, and " too when it goes into an attribute value.
+std::string EscapeXml(std::string_view text, bool attribute);
+
 /// The namespace URI bound to `prefix` ("" for the default) at `node`, looking up through its
 /// ancestors; empty when none is bound.
 std::string NamespaceOf(pugi::xml_node node, std::string_view prefix);
