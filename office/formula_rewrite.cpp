@@ -16,6 +16,15 @@ bool IsNameChar(unsigned char c) {
   return std::isalnum(c) || c == '_' || c == '.' || c == '\\' || c >= 0x80;
 }
 
+// Whether the name at `i` is the second end of a 3-D reference into another workbook
+// ([1]Sheet2:Sheet3!A1): that sheet is the other workbook's, whatever this one renamed.
+bool SecondEndOfExternalSpan(std::string_view f, size_t i) {
+  if (i == 0 || f[i - 1] != ':') return false;
+  size_t k = i - 1;
+  while (k > 0 && IsNameChar(f[k - 1])) --k;
+  return k > 0 && k < i - 1 && f[k - 1] == ']';
+}
+
 std::string Quoted(const std::string& name) {
   std::string out = "'";
   for (char c : name) {
@@ -128,7 +137,9 @@ std::string RewriteFormula(std::string_view f, const Renames& renames) {
       size_t j = i;
       while (j < n && IsNameChar(f[j])) ++j;
       const std::string token(f.substr(i, j - i));
-      if (j < n && f[j] == '!' && renamed_sheet(token)) {
+      if (SecondEndOfExternalSpan(f, i)) {
+        out += token;  // another workbook's sheet ([1]Sheet2:Sheet1!A1)
+      } else if (j < n && f[j] == '!' && renamed_sheet(token)) {
         out += sheet_ref(token, nullptr);
       } else if (j < n && f[j] == ':') {
         size_t k = j + 1;

@@ -64,6 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
         FormulaCase{"SUM(Sheet2:Sheet3!A1)", "SUM(Sheet2:Sheet3!A1)"},
         // Another workbook's sheets are its own.
         FormulaCase{"[1]Sheet1!A1", "[1]Sheet1!A1"},
+        // Both ends of another workbook's 3-D span are that workbook's sheets.
+        FormulaCase{"[2]Sheet2:Sheet1!A1", "[2]Sheet2:Sheet1!A1"},
+        FormulaCase{"SUM([2]Sheet2:Sheet1!A1)+Sheet2:Sheet1!A1",
+                    "SUM([2]Sheet2:Sheet1!A1)+'Sheet2:Sheet1 (2)'!A1"},
         FormulaCase{"'[1]My Sheet'!A1", "'[1]My Sheet'!A1"},
         FormulaCase{"'[1]Sheet1'!A1+Sheet1!A1", "'[1]Sheet1'!A1+'Sheet1 (2)'!A1"},
         // Text in a formula is text.
@@ -84,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FormulaRewriteTest, RenumbersOtherWorkbooksAfterThoseAlreadyGathered) {
   const FormulaCase cases[] = {
       {"[1]Sheet1!A1", "[3]Sheet1!A1"},
+      {"[1]Sheet2:Sheet1!A1", "[3]Sheet2:Sheet1!A1"},
       {"[12]Other!A1+[1]Other!B1", "[14]Other!A1+[3]Other!B1"},
       {"'[1]My Sheet'!A1", "'[3]My Sheet'!A1"},
       {"[1]!Name", "[3]!Name"},
