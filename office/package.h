@@ -136,7 +136,7 @@ class PackageWriter {
   std::vector<std::string> Parts() const;
   std::string ContentType(const std::string& part) const;
 
-  /// One part; defined where the package is written.
+  /// One part; defined in office/produced_parts.h, beside the save that produces it.
   struct Entry;
 
   /// `wanted` when no part has that name (letter case aside), else the first free name with a
