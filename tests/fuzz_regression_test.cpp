@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ const Finding kFindings[] = {
     {"package_reader-declared-size.docx", ReadPackage,
      "a part is read into a buffer of the size its zip header declares (4 GB here)"},
 };
+
+void PrintTo(const Finding& finding, std::ostream* out) { *out << finding.file; }
 
 const std::string kFolder = std::string(QUORVANE_TEST_DIR) + "/fuzz_crashes/";
 
