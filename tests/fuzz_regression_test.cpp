@@ -33,6 +33,9 @@ const Finding kFindings[] = {
      "a worksheet that is not well-formed XML is copied into the result as it is"},
     {"package_reader-declared-size.docx", ReadPackage,
      "a part is read into a buffer of the size its zip header declares (4 GB here)"},
+    {"excel_gather-declared-size.xlsx", GatherExcel,
+     "a part copied from a source is read into a buffer of the size its zip header declares "
+     "(4 GB here)"},
 };
 
 void PrintTo(const Finding& finding, std::ostream* out) { *out << finding.file; }
