@@ -16,6 +16,10 @@ cmake --build build-fuzz
 rm -rf build-fuzz/seeds
 build-fuzz/fuzz/fuzz_make_seeds build-fuzz/seeds
 
+# A crashed run leaves its working folder behind: keep those in build-fuzz/.
+export TMPDIR=$PWD/build-fuzz/tmp
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 failed=()
