@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building, running and testing Quorvane,
 # then configures and builds it in build/. Safe to run again: it installs only what is missing.
+# With --packages-only it installs and stops there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,8 @@ packages=(
   libzip-dev libpugixml-dev zlib1g-dev
   libreoffice-writer-nogui libreoffice-calc-nogui fonts-liberation2
   python3-docx python3-openpyxl python3-docxcompose poppler-utils
+  # The fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes.
+  clang libclang-rt-14-dev
 )
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
@@ -31,6 +34,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+if [ "${1:-}" = --packages-only ]; then exit 0; fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build

@@ -8,6 +8,42 @@
 #include "common/path.h"
 
 namespace quorvane::testing {
+namespace {
+
+constexpr const char* kVmlType = "application/vnd.openxmlformats-officedocument.vmlDrawing";
+
+// The namespace URI that `prefix` is bound to at `node`, found through its ancestors'
+// declarations rather than trusting any prefix to mean what it usually does.
+std::string BoundNamespace(pugi::xml_node node, const std::string& prefix) {
+  const std::string declaration = "xmlns:" + prefix;
+  for (; node; node = node.parent())
+    if (pugi::xml_attribute a = node.attribute(declaration.c_str())) return a.value();
+  return "";
+}
+
+// A fault for each relationship id that an element of `part` uses and `defined` lacks.
+void CheckIdsUsed(const std::string& part, pugi::xml_node root,
+                  const std::vector<office::Relationship>& defined,
+                  std::vector<std::string>* faults) {
+  std::set<std::string> ids;
+  for (const office::Relationship& rel : defined) ids.insert(rel.id);
+  std::set<std::string> reported;
+  office::ForEachElement(root, [&](pugi::xml_node e) {
+    for (pugi::xml_attribute a : e.attributes()) {
+      const std::string_view name = a.name();
+      const auto colon = name.find(':');
+      if (colon == std::string_view::npos || name.starts_with("xmlns:")) continue;
+      const std::string uri = BoundNamespace(e, std::string(name.substr(0, colon)));
+      const bool relationship = uri == office::ns::kRel ||
+                                (uri == office::ns::kOffice && name.substr(colon + 1) == "relid");
+      if (!relationship || ids.contains(a.value()) || !reported.insert(a.value()).second) continue;
+      faults->push_back(part + " uses " + std::string(name) + "=\"" + a.value() +
+                        "\" with no relationship of that id in its .rels");
+    }
+  });
+}
+
+}  // namespace
 
 std::unique_ptr<office::Package> CheckPackage(
     const std::string& path, std::vector<std::string>* faults,
@@ -38,13 +74,15 @@ std::unique_ptr<office::Package> CheckPackage(
     if (part == "/") continue;
     const std::string type = package->ContentType(part);
     if (type.empty()) faults->push_back("no content type for " + part);
-    if (!type.ends_with("xml")) continue;
+    if (!type.ends_with("xml") && type != kVmlType) continue;
     std::string bytes;
     pugi::xml_document doc;
     if (!package->Read(part, &bytes, &err) || !office::ParseXml(bytes, part, &doc, &err))
       faults->push_back(err);
-    else
+    else {
+      CheckIdsUsed(part, doc.document_element(), package->Relationships(part), faults);
       visit(part, doc.document_element());
+    }
   }
   return package;
 }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvane::fuzzing {
+
+/// What one input did to the code it was given to.
+enum class Outcome {
+  Refused,           // refused with a message, nothing written
+  Accepted,          // read through, or joined and saved into a result that reads back
+  ResultUnreadable,  // joined and saved, but the result does not read back: a fault
+};
+
+/// "refused", "accepted" or "result unreadable", for messages.
+const char* OutcomeName(Outcome outcome);
+
+/// Opens `bytes` as a package, then reads every part, parses every XML part and resolves
+/// every relationship. `detail` gets the refusal.
+Outcome ReadPackage(std::string_view bytes, std::string* detail);
+
+/// Merges `bytes`, as a .docx, twice: after a fixed small base document, then as the base
+/// of another. Each merge that succeeds saves into a temporary folder and the result must
+/// read back. `detail` gets the refusal or what did not read back.
+Outcome JoinWord(std::string_view bytes, std::string* detail);
+
+/// Merges `bytes`, as an .xlsx, between two fixed workbooks; the result, once saved, must
+/// read back.
+Outcome GatherExcel(std::string_view bytes, std::string* detail);
+
+/// Writes the seed documents and workbooks that the sample writers make into `folder`'s
+/// subfolders word/ and excel/ (created). False with `err` on failure.
+bool WriteSeeds(const std::string& folder, std::string* err);
+
+}  // namespace quorvane::fuzzing
