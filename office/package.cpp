@@ -392,8 +392,10 @@ bool Package::Verify(std::string* err) const {
   for (const auto& [key, index] : archive_->entries) {
     if (key.ends_with('/')) continue;
     const std::string part = "/" + std::string(zip_get_name(archive_->zip, index, ZIP_FL_ENC_RAW));
+    // A part named .xml is checked as XML whatever type it was given: a damaged type must
+    // not carry a damaged part into the result unread.
     const bool xml = IsXmlType(ContentType(part)) || !OwnerOf(key).empty() ||
-                     key == "/[content_types].xml";
+                     key.ends_with(".xml");
     std::string bytes;
     const auto take = [&](std::string_view block) {
       if (xml) bytes.append(block);

@@ -30,6 +30,9 @@ const Finding kFindings[] = {
      "result as it is"},
     {"excel_gather-malformed-sheet.xlsx", GatherExcel,
      "a worksheet that is not well-formed XML is copied into the result as it is"},
+    {"word_join-mistyped-malformed-part.docx", JoinWord,
+     "an unreferenced part named .xml whose type was damaged was carried unread into the "
+     "result, and it was not well-formed"},
     {"package_reader-declared-size.docx", ReadPackage,
      "a part is read into a buffer of the size its zip header declares (4 GB here)"},
     {"excel_gather-declared-size.xlsx", GatherExcel,
