@@ -1,0 +1,172 @@
+// Keys pressed while a task window's modal dialog is up: every one belongs to the dialog.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <map>
+#include <string>
+
+#include "app/frm_about.h"
+#include "gui_support.h"
+#include "shell/frm_browse.h"
+#include "support/temp_dir.h"
+
+namespace quorvane::gui {
+namespace {
+
+using namespace testing;
+
+struct Key {
+  const char* name;
+  Qt::Key key;
+  Qt::KeyboardModifiers modifiers;
+};
+constexpr Key kKeys[] = {{"Alt+O", Qt::Key_O, Qt::AltModifier},
+                         {"Alt+B", Qt::Key_B, Qt::AltModifier},
+                         {"Alt+A", Qt::Key_A, Qt::AltModifier},
+                         {"Alt+C", Qt::Key_C, Qt::AltModifier},
+                         {"Enter", Qt::Key_Return, Qt::NoModifier}};
+
+// The task windows open their real modal dialogs here; inside each, the test presses one key
+// and notes what the dialog made of it and whether anything behind it moved.
+class ModalKeysTest : public MainWindowTest {
+ protected:
+  ModalKeysTest() {
+    const Services real = [] {
+      ResetServices();
+      return services();
+    }();
+    auto& s = services();
+    s.pickFolder = real.pickFolder;
+    s.pickOpenFile = real.pickOpenFile;
+    s.pickSaveFile = real.pickSaveFile;
+    s.showAbout = nullptr;
+    s.message = [this, real](QWidget* parent, const QString& text, Icon icon, Buttons buttons,
+                             const QString& title) {
+      services_.messages.push_back(Msg(text.toStdString(), icon, buttons, title.toStdString()));
+      if (!armed_) {  // a run started behind the dialog speaks: noted, never left waiting
+        ++reached_behind_;
+        return Answer::No;
+      }
+      return real.message(parent, text, icon, buttons, title);
+    };
+  }
+
+  // Once the next modal dialog is up, presses the key in whatever has the focus there.
+  void PressInNextDialog() {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog) {
+      QTimer::singleShot(5, &main, [this] { PressInNextDialog(); });
+      return;
+    }
+    ++dialogs_;
+    armed_ = false;
+    QApplication::setActiveWindow(dialog);  // as the window manager does
+    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+    QWidget* target = QApplication::focusWidget();
+    EXPECT_TRUE(target && dialog->isAncestorOf(target));
+    const int runs = RunTracker::instance().active();
+    const int items = SourceCount();
+    // A dialog opened from this one (a second picker) is counted and closed.
+    QTimer::singleShot(0, dialog, [this, dialog] {
+      QWidget* second = QApplication::activeModalWidget();
+      if (!second || second == dialog) return;
+      ++reached_behind_;
+      second->close();
+    });
+    const QPointer<QWidget> guard = dialog;
+    QTest::keyClick(target ? target : dialog, key_.key, key_.modifiers);
+    QCoreApplication::processEvents();
+    if (RunTracker::instance().active() != runs || SourceCount() != items || AMenuIsOpen())
+      ++reached_behind_;
+    left_open_ = guard && guard->isVisible();
+    if (left_open_) guard->close();
+  }
+
+  bool AMenuIsOpen() {
+    for (auto* menu : main.findChildren<QMenu*>())
+      if (menu->isVisible()) return true;
+    return false;
+  }
+  int SourceCount() {
+    auto* list = Find<QListWidget>("lstFolderList");
+    return list ? list->count() : 0;
+  }
+
+  Key key_{};
+  bool armed_ = false;
+  int dialogs_ = 0;
+  int reached_behind_ = 0;
+  bool left_open_ = false;
+};
+
+// Each dialog a task window opens, how the user opens it, and what each key does in it.
+struct DialogCase {
+  const char* dialog;
+  const char* tool;
+  const char* field;  // where a chosen folder or file goes
+  std::function<void()> open;
+  std::map<std::string, std::string> outcomes;
+};
+
+TEST_F(ModalKeysTest, EveryKeyInADialogOfATaskWindowStaysInTheDialog) {
+  const auto press = [](Qt::Key key) {
+    return [=] { QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier); };
+  };
+  const QString program_folder = QCoreApplication::applicationDirPath();
+  // What each key does in the picker: "chosen" hands its folder to the field behind it.
+  const std::map<std::string, std::string> picker = {
+      {"Alt+O", "chosen"}, {"Alt+B", "open"}, {"Alt+A", "open"},
+      {"Alt+C", "closed"}, {"Enter", "open"}};
+  const std::map<std::string, std::string> box = {
+      {"Alt+O", "open"}, {"Alt+B", "open"}, {"Alt+A", "open"},
+      {"Alt+C", "open"}, {"Enter", "closed"}};
+  const std::vector<DialogCase> cases = {
+      {"picker", "miFolderBuild", "txtPath", press(Qt::Key_B), picker},
+      {"picker over the source list", "miFolderMerge", "txtDestinationPath", press(Qt::Key_B),
+       picker},
+      {"open file dialog", "miFileBuild", "txtModPath", [this] {
+         Find<QCheckBox>("chkMod")->setChecked(true);
+         QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+       }, {}},
+      {"save file dialog", "miFileMerge", "txtDestinationPath", press(Qt::Key_V), {}},
+      {"message box", "miFolderBuild", "", press(Qt::Key_O), box},
+      {"About box", "miFolderMerge", "", [this] { Find<QAction>("miAbout")->trigger(); }, {}},
+  };
+  for (const DialogCase& c : cases) {
+    for (const Key& key : kKeys) {
+      SCOPED_TRACE(std::string(c.dialog) + " " + key.name);
+      QApplication::setActiveWindow(&main);
+      QWidget* form = Open(c.tool);
+      ASSERT_TRUE(form);
+      ASSERT_TRUE(QApplication::focusWidget());
+      if (auto* list = Find<QListWidget>("lstFolderList")) list->addItem("/kept");
+      if (auto* path = Box("txtPath")) path->setText(c.outcomes == box ? "" : "/old");
+      QLineEdit* field = *c.field ? Box(c.field) : nullptr;
+      if (field) field->setText("/old");
+      key_ = key;
+      dialogs_ = reached_behind_ = 0;
+      QSignalSpy runs(form->findChild<RunHost*>(), &RunHost::finished);
+      armed_ = true;
+      QTimer::singleShot(0, &main, [this] { PressInNextDialog(); });
+      c.open();
+      while (RunTracker::instance().active() > 0) {
+        ASSERT_TRUE(runs.wait(20000));
+      }
+      EXPECT_EQ(dialogs_, 1);
+      EXPECT_EQ(reached_behind_, 0);
+      if (!c.outcomes.empty()) {
+        const bool chosen = field && field->text() == program_folder;
+        EXPECT_EQ(left_open_ ? "open" : chosen ? "chosen" : "closed", c.outcomes.at(key.name));
+      }
+      EXPECT_EQ(runs.count(), c.outcomes == box ? 1 : 0);  // only the run that spoke
+      CloseTask(c.tool);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::gui
