@@ -49,7 +49,7 @@ void RunHost::RequestStop() {
 
 bool RunHost::AskStop() {
   if (!thread_) return false;
-  const bool yes = ShowMessage(form_->window(), QString::fromUtf8("是否停止当前操作？"),
+  const bool yes = ShowMessage(BoxOwner(form_), QString::fromUtf8("是否停止当前操作？"),
                                Icon::Question, Buttons::YesNo) == Answer::Yes;
   if (yes) RequestStop();  // the run may have ended while the question was up
   return yes;

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QMdiArea>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -166,6 +167,58 @@ TEST_F(ModalKeysTest, EveryKeyInADialogOfATaskWindowStaysInTheDialog) {
       CloseTask(c.tool);
     }
   }
+}
+
+TEST_F(MainWindowTest, F10OpensTheFirstMenuFromATaskWindowOrTheMainWindow) {
+  auto* menu = Find<QMenu>("mnuFile");
+  for (const bool task_window : {true, false}) {
+    SCOPED_TRACE(task_window ? "in a task window" : "in the main window");
+    if (task_window) Open("miFolderBuild");
+    QWidget* target = task_window ? QApplication::focusWidget() : &main;
+    ASSERT_TRUE(target);
+    QTest::keyClick(target, Qt::Key_F10);
+    EXPECT_TRUE(menu->isVisible());
+    menu->close();
+    if (task_window) CloseTask("miFolderBuild");
+  }
+}
+
+// A run's message box belongs to the frame of the window that ran it and stands over it.
+TEST_F(MainWindowTest, ARunsMessageBoxIsCentredOnTheWindowThatRanIt) {
+  std::vector<QWidget*> owners;
+  services().message = [&](QWidget* parent, const QString& text, Icon icon, Buttons buttons,
+                           const QString& title) {
+    services_.messages.push_back(Msg(text.toStdString(), icon, buttons, title.toStdString()));
+    owners.push_back(parent);
+    return Answer::No;
+  };
+  QWidget* build = Open("miFolderBuild");
+  QWidget* merge = Open("miFileMerge");
+  main.TaskWindow("miFolderBuild")->move(0, 0);  // two windows apart, well inside the screen
+  main.TaskWindow("miFileMerge")->move(160, 200);
+  RunAndWait(build, [&] {
+    main.mdi()->setActiveSubWindow(main.TaskWindow("miFolderBuild"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier);
+  });
+  RunAndWait(merge, [&] {
+    main.mdi()->setActiveSubWindow(main.TaskWindow("miFileMerge"));
+    Box("txtSourcePath")->setText("  ");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier);
+  });
+  ASSERT_EQ(services_.messages.size(), 2u);
+  EXPECT_EQ(owners, (std::vector<QWidget*>{main.TaskWindow("miFolderBuild"),
+                                           main.TaskWindow("miFileMerge")}));
+  std::vector<QPoint> centres;
+  for (QWidget* owner : owners) {
+    const auto box = MakeMessageBox(owner, "OK", Icon::Information, Buttons::Ok, "Quorvane");
+    box->show();
+    const QPoint centre = owner->mapToGlobal(owner->rect().center());
+    EXPECT_LE((box->frameGeometry().center() - centre).manhattanLength(), 4)
+        << box->frameGeometry().center().x() << "," << box->frameGeometry().center().y()
+        << " vs " << centre.x() << "," << centre.y();
+    centres.push_back(box->frameGeometry().center());
+  }
+  EXPECT_GT((centres[0] - centres[1]).manhattanLength(), 100);  // told apart
 }
 
 }  // namespace
