@@ -64,11 +64,12 @@ void WidgetUi::Focus(const std::string& field) {
   });
 }
 
-void WidgetUi::ApplyPendingFocus() {
+bool WidgetUi::ApplyPendingFocus() {
   defer_focus_ = false;
-  if (pending_focus_.empty()) return;
+  if (pending_focus_.empty()) return false;
   const std::string field = std::exchange(pending_focus_, std::string());
   Focus(field);
+  return true;
 }
 
 void WidgetUi::SetBusy(bool busy) {

@@ -221,5 +221,53 @@ TEST_F(MainWindowTest, ARunsMessageBoxIsCentredOnTheWindowThatRanIt) {
   EXPECT_GT((centres[0] - centres[1]).manhattanLength(), 100);  // told apart
 }
 
+// After a run's message the focus is in the field the run named, else back in the field the
+// user was in when 确定 was pressed, by key or by mouse; never on a button such as 退出.
+TEST_F(MainWindowTest, AfterARunTheFocusGoesToTheNamedFieldOrBackWhereItWas) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    const char* step;
+    const char* focused;  // the field the user was in
+    bool mouse;
+    std::string message;
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {"refused, no field named, by key", "x", "txtStep", false,
+       Msg("递增量只能是整数！", Icon::Warning), "txtStep"},
+      {"refused, no field named, by mouse", "x", "txtTo", true,
+       Msg("递增量只能是整数！", Icon::Warning), "txtTo"},
+      {"refused, a field named", "0", "txtPath", true, Msg("递增量不能为零！", Icon::Warning),
+       "txtStep"},
+      {"completed, by key", "1", "txtFrom", false, Msg("操作完成！", Icon::Information),
+       "txtFrom"},
+      {"completed, by mouse", "1", "txtPath", true, Msg("操作完成！", Icon::Information),
+       "txtPath"},
+  };
+  QWidget* form = Open("miFileBuild");
+  Box("txtPath")->setText(QString::fromStdString(dir.path()));
+  Box("txtFrom")->setText("1");
+  Box("txtTo")->setText("2");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    services_.messages.clear();
+    services_.answer = Answer::Yes;  // files already there are overwritten
+    Box("txtStep")->setText(c.step);
+    Box(c.focused)->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), Box(c.focused));
+    RunAndWait(form, [&] {
+      if (c.mouse)
+        Click("cmdOK");
+      else
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier);
+    });
+    ASSERT_FALSE(services_.messages.empty());
+    EXPECT_EQ(services_.messages.back(), c.message);
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget()->objectName().toStdString(), c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::gui
