@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolBar>
@@ -141,6 +142,9 @@ void frmMain::BuildTools() {
   add_menu("mnuFile", "文件(&F)", kFileTools);
   add_menu("mnuFolder", "目录(&O)", kFolderTools);
   add_menu("mnuHelp", "帮助(&H)", kHelpTools);
+  // F10 opens the first menu from anywhere in the window, task windows included.
+  connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this,
+          [this] { menuBar()->setActiveAction(menuBar()->actions().value(0)); });
 
   for (const char* name : kToolbar) {
     if (name)

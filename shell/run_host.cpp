@@ -1,5 +1,9 @@
 #include "shell/run_host.h"
 
+#include <QApplication>
+#include <QPushButton>
+
+#include "shell/controls.h"
 #include "shell/services.h"
 
 namespace quorvane::gui {
@@ -9,7 +13,12 @@ RunTracker& RunTracker::instance() {
   return tracker;
 }
 
-RunHost::RunHost(QWidget* form) : QObject(form), form_(form) {}
+RunHost::RunHost(QWidget* form) : QObject(form), form_(form) {
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now && now != form_ && form_->isAncestorOf(now) && !qobject_cast<QPushButton*>(now))
+      last_field_ = now;
+  });
+}
 
 // A window torn down while its run goes on (the program ending) does not wait for the worker:
 // the worker may be waiting for this very thread. The run is asked to stop, finds the window
@@ -22,6 +31,7 @@ RunHost::~RunHost() {
 
 void RunHost::Start(Run run) {
   if (thread_) return;
+  return_focus_ = last_field_ ? last_field_.data() : InitialFocus(form_);
   for (auto* control : form_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (control->isWindow() || !control->isEnabled()) continue;
     control->setEnabled(false);
@@ -49,7 +59,7 @@ void RunHost::RequestStop() {
 
 bool RunHost::AskStop() {
   if (!thread_) return false;
-  const bool yes = ShowMessage(form_->window(), QString::fromUtf8("是否停止当前操作？"),
+  const bool yes = ShowMessage(BoxOwner(form_), QString::fromUtf8("是否停止当前操作？"),
                                Icon::Question, Buttons::YesNo) == Answer::Yes;
   if (yes) RequestStop();  // the run may have ended while the question was up
   return yes;
@@ -61,7 +71,10 @@ void RunHost::OnThreadFinished() {
     if (control) control->setEnabled(true);
   disabled_.clear();
   const auto job = std::exchange(job_, nullptr);
-  job->ui->ApplyPendingFocus();
+  // Never left to whichever control Qt chose when the focused one was disabled (退出, say).
+  if (!job->ui->ApplyPendingFocus() && return_focus_ && return_focus_->isEnabled() &&
+      return_focus_->isVisible())
+    return_focus_->setFocus(Qt::OtherFocusReason);
   emit finished(job->outcome);
 }
 

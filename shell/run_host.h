@@ -66,6 +66,10 @@ class RunHost final : public QObject {
   void OnThreadFinished();
 
   QWidget* form_;
+  // The field the user was in last (buttons aside, which a click or an access key focuses on
+  // the way to a run), and the one the focus goes back to when a run names none.
+  QPointer<QWidget> last_field_;
+  QPointer<QWidget> return_focus_;
   QThread* thread_ = nullptr;
   std::shared_ptr<Job> job_;
   std::vector<QPointer<QWidget>> disabled_;

@@ -2,8 +2,11 @@
 
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 
 #include "shell/frm_browse.h"
@@ -11,10 +14,39 @@
 namespace quorvane::gui {
 namespace {
 
+// A box whose owner lives inside another window (a task window in the main window) stands
+// over the owner's centre, where Qt would centre it on the whole window; so each run's box
+// shows which window it speaks for. It stays on the owner's screen.
+class OwnedMessageBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    const QWidget* owner = parentWidget();
+    if (!owner || owner->isWindow()) return;
+    QRect box = frameGeometry();
+    box.moveCenter(owner->mapToGlobal(owner->rect().center()));
+    if (const QScreen* screen = owner->screen()) {
+      const QRect room = screen->availableGeometry();
+      box.moveLeft(std::max(room.left(), std::min(box.left(), room.right() - box.width())));
+      box.moveTop(std::max(room.top(), std::min(box.top(), room.bottom() - box.height())));
+    }
+    move(box.topLeft());
+  }
+};
+
 Answer RealMessage(QWidget* parent, const QString& text, Icon icon, Buttons buttons,
                    const QString& title) {
-  const auto box = MakeMessageBox(parent, text, icon, buttons, title);
+  auto box = MakeMessageBox(parent, text, icon, buttons, title);
+  // The owner going while the box is up (the program torn down) takes the box with it.
+  const QPointer<QMessageBox> alive = box.get();
   const int chosen = box->exec();
+  if (!alive) {
+    box.release();
+    return buttons == Buttons::Ok ? Answer::Ok : Answer::No;
+  }
   if (buttons == Buttons::Ok) return Answer::Ok;
   return chosen == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
@@ -76,7 +108,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text
                                             Buttons buttons, const QString& title) {
   static constexpr QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning,
                                                  QMessageBox::Question, QMessageBox::Critical};
-  auto box = std::make_unique<QMessageBox>(
+  auto box = std::make_unique<OwnedMessageBox>(
       kIcons[static_cast<int>(icon)], title, text,
       buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
   // A short text makes a narrow box, and the window manager then cuts the title to "Q...".
@@ -88,6 +120,14 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text
                   grid->rowCount(), 0, 1, grid->columnCount());
   }
   return box;
+}
+
+QWidget* BoxOwner(QWidget* form) {
+  for (QWidget* w = form; w; w = w->parentWidget()) {
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(w)) return frame;
+    if (w->isWindow()) return w;
+  }
+  return nullptr;
 }
 
 Answer ShowMessage(QWidget* parent, const QString& text, Icon icon, Buttons buttons,

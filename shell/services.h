@@ -38,9 +38,14 @@ struct Services {
 Services& services();
 void ResetServices();
 
-/// A message box with the icon, buttons and title, wide enough to show its whole title.
+/// A message box with the icon, buttons and title, wide enough to show its whole title, centred
+/// on `parent` also when that is a widget inside a window.
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text, Icon icon,
                                             Buttons buttons, const QString& title);
+
+/// The widget a box about `form` belongs to and is centred on: its frame when it is a task
+/// window inside the main window (never its controls, which a run disables), else its window.
+QWidget* BoxOwner(QWidget* form);
 
 /// Shows a message through services().message with the application title.
 Answer ShowMessage(QWidget* parent, const QString& text, Icon icon, Buttons buttons = Buttons::Ok,

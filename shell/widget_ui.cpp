@@ -44,11 +44,11 @@ int WidgetUi::Selected(const std::string& field) {
 
 Answer WidgetUi::Message(const std::string& text, Icon icon, Buttons buttons,
                          const std::string& title) {
-  // The box belongs to the main window: the task window's controls are disabled while
-  // its run goes on, and a box must never inherit that.
+  // The box belongs to the task window's frame, over which it stands: the window's controls
+  // are disabled while its run goes on, and a box must never inherit that.
   return OnUiThread([&] {
     emit RunTracker::instance().runSpeaks();
-    return ShowMessage(form_->window(), QString::fromStdString(text), icon, buttons,
+    return ShowMessage(BoxOwner(form_), QString::fromStdString(text), icon, buttons,
                        QString::fromStdString(title));
   });
 }
@@ -64,11 +64,12 @@ void WidgetUi::Focus(const std::string& field) {
   });
 }
 
-void WidgetUi::ApplyPendingFocus() {
+bool WidgetUi::ApplyPendingFocus() {
   defer_focus_ = false;
-  if (pending_focus_.empty()) return;
+  if (pending_focus_.empty()) return false;
   const std::string field = std::exchange(pending_focus_, std::string());
   Focus(field);
+  return true;
 }
 
 void WidgetUi::SetBusy(bool busy) {

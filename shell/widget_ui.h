@@ -41,7 +41,8 @@ class WidgetUi final : public TaskUi {
 
   /// While set, focus moves wait for ApplyPendingFocus (a disabled control takes no focus).
   void SetDeferFocus(bool defer) { defer_focus_ = defer; }
-  void ApplyPendingFocus();
+  /// Carries out the focus move the run asked for while deferred; false when it asked none.
+  bool ApplyPendingFocus();
 
  private:
   // A window that has gone (its run outlives it at a forced teardown) answers nothing: the
