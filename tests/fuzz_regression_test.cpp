@@ -33,6 +33,8 @@ const Finding kFindings[] = {
     {"word_join-mistyped-malformed-part.docx", JoinWord,
      "an unreferenced part named .xml whose type was damaged was carried unread into the "
      "result, and it was not well-formed"},
+    {"excel_gather-table-part.xlsx", GatherExcel,
+     "a table part came out of the gather not well-formed"},
     {"package_reader-declared-size.docx", ReadPackage,
      "a part is read into a buffer of the size its zip header declares (4 GB here)"},
     {"excel_gather-declared-size.xlsx", GatherExcel,
