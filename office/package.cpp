@@ -363,7 +363,9 @@ std::vector<std::string> Package::Parts() const {
   std::vector<std::pair<zip_uint64_t, std::string>> ordered;
   for (const auto& [lower, index] : archive_->entries) {
     const std::string part = "/" + std::string(zip_get_name(archive_->zip, index, ZIP_FL_ENC_RAW));
-    if (part.ends_with('/') || part.ends_with(".rels") || lower == "/[content_types].xml") continue;
+    // Relationship parts are written anew; their names are matched without regard to case,
+    // as they are read, so "_rels/.rEls" is never carried beside the "_rels/.rels" written.
+    if (part.ends_with('/') || lower.ends_with(".rels") || lower == "/[content_types].xml") continue;
     ordered.emplace_back(index, part);
   }
   std::sort(ordered.begin(), ordered.end());

@@ -35,6 +35,12 @@ const Finding kFindings[] = {
      "result, and it was not well-formed"},
     {"excel_gather-table-part.xlsx", GatherExcel,
      "a table part came out of the gather not well-formed"},
+    {"word_join-relationships-name-case.docx", JoinWord,
+     "a relationships part named with other letter case was carried beside the one written, "
+     "two entries of one name"},
+    {"excel_gather-vml-drawing.xlsx", GatherExcel,
+     "a comments drawing, not well-formed in its source and given an XML type by damage, was "
+     "taken for a damaged result: drawings are carried as they are"},
     {"package_reader-declared-size.docx", ReadPackage,
      "a part is read into a buffer of the size its zip header declares (4 GB here)"},
     {"excel_gather-declared-size.xlsx", GatherExcel,
