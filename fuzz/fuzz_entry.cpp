@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -239,6 +241,17 @@ bool WriteSeeds(const std::string& folder, std::string* err) {
                             book, err))
       return false;
   return true;
+}
+
+int FuzzOne(Outcome (*entry)(std::string_view, std::string*), const uint8_t* data, size_t size) {
+  static const bool allow_unreadable = std::getenv("QUORVANE_FUZZ_ALLOW_UNREADABLE") != nullptr;
+  std::string detail;
+  const Outcome outcome = entry(std::string_view(reinterpret_cast<const char*>(data), size), &detail);
+  if (outcome == Outcome::ResultUnreadable && !allow_unreadable) {
+    std::fprintf(stderr, "%s\n", detail.c_str());
+    std::abort();
+  }
+  return 0;
 }
 
 }  // namespace quorvane::fuzzing

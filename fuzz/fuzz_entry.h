@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,8 +30,13 @@ Outcome JoinWord(std::string_view bytes, std::string* detail);
 /// read back.
 Outcome GatherExcel(std::string_view bytes, std::string* detail);
 
-/// Writes the seed documents and workbooks that the sample writers make into `folder`'s
-/// subfolders word/ and excel/ (created). False with `err` on failure.
+/// Makes the fuzzers' starting inputs, .docx files in `folder`/word/ and .xlsx files in
+/// `folder`/excel/ (both created), with the tests' sample writers. False with `err` on failure.
 bool WriteSeeds(const std::string& folder, std::string* err);
+
+/// One fuzz input through `entry`: a result that does not read back is printed and ends the
+/// process, so the fuzzer keeps the input. A run by hand may set
+/// QUORVANE_FUZZ_ALLOW_UNREADABLE=1 to look past such results, for faults of other kinds.
+int FuzzOne(Outcome (*entry)(std::string_view, std::string*), const uint8_t* data, size_t size);
 
 }  // namespace quorvane::fuzzing

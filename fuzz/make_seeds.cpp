@@ -1,4 +1,4 @@
-// Writes the fuzzers' seed documents and workbooks into the folder given on the command line.
+// Makes the fuzzers' starting inputs (.docx and .xlsx files) in the folder named on the command line.
 #include <cstdio>
 #include <string>
 
