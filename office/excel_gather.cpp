@@ -14,6 +14,7 @@
 #include "common/path.h"
 #include "office/cell_scanner.h"
 #include "office/formula_rewrite.h"
+#include "office/part_importer.h"
 #include "office/utf8_fold.h"
 #include "office/vml_shapes.h"
 #include "office/xml.h"

@@ -1,4 +1,4 @@
-#include "office/package.h"
+#include "office/package_writer.h"
 
 #include <zip.h>
 

@@ -1,4 +1,4 @@
-#include "office/package.h"
+#include "office/part_importer.h"
 
 #include "common/path.h"
 #include "office/package_parts.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "office/package.h"
+#include "office/package_writer.h"
 
 namespace quorvane::office {
 

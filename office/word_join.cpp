@@ -13,6 +13,7 @@
 
 #include "common/path.h"
 #include "office/id_counter.h"
+#include "office/part_importer.h"
 #include "office/xml.h"
 
 namespace quorvane::office {

@@ -10,6 +10,7 @@
 #include "common/names.h"
 #include "office/office_merge.h"
 #include "office/package.h"
+#include "office/package_writer.h"
 #include "office/xml.h"
 #include "support/cfb_sample.h"
 #include "support/docx_samples.h"

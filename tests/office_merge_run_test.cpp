@@ -9,6 +9,7 @@
 
 #include "filetasks/file_merge_run.h"
 #include "office/package.h"
+#include "office/package_writer.h"
 #include "support/cfb_sample.h"
 #include "support/docx_samples.h"
 #include "support/faulty_filesystem.h"

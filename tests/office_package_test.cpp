@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "office/package.h"
+#include "office/part_importer.h"
 #include "office/xml.h"
 #include "support/faulty_filesystem.h"
 #include "support/temp_dir.h"

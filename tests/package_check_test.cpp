@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "office/package_writer.h"
 #include "support/docx_samples.h"
 #include "support/temp_dir.h"
 

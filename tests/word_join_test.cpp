@@ -11,6 +11,7 @@
 
 #include "office/id_counter.h"
 #include "office/package.h"
+#include "office/package_writer.h"
 #include "office/xml.h"
 #include "support/docx_check.h"
 #include "support/docx_samples.h"

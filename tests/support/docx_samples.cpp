@@ -6,6 +6,7 @@
 
 #include "common/filesystem.h"
 #include "office/package.h"
+#include "office/package_writer.h"
 
 namespace quorvane::testing {
 namespace {

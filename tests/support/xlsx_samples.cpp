@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "office/package.h"
+#include "office/package_writer.h"
 #include "support/docx_samples.h"
 
 namespace quorvane::testing {
