@@ -76,6 +76,12 @@ size_t ReadTag(std::string_view in, size_t i, Tag* tag) {
   }
 }
 
+int StyleIndex(std::string_view text) {
+  int index = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), index);
+  return error == std::errc() && end == text.data() + text.size() && index >= 0 ? index : -1;
+}
+
 int Mapped(const std::vector<int>& map, int index) {
   return index >= 0 && static_cast<size_t>(index) < map.size() ? map[index] : 0;
 }
@@ -144,8 +150,7 @@ bool StreamCells(std::string_view in, const CellRules& rules, std::string* out,
       *out += '=';
       *out += quote;
       if (name == "s") {
-        int old = -1;  // past any list when it is no index
-        std::from_chars(value.data(), value.data() + value.size(), old);
+        const int old = StyleIndex(value);
         if (cell) style = old;
         AppendNumber(static_cast<unsigned>(Mapped(*rules.xf_map, old)), out);
       } else {
@@ -170,13 +175,13 @@ void RewriteCellsInDom(pugi::xml_node sheet_data, const CellRules& rules) {
   char number[32];
   for (pugi::xml_node row = sheet_data.child("row"); row; row = row.next_sibling("row")) {
     if (pugi::xml_attribute a = row.attribute("s"))
-      a.set_value(Mapped(*rules.xf_map, a.as_int()));
+      a.set_value(Mapped(*rules.xf_map, StyleIndex(a.value())));
     else if (rules.base_xf && row.attribute("customFormat").as_bool())
       row.append_attribute("s").set_value(rules.base_xf);
     for (pugi::xml_node c = row.child("c"); c; c = c.next_sibling("c")) {
       int style = 0;
       if (pugi::xml_attribute a = c.attribute("s")) {
-        style = a.as_int();
+        style = StyleIndex(a.value());
         a.set_value(Mapped(*rules.xf_map, style));
       } else if (rules.base_xf) {
         c.append_attribute("s").set_value(rules.base_xf);

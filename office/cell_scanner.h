@@ -32,6 +32,10 @@ struct CellRules {
   const Renames* renames = nullptr;               // null when no formula changes
 };
 
+/// The style index an `s` attribute holds; -1 for anything but a plain decimal number, which
+/// then maps like an index past every list.
+int StyleIndex(std::string_view text);
+
 /// The entry `index` of `map`, 0 for an index outside it.
 int Mapped(const std::vector<int>& map, int index);
 

@@ -131,6 +131,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Styles map; one past the list takes the first.
         CellCase{"<row><c r='A1' s='2'/></row>", "<row><c r=\"A1\" s=\"9\"/></row>"},
         CellCase{"<row><c r=\"A1\" s=\"17\"/></row>", "<row><c r=\"A1\" s=\"0\"/></row>"},
+        // A style that is no plain number is past every list too, and no date.
+        CellCase{"<row s=' 1' customFormat='1'><c s=\"x\"><v>100</v></c><c s=\"1x\"><v>5</v></c>"
+                 "<c s=\"-1\"/></row>",
+                 "<row s=\"0\" customFormat=\"1\"><c s=\"0\"><v>100</v></c><c s=\"0\"><v>5</v>"
+                 "</c><c s=\"0\"/></row>"},
         // Unstyled cells and formatted rows take the source's base format.
         CellCase{"<row><c r=\"A1\"><v>5</v></c></row>",
                  "<row><c r=\"A1\" s=\"3\"><v>5</v></c></row>"},
