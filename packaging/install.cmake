@@ -40,10 +40,13 @@ set(CPACK_PACKAGE_NAME quorvane)
 set(CPACK_PACKAGE_VENDOR "The Quorvane developers")
 set(CPACK_PACKAGE_CONTACT "The Quorvane developers <quorvane@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch utility for files and folders (Chinese interface)")
-set(CPACK_PACKAGE_DESCRIPTION "Quorvane creates numbered files and folders, renames the files \
-or folders that match a pattern into a numbered series, and merges many files (bytes, Word \
-documents, Excel workbooks) or folders into one, a whole batch at once. Its interface is in \
-Chinese. The quorvane-batch command runs every task without a window.")
+# The package's long description, in lines short enough for the package tools.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Quorvane creates numbered files and folders, renames the files or folders"
+  "that match a pattern into a numbered series, and merges many files (bytes,"
+  "Word documents, Excel workbooks) or folders into one, a whole batch at once."
+  "Its interface is in Chinese. The quorvane-batch command runs every task"
+  "without a window.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

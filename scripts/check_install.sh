@@ -35,7 +35,7 @@ appstreamcli validate --no-net "$stage/root/usr/share/metainfo/$id.metainfo.xml"
   fail "appstreamcli validate: $(appstreamcli validate --no-net \
     "$stage/root/usr/share/metainfo/$id.metainfo.xml" 2>&1)"
 
-(cd "$build" && cpack -G DEB -B "$stage/package" >/dev/null)
+cpack_report=$(cd "$build" && cpack -G DEB -B "$stage/package" 2>&1) || fail "cpack: $cpack_report"
 deb=$(echo "$stage"/package/quorvane_*.deb)
 [ -f "$deb" ] || fail "cpack made no quorvane_*.deb"
 same_files "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./||' |
