@@ -56,6 +56,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QUORVANE_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "qt6-translations-l10n, xdg-utils, libreoffice-writer-nogui | libreoffice-writer, libreoffice-calc-nogui | libreoffice-calc")
+# Qt's Chinese texts for its own dialogs, the desktop's page opener for help, and LibreOffice's
+# converter for the legacy office formats.
+string(JOIN ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  qt6-translations-l10n xdg-utils "libreoffice-writer-nogui | libreoffice-writer"
+  "libreoffice-calc-nogui | libreoffice-calc")
 include(CPack)

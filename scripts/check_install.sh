@@ -41,5 +41,6 @@ deb=$(echo "$stage"/package/quorvane_*.deb)
 same_files "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./||' |
               LC_ALL=C sort)" "$(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
-grep -q 'libqt6widgets6' <<<"$depends" || fail "the package does not depend on Qt's widgets: $depends"
+grep -q 'libqt6widgets6' <<<"$depends" ||
+  fail "the package does not depend on Qt's widgets: $depends"
 echo "check_install: $(basename "$deb") and the installed layout are as they should be"
