@@ -10,6 +10,8 @@ namespace quorvane::gui {
 
 void SetUpApplication(QApplication& app) {
   QApplication::setApplicationName("Quorvane");
+  // The desktop matches the windows to the installed desktop entry, and so to its icon.
+  QApplication::setDesktopFileName("io.github.quorvane.Quorvane");
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
   auto* translator = new QTranslator(&app);
   if (translator->load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

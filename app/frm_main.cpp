@@ -27,6 +27,7 @@
 #include "foldertasks/frm_folder_rename.h"
 #include "foldertasks/frm_folder_merge.h"
 #include "shell/controls.h"
+#include "shell/install_layout.h"
 #include "shell/run_host.h"
 #include "shell/services.h"
 
@@ -209,7 +210,7 @@ void frmMain::ShowAbout() {
 // The page goes to the desktop's program for web pages; a machine without one gets the page
 // in a window of our own, so the command always shows help.
 void frmMain::OpenHelp() {
-  const QString page = QCoreApplication::applicationDirPath() + "/help.htm";
+  const QString page = HelpPage();
   if (services().openPage(page) || !QFile::exists(page)) return;
   if (!help_) help_ = new frmHelp(this, page);
   help_->show();

@@ -19,6 +19,10 @@ packages=(
   python3-docx python3-openpyxl python3-docxcompose poppler-utils
   # The fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes.
   clang libclang-rt-14-dev
+  # The installed layout: the 48 px icon drawn from the SVG at build time, the desktop's
+  # validators for the desktop entry and the AppStream metadata, and what `cpack -G DEB` runs
+  # (dpkg-shlibdeps, file) to find the package's dependencies (scripts/check_install.sh).
+  librsvg2-bin desktop-file-utils appstream dpkg-dev file
 )
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()

@@ -2,12 +2,14 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 
 #include "shell/controls.h"
 #include "shell/folder_lists.h"
+#include "shell/install_layout.h"
 
 namespace quorvane::gui {
 
@@ -26,7 +28,9 @@ frmBrowse::frmBrowse(QWidget* parent, FileSystem& fs) : QDialog(parent, kFixedDi
   setTabOrder(ok, cancel);
 
   lists_ = new FolderLists(drv, dir, fs);
-  OpenFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+  OpenFolder(QFile::encodeName(BrowseStartFolder(QCoreApplication::applicationDirPath(),
+                                                 QDir::homePath()))
+                 .toStdString());
 
   connect(ok, &QPushButton::clicked, this, &frmBrowse::OnOK);
   connect(cancel, &QPushButton::clicked, this, &frmBrowse::reject);

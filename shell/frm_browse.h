@@ -9,8 +9,8 @@ namespace quorvane::gui {
 
 class FolderLists;
 
-/// The folder picker: a drive list above a directory list. It opens at the program's
-/// folder; "确定(&O)" hands back the folder opened last in sPath, "取消(&C)" and the close
+/// The folder picker: a drive list above a directory list. It opens at BrowseStartFolder's
+/// choice; "确定(&O)" hands back the folder opened last in sPath, "取消(&C)" and the close
 /// box an empty sPath. Folders are listed and handed back as byte strings, so a folder whose
 /// name is not UTF-8 can be seen (with replacement characters) and picked.
 class frmBrowse final : public QDialog {
