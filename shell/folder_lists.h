@@ -7,8 +7,10 @@
 #include "common/filesystem.h"
 
 class QComboBox;
+class QFileSystemWatcher;
 class QListWidget;
 class QListWidgetItem;
+class QTimer;
 
 namespace quorvane::gui {
 
@@ -18,6 +20,9 @@ namespace quorvane::gui {
 /// open folder's subfolders. A double click (or Enter) opens a folder; choosing another drive
 /// opens its root. Folders are listed and handed out as byte strings, so a folder whose name
 /// is not UTF-8 shows with replacement characters and keeps its real name.
+/// The directory list follows the disk while it is shown: folders made or removed in the open
+/// folder appear and go a moment later, the open folder and the highlighted entry stay, and
+/// when the open folder itself goes the list moves up to the nearest folder that is left.
 class FolderLists final : public QObject {
   Q_OBJECT
  public:
@@ -40,13 +45,29 @@ class FolderLists final : public QObject {
   void FillDrives();
   /// Shows in the drive list the volume that holds `folder`.
   void ShowDriveOf(const std::string& folder);
-  void FillDirectoryList();
+  /// Fills the directory list for current_, which `exists` or not, with its subfolders
+  /// `names`; `highlight` is highlighted when it is listed, the open folder otherwise.
+  void FillDirectoryList(const std::string& highlight, bool exists,
+                         std::vector<std::string> names);
+  /// current_'s subfolders in the list's order; none when it cannot be read.
+  std::vector<std::string> ListSubFolders();
+  /// Watches the open folder and the folders above it that are there.
+  void Watch();
+  void OnWatchedChange(const QString& path);
+  /// Brings the directory list in line with the disk, if the disk has changed.
+  void Refresh();
 
   QComboBox* drives_;
   QListWidget* folders_;
   FileSystem& fs_;
   std::vector<std::string> roots_;
   std::string current_;
+  // What the directory list shows of current_: whether it was there, and its subfolders.
+  bool shown_exists_ = false;
+  std::vector<std::string> shown_names_;
+  QFileSystemWatcher* watcher_;
+  // Gathers a burst of changes into one refresh.
+  QTimer* refresh_;
 };
 
 }  // namespace quorvane::gui
