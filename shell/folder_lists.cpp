@@ -216,10 +216,10 @@ void FolderLists::Refresh() {
   const std::string highlight = HighlightedFolder();
   const int scrolled = folders_->verticalScrollBar()->value();
   FillDirectoryList(highlight, exists, std::move(names));
+  // The list stays where the user scrolled it, also with the highlight out of view.
   if (HighlightedFolder() == highlight) {
     folders_->doItemsLayout();  // the scroll range of the new rows
     folders_->verticalScrollBar()->setValue(scrolled);
-    folders_->scrollToItem(folders_->currentItem());
   }
 }
 

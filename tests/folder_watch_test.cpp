@@ -7,6 +7,7 @@
 #include <QAbstractItemModel>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -149,7 +150,7 @@ TEST_F(FolderWatchTest, PickerFollowsFoldersMadeAndRemovedKeepingTheHighlightAnd
   EXPECT_TRUE(services_.messages.empty());
 }
 
-// Thousands of folders made at once show up in a handful of refreshes, not one each.
+// A thousand folders made at once show up in a handful of refreshes, not one each.
 TEST_F(FolderWatchTest, PickerGathersABurstOfNewFoldersIntoFewRefreshes) {
   TempDir temp;
   Open("miFileBuild");
@@ -165,6 +166,14 @@ TEST_F(FolderWatchTest, PickerGathersABurstOfNewFoldersIntoFewRefreshes) {
     EXPECT_GE(refills.count(), 1);
     EXPECT_LE(refills.count(), 5);
     EXPECT_EQ(dir->item(dir->count() - 1)->text(), "n999");  // in natural order
+
+    // A refresh leaves the list where the user scrolled it, away from the highlight.
+    Highlight(dir, "n999");
+    dir->scrollToTop();
+    temp.MakeFolder("n1000");
+    EXPECT_TRUE(Ends(dir, {"n999", "n1000"}));
+    EXPECT_EQ(Highlighted(dir), "n999");
+    EXPECT_EQ(dir->verticalScrollBar()->value(), 0);
   });
 }
 
