@@ -1,5 +1,6 @@
 #include "shell/folder_lists.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QComboBox>
@@ -9,6 +10,7 @@
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -110,10 +112,21 @@ FolderLists::FolderLists(QComboBox* drives, QListWidget* folders, FileSystem& fs
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &FolderLists::OnWatchedChange);
   folders_->installEventFilter(this);
   FillDrives();
+  // The kernel flags the mount table as having urgent data whenever it changes.
+  mounts_ = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+  if (mounts_ >= 0) {
+    mount_notifier_ = new QSocketNotifier(mounts_, QSocketNotifier::Exception, this);
+    connect(mount_notifier_, &QSocketNotifier::activated, this, &FolderLists::OnMountsChange);
+  }
   // Only a change of volume switches folders; choosing the volume already shown keeps the
   // folder the user is in.
   connect(drives_, &QComboBox::currentIndexChanged, this, &FolderLists::OnDriveChange);
   connect(folders_, &QListWidget::itemDoubleClicked, this, &FolderLists::OnDoubleClick);
+}
+
+FolderLists::~FolderLists() {
+  delete mount_notifier_;  // before the table it listens to is closed
+  if (mounts_ >= 0) ::close(mounts_);
 }
 
 void FolderLists::OpenFolder(const std::string& folder) {
@@ -162,6 +175,18 @@ void FolderLists::FillDrives() {
   const QSignalBlocker quiet(drives_);
   const QIcon icon = folders_->style()->standardIcon(QStyle::SP_DriveHDIcon);
   for (const auto& root : roots_) drives_->addItem(icon, DisplayPath(root), Bytes(root));
+}
+
+void FolderLists::OnMountsChange() {
+  {
+    const QSignalBlocker quiet(drives_);
+    drives_->clear();
+  }
+  roots_.clear();
+  FillDrives();
+  ShowDriveOf(current_);
+  // The open folder may have gone with a volume.
+  if (!refresh_->isActive()) refresh_->start();
 }
 
 void FolderLists::ShowDriveOf(const std::string& folder) {

@@ -10,6 +10,7 @@ class QComboBox;
 class QFileSystemWatcher;
 class QListWidget;
 class QListWidgetItem;
+class QSocketNotifier;
 class QTimer;
 
 namespace quorvane::gui {
@@ -23,11 +24,13 @@ namespace quorvane::gui {
 /// The directory list follows the disk while it is shown: folders made or removed in the open
 /// folder appear and go a moment later, the open folder and the highlighted entry stay, and
 /// when the open folder itself goes the list moves up to the nearest folder that is left.
+/// The drive list follows file systems being mounted and unmounted.
 class FolderLists final : public QObject {
   Q_OBJECT
  public:
   /// Fills `drives` and drives `folders`; owned by `folders`.
   FolderLists(QComboBox* drives, QListWidget* folders, FileSystem& fs);
+  ~FolderLists() override;
 
   /// Opens `folder` (relative to the working folder when not absolute).
   void OpenFolder(const std::string& folder);
@@ -43,6 +46,8 @@ class FolderLists final : public QObject {
   void OnDriveChange(int index);
   void OnDoubleClick(QListWidgetItem* item);
   void FillDrives();
+  /// Lists the volumes afresh, keeping the open folder.
+  void OnMountsChange();
   /// Shows in the drive list the volume that holds `folder`.
   void ShowDriveOf(const std::string& folder);
   /// Fills the directory list for current_, which `exists` or not, with its subfolders
@@ -68,6 +73,9 @@ class FolderLists final : public QObject {
   QFileSystemWatcher* watcher_;
   // Gathers a burst of changes into one refresh.
   QTimer* refresh_;
+  // The mount table, which reports each mount and unmount; -1 when it cannot be read.
+  int mounts_ = -1;
+  QSocketNotifier* mount_notifier_ = nullptr;
 };
 
 }  // namespace quorvane::gui
