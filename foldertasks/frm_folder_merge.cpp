@@ -9,6 +9,7 @@
 
 #include "foldertasks/folder_merge_run.h"
 #include "shell/controls.h"
+#include "shell/folder_drop.h"
 #include "shell/folder_lists.h"
 #include "shell/path_text.h"
 
@@ -80,12 +81,17 @@ frmFolderMerge::frmFolderMerge(QWidget* parent, FileSystem& fs)
   connect(remove, &QPushButton::clicked, this, &frmFolderMerge::OnDelete);
   connect(list_, &QListWidget::itemDoubleClicked, this, &frmFolderMerge::OnDelete);
   connect(clear, &QPushButton::clicked, list_, &QListWidget::clear);
+  AcceptFolderDrops(list_, fs, [this](const std::vector<std::string>& folders) {
+    for (const auto& folder : folders) AddFolder(folder);
+  });
   BrowseFolderOn("cmdBrowse", "txtDestinationPath");
   ConnectRunButtons();
 }
 
+void frmFolderMerge::OnAdd() { AddFolder(lists_->HighlightedFolder()); }
+
 // The same folder may be listed more than once; each listing is copied.
-void frmFolderMerge::OnAdd() { AddPathItem(list_, lists_->HighlightedFolder()); }
+void frmFolderMerge::AddFolder(const std::string& folder) { AddPathItem(list_, folder); }
 
 void frmFolderMerge::OnDelete() {
   for (int i = 0; i < list_->count();) {

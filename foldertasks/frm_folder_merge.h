@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "shell/task_form.h"
 
 class QListWidget;
@@ -22,6 +24,8 @@ class frmFolderMerge final : public TaskForm {
 
  private:
   void OnAdd();
+  /// Appends `folder` to the source list, as the add button and a drop of folders do.
+  void AddFolder(const std::string& folder);
   void OnDelete();
   /// Lays the controls out for the window's inner size.
   void Arrange();

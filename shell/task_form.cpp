@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "shell/controls.h"
+#include "shell/folder_drop.h"
 #include "shell/path_text.h"
 #include "shell/services.h"
 
@@ -51,6 +52,7 @@ void TaskForm::BrowseFolderOn(const char* button, const char* box) {
     const std::string folder = services().pickFolder(this);
     if (!folder.empty()) SetPathText(findChild<QLineEdit*>(box), folder);
   });
+  AcceptFolderDrop(findChild<QLineEdit*>(box), fs_);
 }
 
 void TaskForm::closeEvent(QCloseEvent* event) {

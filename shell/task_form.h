@@ -36,7 +36,8 @@ class TaskForm : public QWidget {
   void MakeSizable();
   /// Connects cmdOK and cmdCancel; call once the controls are placed.
   void ConnectRunButtons();
-  /// Opens the folder picker from button `button`; a chosen folder goes into box `box`.
+  /// Opens the folder picker from button `button`; a chosen folder, or one dragged onto the
+  /// box from a file manager, goes into box `box`.
   void BrowseFolderOn(const char* button, const char* box);
 
   FileSystem& fs_;
