@@ -1,14 +1,21 @@
 #include "shell/numbering_form.h"
 
 #include <QCheckBox>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 
 #include "shell/controls.h"
 
 namespace quorvane::gui {
+namespace {
+
+// The top of the first row of fields under the description, in twips, in every window that
+// has one.
+constexpr int kFirstRowTop = 840;
+
+}  // namespace
 
 void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
   for (const GovernedControls& box : NumberingCheckBoxes(task)) {
@@ -33,15 +40,15 @@ void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
 
 void PlaceDescription(QWidget* form, const char* rule) {
   auto* label = Place<QLabel>(form, "labDescription", 120, 120, 5535, 615);
-  const QString line = QString::fromUtf8("    ") + QString::fromUtf8(rule);
-  label->setText(QString::fromUtf8("说明：\n") + line);
+  label->setText(QString::fromUtf8("说明：\n    ") + QString::fromUtf8(rule));
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  // The rule keeps to its one line: where the installed font runs wider than the designed
-  // one, the label's font steps down until the line fits.
-  QFont font = label->font();
-  while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(line) > label->width())
-    font.setPointSizeF(font.pointSizeF() - 0.5);
-  label->setFont(font);
+  label->setWordWrap(true);
+  // In the window's font the rule may take a line more than the designed height holds; the
+  // label then reaches down towards the first row of fields, which leaves room for it.
+  const int room = Px(kFirstRowTop) - label->y();
+  const int needed = label->heightForWidth(label->width());
+  if (needed > label->height()) label->resize(label->width(), std::min(needed, room));
+  if (needed > room) label->setToolTip(label->text());
 }
 
 void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_title,
