@@ -231,6 +231,8 @@ void frmMain::KeepWhole(QMdiSubWindow* frame) {
       frame->widget()->minimumSize() != frame->widget()->maximumSize())
     return;
   RestoreMaximised(frame);
+  // A window given back its size takes the focus with it; the window asked for keeps it.
+  if (mdi_->activeSubWindow() != frame) mdi_->setActiveSubWindow(frame);
   if (frame->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)) frame->showNormal();
   const QRect area = mdi_->viewport()->rect();
   QRect box = frame->geometry();

@@ -141,6 +141,8 @@ TEST_F(MainWindowTest, FixedWindowsStayWholeWhileTheSizableOneIsMaximised) {
   // Maximised again, and the open window brought back by its button.
   main.mdi()->setActiveSubWindow(merge);
   merge->showMaximized();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(merge->isMaximized());  // the window in front is left as the user made it
   toolbar("miFileBuild");
   ExpectWhole(main, "miFileBuild", build);
 
@@ -168,7 +170,24 @@ TEST_F(MainWindowTest, FixedWindowsStayWholeWhileTheSizableOneIsMaximised) {
     ExpectWhole(main, active == main.TaskWindow("miFileBuild") ? "miFileBuild" : "miFileRename",
                 active == main.TaskWindow("miFileBuild") ? build : rename);
     EXPECT_FALSE(merge->isMaximized());
+    EXPECT_EQ(main.mdi()->activeSubWindow(), active);  // the restored one took nothing from it
   }
+
+  // The same by the keyboard: Ctrl+Tab from the maximised window.
+  main.mdi()->setActiveSubWindow(merge);
+  merge->showMaximized();
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_TRUE(focus);
+  QTest::keyPress(focus, Qt::Key_Control);
+  QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+  QTest::keyRelease(focus, Qt::Key_Control);
+  QMdiSubWindow* active = main.mdi()->activeSubWindow();
+  ASSERT_TRUE(active && active != merge);
+  ExpectWhole(main, active == main.TaskWindow("miFileBuild") ? "miFileBuild" : "miFileRename",
+              active == main.TaskWindow("miFileBuild") ? build : rename);
+  EXPECT_FALSE(merge->isMaximized());
+  EXPECT_EQ(QApplication::focusWidget()->window(), active->window());
+  EXPECT_TRUE(active->isAncestorOf(QApplication::focusWidget()));
 
   // Nothing maximises a fixed window; asked to, it goes back to its frame.
   main.TaskWindow("miFileRename")->showMaximized();
