@@ -174,6 +174,7 @@ TEST_F(MainWindowTest, FixedWindowsStayWholeWhileTheSizableOneIsMaximised) {
   }
 
   // The same by the keyboard: Ctrl+Tab from the maximised window.
+  const QPoint before = main.TaskWindow("miFileRename")->pos();
   main.mdi()->setActiveSubWindow(merge);
   merge->showMaximized();
   QWidget* focus = QApplication::focusWidget();
@@ -188,6 +189,7 @@ TEST_F(MainWindowTest, FixedWindowsStayWholeWhileTheSizableOneIsMaximised) {
   EXPECT_FALSE(merge->isMaximized());
   EXPECT_EQ(QApplication::focusWidget()->window(), active->window());
   EXPECT_TRUE(active->isAncestorOf(QApplication::focusWidget()));
+  EXPECT_EQ(main.TaskWindow("miFileRename")->pos(), before);  // where the user left it
 
   // Nothing maximises a fixed window; asked to, it goes back to its frame.
   main.TaskWindow("miFileRename")->showMaximized();
