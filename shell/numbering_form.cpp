@@ -15,6 +15,18 @@ namespace {
 // has one.
 constexpr int kFirstRowTop = 840;
 
+// The numbering frame, its title standing on its top border so that the fields 240 twips
+// down sit inside the border under it.
+QGroupBox* PlaceFrame(QWidget* form, int top, const char* title) {
+  auto* fam = Place<QGroupBox>(form, "fam", 120, top, 5535, 690);
+  fam->setTitle(QString::fromUtf8(title));
+  fam->setStyleSheet(
+      "QGroupBox#fam { margin-top: 7px; border: 1px solid palette(mid); border-radius: 2px; }"
+      "QGroupBox#fam::title { subcontrol-origin: margin; left: 7px; padding: 0px 2px;"
+      " background-color: palette(window); }");
+  return fam;
+}
+
 }  // namespace
 
 void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
@@ -64,8 +76,7 @@ void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_titl
   Place<QLineEdit>(form, "txtPre", 1200, 1560, 2415, 300);
   Place<QCheckBox>(form, "chkSuf", 3840, 1560, 1095, 255)->setText(kind + QString::fromUtf8("后缀"));
   Place<QLineEdit>(form, "txtSuf", 4920, 1560, 735, 300);
-  auto* fam = Place<QGroupBox>(form, "fam", 120, 1920, 5535, 690);
-  fam->setTitle(QString::fromUtf8(frame_title));
+  auto* fam = PlaceFrame(form, 1920, frame_title);
   PlaceLabel(fam, "labFrom", "从", 240, 300, 255, 255);
   Place<QLineEdit>(fam, "txtFrom", 480, 240, 975, 300);
   PlaceLabel(fam, "labTo", "到", 1560, 300, 255, 255);
@@ -84,8 +95,7 @@ void PlaceRenameControls(QWidget* form, const char* noun, const char* frame_titl
   Place<QLineEdit>(form, "txtPre", 1560, row_top, 1815, 300);
   Place<QCheckBox>(form, "chkSuf", 3480, row_top, 1455, 255)->setText(target + QString::fromUtf8("后缀"));
   Place<QLineEdit>(form, "txtSuf", 4920, row_top, 735, 300);
-  auto* fam = Place<QGroupBox>(form, "fam", 120, row_top + 360, 5535, 690);
-  fam->setTitle(QString::fromUtf8(frame_title));
+  auto* fam = PlaceFrame(form, row_top + 360, frame_title);
   PlaceLabel(fam, "labFrom", "从", 120, 300, 255, 255);
   Place<QLineEdit>(fam, "txtFrom", 360, 240, 975, 300);
   PlaceLabel(fam, "labTo", "开始", 1440, 300, 375, 255);
