@@ -15,6 +15,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 
 #include "app/access_keys.h"
 #include "app/frm_about.h"
@@ -98,6 +99,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)
   setWindowIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
   mdi_->setObjectName("mdi");
   setCentralWidget(mdi_);
+  // A window of fixed size is never maximised by following a maximised one; when it comes to
+  // the front, KeepWhole gives it its frame instead.
+  mdi_->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &frmMain::KeepWhole);
   new TaskAccessKeys(mdi_);
 
   // Each task window that exists is made here; a command without one stands disabled.
@@ -179,6 +184,7 @@ void frmMain::OpenTask(const QString& tool) {
     open->show();
     open->widget()->show();
     mdi_->setActiveSubWindow(open);
+    KeepWhole(open);
     return;
   }
   const auto factory = factories_.find(tool);
@@ -194,11 +200,48 @@ void frmMain::OpenTask(const QString& tool) {
   frame->setAttribute(Qt::WA_DeleteOnClose);
   frame->setWindowIcon(windowIcon());
   open_[tool] = frame;
+  // Its frame is measured around the window in its normal state, so nothing maximised may
+  // stand in for it while it is measured.
+  if (!sizable) RestoreMaximised(nullptr);
   frame->show();
   frame->adjustSize();
-  if (!sizable) frame->setFixedSize(frame->size());
+  if (!sizable) {
+    frame->setFixedSize(frame->size());
+    // Nothing maximises a fixed window: it goes straight back to its frame.
+    connect(frame, &QMdiSubWindow::windowStateChanged, frame,
+            [frame](Qt::WindowStates, Qt::WindowStates now) {
+              if (now & Qt::WindowMaximized) frame->showNormal();
+            }, Qt::QueuedConnection);
+  }
   mdi_->setActiveSubWindow(frame);
+  KeepWhole(frame);
   if (QWidget* field = InitialFocus(form)) field->setFocus(Qt::OtherFocusReason);
+}
+
+void frmMain::RestoreMaximised(const QMdiSubWindow* except) {
+  for (QMdiSubWindow* window : mdi_->subWindowList())
+    if (window != except && window->isMaximized()) window->showNormal();
+}
+
+// A fixed window that comes to the front while another is maximised would sit on a window
+// that hides every other and whose buttons stand in the menu bar; the maximised one goes back
+// to its own size, so all windows show in their frames. The fixed window itself is moved
+// into the area where it would stick out of it.
+void frmMain::KeepWhole(QMdiSubWindow* frame) {
+  if (!frame || !frame->widget() ||
+      frame->widget()->minimumSize() != frame->widget()->maximumSize())
+    return;
+  RestoreMaximised(frame);
+  // A window given back its size takes the focus with it; the window asked for keeps it.
+  if (mdi_->activeSubWindow() != frame) mdi_->setActiveSubWindow(frame);
+  if (frame->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)) frame->showNormal();
+  const QRect area = mdi_->viewport()->rect();
+  QRect box = frame->geometry();
+  box.moveRight(std::min(box.right(), area.right()));
+  box.moveBottom(std::min(box.bottom(), area.bottom()));
+  box.moveLeft(std::max(box.left(), area.left()));
+  box.moveTop(std::max(box.top(), area.top()));
+  if (box.topLeft() != frame->pos()) frame->move(box.topLeft());
 }
 
 void frmMain::ShowAbout() {

@@ -38,6 +38,10 @@ class frmMain final : public QMainWindow {
   void BuildTools();
   void OnToolClick();
   void OpenTask(const QString& tool);
+  /// Gives every maximised window but `except` its normal size back.
+  void RestoreMaximised(const QMdiSubWindow* except);
+  /// Keeps a fixed-size task window `frame` framed, at its size and inside the area.
+  void KeepWhole(QMdiSubWindow* frame);
   void OpenHelp();
   void ShowAbout();
   void Exit();

@@ -1,14 +1,33 @@
 #include "shell/numbering_form.h"
 
 #include <QCheckBox>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 
 #include "shell/controls.h"
 
 namespace quorvane::gui {
+namespace {
+
+// The top of the first row of fields under the description, in twips, in every window that
+// has one.
+constexpr int kFirstRowTop = 840;
+
+// The numbering frame, its title standing on its top border so that the fields 240 twips
+// down sit inside the border under it.
+QGroupBox* PlaceFrame(QWidget* form, int top, const char* title) {
+  auto* fam = Place<QGroupBox>(form, "fam", 120, top, 5535, 690);
+  fam->setTitle(QString::fromUtf8(title));
+  fam->setStyleSheet(
+      "QGroupBox#fam { margin-top: 7px; border: 1px solid palette(mid); border-radius: 2px; }"
+      "QGroupBox#fam::title { subcontrol-origin: margin; left: 7px; padding: 0px 2px;"
+      " background-color: palette(window); }");
+  return fam;
+}
+
+}  // namespace
 
 void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
   for (const GovernedControls& box : NumberingCheckBoxes(task)) {
@@ -33,15 +52,15 @@ void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
 
 void PlaceDescription(QWidget* form, const char* rule) {
   auto* label = Place<QLabel>(form, "labDescription", 120, 120, 5535, 615);
-  const QString line = QString::fromUtf8("    ") + QString::fromUtf8(rule);
-  label->setText(QString::fromUtf8("说明：\n") + line);
+  label->setText(QString::fromUtf8("说明：\n    ") + QString::fromUtf8(rule));
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  // The rule keeps to its one line: where the installed font runs wider than the designed
-  // one, the label's font steps down until the line fits.
-  QFont font = label->font();
-  while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(line) > label->width())
-    font.setPointSizeF(font.pointSizeF() - 0.5);
-  label->setFont(font);
+  label->setWordWrap(true);
+  // In the window's font the rule may take a line more than the designed height holds; the
+  // label then reaches down towards the first row of fields, which leaves room for it.
+  const int room = Px(kFirstRowTop) - label->y();
+  const int needed = label->heightForWidth(label->width());
+  if (needed > label->height()) label->resize(label->width(), std::min(needed, room));
+  if (needed > room) label->setToolTip(label->text());
 }
 
 void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_title,
@@ -57,8 +76,7 @@ void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_titl
   Place<QLineEdit>(form, "txtPre", 1200, 1560, 2415, 300);
   Place<QCheckBox>(form, "chkSuf", 3840, 1560, 1095, 255)->setText(kind + QString::fromUtf8("后缀"));
   Place<QLineEdit>(form, "txtSuf", 4920, 1560, 735, 300);
-  auto* fam = Place<QGroupBox>(form, "fam", 120, 1920, 5535, 690);
-  fam->setTitle(QString::fromUtf8(frame_title));
+  auto* fam = PlaceFrame(form, 1920, frame_title);
   PlaceLabel(fam, "labFrom", "从", 240, 300, 255, 255);
   Place<QLineEdit>(fam, "txtFrom", 480, 240, 975, 300);
   PlaceLabel(fam, "labTo", "到", 1560, 300, 255, 255);
@@ -77,8 +95,7 @@ void PlaceRenameControls(QWidget* form, const char* noun, const char* frame_titl
   Place<QLineEdit>(form, "txtPre", 1560, row_top, 1815, 300);
   Place<QCheckBox>(form, "chkSuf", 3480, row_top, 1455, 255)->setText(target + QString::fromUtf8("后缀"));
   Place<QLineEdit>(form, "txtSuf", 4920, row_top, 735, 300);
-  auto* fam = Place<QGroupBox>(form, "fam", 120, row_top + 360, 5535, 690);
-  fam->setTitle(QString::fromUtf8(frame_title));
+  auto* fam = PlaceFrame(form, row_top + 360, frame_title);
   PlaceLabel(fam, "labFrom", "从", 120, 300, 255, 255);
   Place<QLineEdit>(fam, "txtFrom", 360, 240, 975, 300);
   PlaceLabel(fam, "labTo", "开始", 1440, 300, 375, 255);

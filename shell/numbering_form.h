@@ -15,7 +15,8 @@ namespace quorvane::gui {
 /// keeping their text. The governed controls start hidden and disabled.
 void BindNumberingCheckBoxes(QWidget* form, NumberingTask task);
 
-/// The description label "说明：" with `rule` on the line below it.
+/// The description label "说明：" with `rule` on the line below it, wrapped in the window's
+/// font.
 void PlaceDescription(QWidget* form, const char* rule);
 
 }  // namespace quorvane::gui
