@@ -6,12 +6,14 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "shell/install_layout.h"
+
 namespace quorvane::gui {
 
 void SetUpApplication(QApplication& app) {
   QApplication::setApplicationName("Quorvane");
   // The desktop matches the windows to the installed desktop entry, and so to its icon.
-  QApplication::setDesktopFileName("io.github.quorvane.Quorvane");
+  QApplication::setDesktopFileName(kDesktopId);
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
   auto* translator = new QTranslator(&app);
   if (translator->load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -96,7 +96,8 @@ constexpr const char* kTaskTools[] = {"miFileBuild",   "miFileRename",   "miFile
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)) {
   setObjectName("frmMain");
   setWindowTitle(QString::fromUtf8("Quorvane文件批处理系统"));
-  setWindowIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
+  // The installed icon where the desktop's icon theme has it; a build folder has none.
+  setWindowIcon(QIcon::fromTheme(kDesktopId, style()->standardIcon(QStyle::SP_DirHomeIcon)));
   mdi_->setObjectName("mdi");
   setCentralWidget(mdi_);
   // A window of fixed size is never maximised by following a maximised one; when it comes to

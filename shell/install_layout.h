@@ -5,6 +5,9 @@
 
 namespace quorvane::gui {
 
+/// The name the desktop entry, the icon and the AppStream metadata are installed under.
+inline constexpr const char* kDesktopId = "io.github.quorvane.Quorvane";
+
 /// Where the help page may lie for a program in `program_dir`, most likely first: beside the
 /// program (its build folder, or a copy unpacked as one folder), the share folder of the
 /// prefix it is installed under, then "quorvane/help.htm" in each of `data_dirs`.
