@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "shell/controls.h"
+#include "shell/task_form.h"
 
 namespace quorvane::gui {
 namespace {
@@ -55,12 +56,27 @@ void PlaceDescription(QWidget* form, const char* rule) {
   label->setText(QString::fromUtf8("说明：\n    ") + QString::fromUtf8(rule));
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setWordWrap(true);
-  // In the window's font the rule may take a line more than the designed height holds; the
-  // label then reaches down towards the first row of fields, which leaves room for it.
-  const int room = Px(kFirstRowTop) - label->y();
+}
+
+// In the window's font the rule may take a line more than the designed height holds; the
+// label then reaches down towards the first row of fields, which leaves room for it. A font
+// with taller lines (Noto Sans CJK's are a third taller than WenQuanYi's) or a larger size
+// would still cut it off there: the rows below then move down, and the window grows, by what
+// it lacks.
+void MakeRoomForDescription(QWidget* form) {
+  auto* label = form->findChild<QLabel*>("labDescription", Qt::FindDirectChildrenOnly);
+  if (!label) return;
+  const int first_row = Px(kFirstRowTop);
   const int needed = label->heightForWidth(label->width());
-  if (needed > label->height()) label->resize(label->width(), std::min(needed, room));
-  if (needed > room) label->setToolTip(label->text());
+  if (needed <= label->height()) return;
+  const int room = first_row - label->y();
+  label->resize(label->width(), needed);
+  if (needed <= room) return;
+  const int extra = needed - room;
+  for (QWidget* child : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child != label && child->y() >= first_row) child->move(child->x(), child->y() + extra);
+  }
+  if (auto* task = qobject_cast<TaskForm*>(form)) task->Lengthen(extra);
 }
 
 void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_title,
@@ -86,6 +102,7 @@ void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_titl
   Place<QCheckBox>(fam, "chkAddZero", 4560, 240, 735, 255)->setText(QString::fromUtf8("补零"));
   PlaceButton(form, "cmdOK", "确定(&O)", 1800, 2760);
   PlaceButton(form, "cmdCancel", "退出(&Q)", 3000, 2760);
+  MakeRoomForDescription(form);
   BindNumberingCheckBoxes(form, NumberingTask::Create);
 }
 
@@ -106,6 +123,7 @@ void PlaceRenameControls(QWidget* form, const char* noun, const char* frame_titl
   Place<QLineEdit>(fam, "txtDigits", 4560, 240, 735, 300);
   PlaceButton(form, "cmdOK", "确定(&O)", 1800, row_top + 1200);
   PlaceButton(form, "cmdCancel", "退出(&Q)", 3000, row_top + 1200);
+  MakeRoomForDescription(form);
   BindNumberingCheckBoxes(form, NumberingTask::Rename);
 }
 

@@ -32,6 +32,11 @@ void TaskForm::MakeSizable() {
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
+void TaskForm::Lengthen(int extra) {
+  designed_.rheight() += extra;
+  setFixedSize(designed_);
+}
+
 void TaskForm::ConnectRunButtons() {
   connect(findChild<QPushButton*>("cmdOK"), &QPushButton::clicked, this, [this] {
     host_->Start([&fs = fs_, run = run_](TaskUi& ui) { return run(fs, ui); });

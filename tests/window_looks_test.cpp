@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QToolBar>
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 #include "app/help_viewer.h"
 #include "gui_support.h"
@@ -105,6 +107,39 @@ TEST_F(MainWindowTest, TheDescriptionWrapsUnderItsHeadingAboveTheFirstRow) {
     EXPECT_TRUE(label->toolTip().isEmpty());  // the whole text shows, so no tip repeats it
     CloseTask(row.tool);
   }
+}
+
+// A font with taller lines than the windows were laid out in (a larger size, or Noto Sans
+// CJK's line height) leaves the rule no room above the first row: the rows move down and the
+// window grows by what the rule lacks, so the whole rule shows and nothing overlaps.
+TEST_F(MainWindowTest, ADescriptionInATallerFontMovesTheRowsDownAndLengthensTheWindow) {
+  const QFont designed_font = QApplication::font();
+  QFont tall = designed_font;
+  tall.setPixelSize(QFontInfo(designed_font).pixelSize() * 3 / 2);
+  QApplication::setFont(tall);
+  for (const char* tool : {"miFileBuild", "miFileRename", "miFolderBuild", "miFolderRename"}) {
+    SCOPED_TRACE(tool);
+    QWidget* form = Open(tool);
+    ASSERT_TRUE(form);
+    auto* label = form->findChild<QLabel*>("labDescription");
+    ASSERT_TRUE(label);
+    EXPECT_TRUE(label->contentsRect().contains(TextRect(label)));
+    const QSize designed =
+        std::find_if(std::begin(kTaskWindows), std::end(kTaskWindows), [&](const TaskWindow& w) {
+          return std::string_view(w.tool) == tool;
+        })->designed;
+    EXPECT_EQ(form->width(), designed.width());
+    EXPECT_GT(form->height(), designed.height());
+    for (const QObject* child : form->children()) {
+      const auto* other = qobject_cast<const QWidget*>(child);
+      if (!other || other == label || other->isWindow()) continue;
+      EXPECT_FALSE(label->geometry().intersects(other->geometry()))
+          << other->objectName().toStdString();
+      EXPECT_TRUE(form->rect().contains(other->geometry())) << other->objectName().toStdString();
+    }
+    CloseTask(tool);
+  }
+  QApplication::setFont(designed_font);
 }
 
 // A fixed window in its frame: not maximised, a title bar and border around its designed
