@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <tuple>
 
@@ -12,6 +11,7 @@
 #include "office/package_writer.h"
 #include "support/cfb_sample.h"
 #include "support/docx_samples.h"
+#include "support/fake_converter.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -32,38 +32,15 @@ void WriteSample(const std::string& path, const std::string& text, bool workbook
                        : WriteDocx({.paragraphs = {text}}, path, &err)) << err;
 }
 
-// Stands in for LibreOffice: a legacy file "converts" to a copy of `docx`, and a result to
-// a copy of itself under the legacy name. Records each call.
-struct FakeConverter final : office::Converter {
-  bool available = true, fail = false;
-  std::string docx;
-  std::vector<std::string> calls;  // "source format folder"
-
-  bool Available() override { return available; }
-  bool Convert(const std::string& source, const std::string& format,
-               const std::string& out_folder, std::string* produced, std::string* err) override {
-    calls.push_back(source + " " + format + " " + out_folder);
-    if (fail) *err = "无法转换文件“" + source + "”";
-    *produced = out_folder + "/" + std::filesystem::path(source).stem().native() + "." + format;
-    return !fail && std::filesystem::copy_file(format == "docx" ? docx : source, *produced);
-  }
-};
-
 class OfficeMergeRunTest : public ::testing::Test {
  protected:
   OfficeMergeRunTest() {
     ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.docx|cboType=2");
     ui.Set("txtDestinationPath=" + dir / "out/all.docx");
     dir.MakeFolder("src");
-    dir.MakeFolder("tmp");  // the temporary-files folder of the run, to see what it leaves
-    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     WriteSample(dir / "src/1.docx", "one");
     WriteSample(dir / "src/2.docx", "two");
     converter.docx = dir / "src/1.docx";
-  }
-  ~OfficeMergeRunTest() override {
-    if (saved_tmpdir) ::setenv("TMPDIR", saved_tmpdir->c_str(), 1);
-    else ::unsetenv("TMPDIR");
   }
 
   RunOutcome Run(const std::string& fields = "", FileSystem& fs = SystemFileSystem()) {
@@ -77,9 +54,9 @@ class OfficeMergeRunTest : public ::testing::Test {
     return package ? package->MainPart() : err;
   }
 
-  const std::optional<std::string> saved_tmpdir =
-      std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR")) : std::nullopt;
   TempDir dir;
+  // The temporary-files folder of the run, to see what it leaves.
+  const ScopedEnv tmpdir{"TMPDIR", dir.MakeFolder("tmp")};
   RecordingUi ui{"批合并文件"}, last;
   FakeConverter converter;
 };

@@ -2,7 +2,6 @@
 // whole, nothing temporary is left, and the run reports how far it came.
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,19 +32,10 @@ std::string StoppedMsg(int done, int total) {
 
 class StopRunTest : public ::testing::Test {
  protected:
-  StopRunTest() {
-    dir.MakeFolder("tmp");  // the temporary-files folder of the runs, to see what they leave
-    saved_tmpdir_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-  }
-  ~StopRunTest() override {
-    if (saved_tmpdir_.empty()) ::unsetenv("TMPDIR");
-    else ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-  }
-
   TempDir dir;
+  // The temporary-files folder of the runs, to see what they leave.
+  const ScopedEnv tmpdir{"TMPDIR", dir.MakeFolder("tmp")};
   RecordingUi ui{"window"};
-  std::string saved_tmpdir_;
 };
 
 TEST_F(StopRunTest, CreateRunsStopBetweenItemsWithWhatIsMadeWhole) {
@@ -140,28 +130,6 @@ TEST_F(StopRunTest, FolderMergeStopsBetweenFiles) {
             (Paths{"1=" + std::string(50000, 'a'), "2=" + std::string(50000, 'a')}));
 }
 
-// A task UI that asks to stop from the moment the test says so.
-struct StopSwitch final : TaskUi {
-  bool stop = false;
-  std::string Text(const std::string&) override { return {}; }
-  std::vector<std::string> Items(const std::string&) override { return {}; }
-  bool Checked(const std::string&) override { return false; }
-  int Selected(const std::string&) override { return -1; }
-  Answer Message(const std::string&, Icon, Buttons, const std::string&) override {
-    return Answer::Ok;
-  }
-  void Focus(const std::string&) override {}
-  void SetBusy(bool) override {}
-  std::string Caption() override { return {}; }
-  void SetCaption(const std::string&) override {}
-  bool StopRequested() override {
-    // The stand-in converter is running once its helper has written its number.
-    stop = stop || std::filesystem::exists(pid_file);
-    return stop;
-  }
-  std::string pid_file;
-};
-
 // Whether the process whose number is in `pid_file` still runs, once a kill sent to it has
 // had its effect (a process ended but not yet reaped by its new parent does not run).
 bool Alive(const std::string& pid_file) {
@@ -182,21 +150,15 @@ TEST_F(StopRunTest, AStopEndsAConversionInProgressWithItsHelpers) {
             "#!/bin/sh\nsleep 600 &\necho $! > " + dir / "helper.tmp" + "\nmv " +
                 dir / "helper.tmp" + " " + dir / "helper" + "\nwait\n");
   std::filesystem::permissions(bin + "/soffice", std::filesystem::perms::owner_all);
-  const std::string saved_path = std::getenv("PATH");
-  ::setenv("PATH", (bin + ":" + saved_path).c_str(), 1);
+  const ScopedEnv path("PATH", bin + ":" + std::getenv("PATH"));
   dir.Write("in.doc", "legacy");
   dir.MakeFolder("conv");
-  StopSwitch ui;
-  ui.pid_file = dir / "helper";
+  // The stand-in converter is running once its helper has written its number.
+  ui.stop_when = [&] { return std::filesystem::exists(dir / "helper"); };
   std::string produced, err;
-  bool converted = true;
-  {
-    RunFrame frame(ui);
-    converted =
-        office::SystemConverter().Convert(dir / "in.doc", "docx", dir / "conv", &produced, &err);
-  }
-  ::setenv("PATH", saved_path.c_str(), 1);
-  EXPECT_FALSE(converted);
+  RunFrame frame(ui);
+  EXPECT_FALSE(
+      office::SystemConverter().Convert(dir / "in.doc", "docx", dir / "conv", &produced, &err));
   EXPECT_EQ(err, "无法转换文件“" + dir / "in.doc" + "”：操作已停止");
   EXPECT_FALSE(Alive(dir / "helper"));  // the whole group was ended and reaped
   EXPECT_EQ(Tree(dir / "conv"), Paths{});
