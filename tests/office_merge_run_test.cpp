@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <tuple>
 
 #include "filetasks/file_merge_run.h"
 #include "office/package.h"
@@ -77,30 +76,8 @@ TEST_F(OfficeMergeRunTest, CaptionsFollowTheSourcesThenTheSave) {
                       CaptionTo(p + "100%"), CaptionTo("正在保存文件..."), Pointer(false),
                       Msg("操作完成！", Icon::Information), CaptionTo("批合并文件")}));
     EXPECT_EQ(MainPart(last.texts["txtDestinationPath"]), main) << fields;
-    // The permissions of the file the run made, as of any new file, not a temporary's.
-    EXPECT_EQ(std::filesystem::status(last.texts["txtDestinationPath"]).permissions(),
-              std::filesystem::status(dir.Write("new", "")).permissions());
   }
   EXPECT_TRUE(converter.calls.empty());
-}
-
-// A destination reached through a link has the file it leads to replaced; the link stays,
-// in both modes, as in the text and binary modes.
-TEST_F(OfficeMergeRunTest, ADestinationThatIsALinkKeepsTheLink) {
-  WriteSample(dir / "src/a.xlsx", "a", true);
-  WriteSample(dir / "src/b.xlsx", "b", true);
-  for (const auto& [fields, name, main] :
-       {std::tuple{std::string(""), "all.docx", "/word/document.xml"},
-        std::tuple{std::string("cboType=3|txtSourceName=*.xlsx|"), "all.xlsx", "/xl/workbook.xml"}}) {
-    const std::string real = dir / ("data/" + std::string(name)), link = dir / ("out/" + std::string(name));
-    dir.Write("data/" + std::string(name), "older");
-    dir.MakeFolder("out");
-    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
-    EXPECT_EQ(Run(fields + "txtDestinationPath=" + link), RunOutcome::Completed);
-    EXPECT_TRUE(std::filesystem::is_symlink(link)) << name;
-    EXPECT_EQ(MainPart(real), main);
-  }
-  EXPECT_EQ(Tree(dir / "data").size(), 2u);  // nothing temporary beside the results
 }
 
 TEST_F(OfficeMergeRunTest, AFailureLeavesTheDestinationAsItWas) {
