@@ -71,50 +71,35 @@ TEST_F(StopRunTest, CreateRunsStopBetweenItemsWithWhatIsMadeWhole) {
   }
 }
 
-TEST_F(StopRunTest, FileMergeStopsBetweenSourcesLeavingTheDestinationAsItWas) {
+// A binary source is copied by blocks, and a copy asks between them: two checks a source. A
+// Word source is checked (3 points), then joined (3 more), and the result saved (1).
+TEST_F(StopRunTest, FileMergeStopsBetweenSourcesAndBeforeTheSaveLeavingTheDestination) {
   for (const std::string n : {"1", "2", "3", "4"}) dir.Write("src/" + n + ".txt", n + "\n" + n);
-  // A binary source is copied by blocks, and a copy asks between them: two checks a source.
-  const struct { int mode; int stop_after; int done; } rows[] = {{0, 2, 2}, {1, 6, 3}, {1, 5, 2},
-                                                                 {1, 0, 0}};
-  for (const auto& r : rows) {
-    dir.Write("all.out", "older merge");
-    ui = RecordingUi("批合并文件");
-    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.txt|txtDestinationPath=" +
-           dir / "all.out" + "|cboType=" + std::to_string(r.mode));
-    ui.stop_after = r.stop_after;
-    EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui), RunOutcome::Stopped);
-    EXPECT_EQ(ui.messages, Events{StoppedMsg(r.done, 4)});
-    EXPECT_EQ(ReadAll(dir / "all.out"), "older merge") << r.mode;
-    for (const auto& entry : Tree(dir.path()))
-      EXPECT_EQ(entry.find(kTemporaryPrefix), std::string::npos) << entry;
-    EXPECT_EQ(Tree(dir / "src").size(), 4u);
-    EXPECT_EQ(Tree(dir / "tmp"), Paths{});
-  }
-}
-
-TEST_F(StopRunTest, WordMergeStopsBetweenSourcesAndBeforeTheSaveLeavingTheDestination) {
   std::string err;
-  dir.MakeFolder("src");
   for (const std::string n : {"1", "2", "3"})
     ASSERT_TRUE(WriteDocx({.paragraphs = {n}}, dir / ("src/" + n + ".docx"), &err)) << err;
-  dir.Write("all.docx", "before");
-  // Each source is checked (3 points), then joined (3 more), then saved (1).
-  const struct { int stop_after, done; } rows[] = {{1, 0}, {4, 1}, {6, 3}};
+  const struct { int mode, stop_after, done, total; } rows[] = {
+      {0, 2, 2, 4}, {1, 6, 3, 4}, {1, 5, 2, 4}, {1, 0, 0, 4},
+      {2, 1, 0, 3}, {2, 4, 1, 3}, {2, 6, 3, 3}, {2, 7, -1, 3},  // -1: never reached, completes
+  };
   for (const auto& r : rows) {
+    const std::string destination = dir / (r.mode == 2 ? "all.docx" : "all.out");
+    dir.Write(destination.substr(dir.path().size() + 1), "older merge");
     ui = RecordingUi("批合并文件");
-    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.docx|txtDestinationPath=" +
-           dir / "all.docx" + "|cboType=2");
+    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*." + (r.mode == 2 ? "docx" : "txt") +
+           "|txtDestinationPath=" + destination + "|cboType=" + std::to_string(r.mode));
     ui.stop_after = r.stop_after;
-    EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui), RunOutcome::Stopped);
-    EXPECT_EQ(ui.messages, Events{StoppedMsg(r.done, 3)}) << r.stop_after;
-    EXPECT_EQ(ReadAll(dir / "all.docx"), "before");
+    EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui),
+              r.done < 0 ? RunOutcome::Completed : RunOutcome::Stopped);
+    EXPECT_EQ(ui.messages, Events{r.done < 0 ? Msg("操作完成！", Icon::Information)
+                                             : StoppedMsg(r.done, r.total)})
+        << r.mode << " " << r.stop_after;
+    if (r.done >= 0) EXPECT_EQ(ReadAll(destination), "older merge") << r.mode;
+    for (const auto& entry : Tree(dir.path()))
+      EXPECT_EQ(entry.find(kTemporaryPrefix), std::string::npos) << entry;
+    EXPECT_EQ(Tree(dir / "src").size(), 7u);
     EXPECT_EQ(Tree(dir / "tmp"), Paths{});
   }
-  ui.stop_after = 7;  // never reached: the merge completes
-  ui.stop_checks = 0;
-  ui.messages.clear();
-  EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui), RunOutcome::Completed);
-  EXPECT_EQ(ui.messages, Events{Msg("操作完成！", Icon::Information)});
 }
 
 TEST_F(StopRunTest, FolderMergeStopsBetweenFiles) {

@@ -21,20 +21,6 @@ namespace {
 
 using namespace testing;
 
-bool Join(FileSystem& fs, const std::vector<std::string>& sources, const std::string& destination,
-          std::string* err) {
-  std::vector<std::unique_ptr<Package>> packages;
-  for (const std::string& path : sources) {
-    packages.push_back(Package::Open(fs, path, err));
-    if (!packages.back()) return false;
-  }
-  WordJoin join;
-  if (!join.Start(*packages[0], err)) return false;
-  for (size_t i = 1; i < packages.size(); ++i)
-    if (!join.Append(*packages[i], err)) return false;
-  return join.Save(fs, destination, err);
-}
-
 std::string Write(const TempDir& dir, const std::string& name, const DocxSample& sample) {
   std::string err;
   EXPECT_TRUE(testing::WriteDocx(sample, dir / name, &err)) << err;
@@ -55,7 +41,15 @@ std::string WriteBareDocx(const std::string& path, const std::string& xml) {
 /// Joins `sources` into dir/joined.docx and opens the result once the checker finds it sound.
 std::unique_ptr<Package> JoinChecked(const TempDir& dir, const std::vector<std::string>& sources) {
   std::string err;
-  EXPECT_TRUE(Join(SystemFileSystem(), sources, dir / "joined.docx", &err)) << err;
+  WordJoin join;
+  std::vector<std::unique_ptr<Package>> packages;  // open until the save
+  for (const std::string& source : sources) {
+    packages.push_back(Package::Open(SystemFileSystem(), source, &err));
+    EXPECT_TRUE(packages.back() && (packages.size() > 1 ? join.Append(*packages.back(), &err)
+                                                        : join.Start(*packages.back(), &err)))
+        << err;
+  }
+  EXPECT_TRUE(join.Save(SystemFileSystem(), dir / "joined.docx", &err)) << err;
   EXPECT_EQ(testing::CheckDocx(dir / "joined.docx"), std::vector<std::string>{});
   return Package::Open(SystemFileSystem(), dir / "joined.docx", &err);
 }
