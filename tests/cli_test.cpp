@@ -8,11 +8,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 
 #include "office/package.h"
 #include "support/cut_short_batch.h"
-#include "support/deep_tree.h"
 #include "support/docx_samples.h"
 #include "support/temp_dir.h"
 
@@ -39,9 +37,6 @@ std::string Quoted(const std::string& arg) {
 
 class CliTest : public ::testing::Test {
  protected:
-  // The program's journals of rename batches go to the test's own folder.
-  CliTest() { ::setenv("XDG_STATE_HOME", state.path().c_str(), 1); }
-
   // Runs quorvane-batch as a script would, in the test folder, with no terminal on
   // standard input.
   Result Batch(const std::vector<std::string>& args) {
@@ -53,8 +48,8 @@ class CliTest : public ::testing::Test {
             ReadAll(dir / "stdout")};
   }
 
-  TempDir dir;
-  TempDir state;
+  TempDir dir, state;
+  const StateHome home{state.path()};  // the program's journals of rename batches
 };
 
 TEST_F(CliTest, MergeFiles) {
@@ -157,36 +152,6 @@ TEST_F(CliTest, MergeFoldersInTheOrderGiven) {
   EXPECT_EQ(Tree(dir / "out"), (Paths{"1.txt=a1", "2.txt=a2"}));
   EXPECT_EQ(Batch({"merge-folders", "a", "gone", "--target", "out", "--quiet"}),
             (Result{2, "系统错误：找不到目录“gone”：没有那个文件或目录\n"}));
-}
-
-// 40 folders of 200-byte names, twice as deep in path bytes as the system takes in one call.
-TEST_F(CliTest, MergeFoldersReachesFilesBelowTheLongestPath) {
-  dir.MakeFolder("deep");
-  MakeDeepTree(dir / "deep", 40, {0, 20, 39, 40});
-  EXPECT_EQ(Batch({"merge-folders", "deep", "--target", "out", "--all-levels", "--yes"}),
-            (Result{0, "指定的目标目录不存在，是否创建？ 是\n操作完成！\n"}));
-  EXPECT_EQ(Tree(dir / "out"), (Paths{"f0.txt=0", "f20.txt=20", "f39.txt=39", "f40.txt=40"}));
-}
-
-TEST_F(CliTest, HelpMentionsEveryOption) {
-  const std::string numbering = "FOLDER --from --step --prefix --suffix --yes --quiet";
-  const std::pair<const char*, std::string> commands[] = {
-      {"merge-files", "SOURCE_DIR DESTINATION --pattern --mode --yes --quiet"},
-      {"create-files", numbering + " --to --zero-fill --template"},
-      {"create-folders", numbering + " --to --zero-fill --template"},
-      {"rename-files", numbering + " --digits --pattern --dry-run"},
-      {"rename-folders", numbering + " --digits --dry-run"},
-      {"merge-folders", "SOURCE_DIR --target --all-levels --yes --quiet"},
-      {"recover", "--undo"},
-      {"undo", "FOLDER --yes"},
-  };
-  for (const auto& [command, options] : commands) {
-    const Result help = Batch({command, "--help"});
-    EXPECT_EQ(help.status, 0);
-    std::istringstream words(options);
-    for (std::string option; words >> option;)
-      EXPECT_NE(help.out.find(option), std::string::npos) << command << " " << option;
-  }
 }
 
 TEST_F(CliTest, APlanIsOneLinePerItemWithOddNamesQuotedAsLsQuotesThem) {

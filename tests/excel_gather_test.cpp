@@ -188,11 +188,8 @@ TEST_F(ExcelGatherTest, GathersEverySheetBeforeTheLastBlankOneAndCarriesWhatItNe
 
   // LibreOffice converts the workbook; openpyxl reads every sheet of the sources, renamed where
   // taken, before the last blank one.
-  if (!testing::Shell("test -x /usr/bin/soffice && command -v pdftotext").empty()) {
-    const std::string text = testing::Shell(
-        "cd '" + dir.path() + "' && timeout 180 /usr/bin/soffice --headless -env:UserInstallation="
-        "file://" + dir.path() + "/profile --convert-to pdf out.xlsx >/dev/null && pdftotext "
-        "out.pdf -");
+  if (ConvertWithOffice(dir.path(), "out.xlsx", "pdf")) {
+    const std::string text = Shell("pdftotext " + dir / "pdf/out.pdf -");
     for (const char* expected : {"alpha", "inline", "beta", "gamma", "delta"})
       EXPECT_NE(text.find(expected), std::string::npos) << expected;
   }
@@ -297,7 +294,7 @@ TEST_F(ExcelGatherTest, WorksheetsWrittenWithAPrefixAreWrittenBackDeclaringEachN
   // Some producers declare every namespace they know on each worksheet, among them two more
   // that the engine writes without a prefix.
   const struct { const char* prefix; bool every_namespace; } cases[] = {
-      {"x", false}, {"ns2", false}, {"ns2", true}, {"r1", true}};
+      {"ns2", false}, {"ns2", true}, {"r1", true}};  // "x": the gather of BookB
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.prefix) + (c.every_namespace ? " every namespace" : ""));
     XlsxSheet sheet{.name = "Prefixed", .cells = {{"A1", 's', "prefixed", 1}, {"B1", 'n', "4"},

@@ -33,7 +33,7 @@ using namespace testing;
 struct Scenario {
   std::function<void(const TempDir&)> prepare;
   std::function<RunOutcome(FileSystem&, const TempDir&)> run;
-  std::function<std::map<std::string, std::set<std::string>>(const TempDir&)> allowed;
+  std::map<std::string, std::set<std::string>> allowed;
   // For a result whose bytes differ from run to run (a package): checks it as a whole.
   std::function<bool(const std::string& path)> whole = nullptr;
 };
@@ -80,7 +80,7 @@ void KillEverywhere(const Scenario& scenario) {
     TempDir dir;
     scenario.prepare(dir);
     ASSERT_TRUE(RunKilledAt(scenario, dir, k)) << "operation " << k;
-    for (const auto& [name, contents] : scenario.allowed(dir)) {
+    for (const auto& [name, contents] : scenario.allowed) {
       const std::string now = ReadAll(dir / name);
       const bool whole = contents.contains(now) ||
                          (scenario.whole && now != "<missing>" && scenario.whole(dir / name));
@@ -93,122 +93,105 @@ void KillEverywhere(const Scenario& scenario) {
   }
 }
 
-RunOutcome RunWith(const std::string& fields, FileSystem& fs,
-                   RunOutcome (*task)(FileSystem&, TaskUi&)) {
-  RecordingUi ui;
-  ui.Set(fields);
-  ui.answers = {Answer::Yes, Answer::Yes};
-  return task(fs, ui);
+// A prepare step that writes `files` (name, content).
+std::function<void(const TempDir&)> Files(std::map<std::string, std::string> files) {
+  return [files](const TempDir& dir) {
+    for (const auto& [name, content] : files) dir.Write(name, content);
+  };
+}
+
+// A run of `task` in a window holding `fields`, "%" standing for the test folder, that
+// answers Yes to its questions.
+std::function<RunOutcome(FileSystem&, const TempDir&)> RunOf(
+    RunOutcome (*task)(FileSystem&, TaskUi&), const std::string& fields) {
+  return [task, fields](FileSystem& fs, const TempDir& dir) {
+    std::string set = fields;
+    for (auto at = set.find('%'); at != std::string::npos; at = set.find('%', at))
+      set.replace(at, 1, dir.path());
+    RecordingUi ui;
+    ui.Set(set);
+    ui.answers = {Answer::Yes, Answer::Yes};
+    return task(fs, ui);
+  };
 }
 
 const std::string kTemplate(300'000, 't');
 
 TEST(KillTest, CreateFilesFromATemplate) {
-  KillEverywhere({
-      .prepare =
-          [](const TempDir& dir) {
-            dir.Write("t.bin", kTemplate);
-            for (const char* name : {"out/1.txt", "out/2.txt"}) dir.Write(name, "old");
-          },
-      .run = [](FileSystem& fs, const TempDir& dir) {
-        return RunWith("txtPath=" + dir / "out" + "|txtFrom=1|txtTo=4|txtStep=1|txtSuf=txt|" +
-                           "chkSuf=1|chkMod=1|txtModPath=" + dir / "t.bin",
-                       fs, RunFileBuild);
-      },
-      .allowed = [](const TempDir&) -> std::map<std::string, std::set<std::string>> {
-        return {{"out/1.txt", {"old", kTemplate}}, {"out/2.txt", {"old", kTemplate}},
-                {"out/3.txt", {"<missing>", kTemplate}}, {"out/4.txt", {"<missing>", kTemplate}}};
-      }});
+  KillEverywhere(
+      {.prepare = Files({{"t.bin", kTemplate}, {"out/1.txt", "old"}, {"out/2.txt", "old"}}),
+       .run = RunOf(RunFileBuild, "txtPath=%/out|txtFrom=1|txtTo=4|txtStep=1|txtSuf=txt|chkSuf=1|"
+                                "chkMod=1|txtModPath=%/t.bin"),
+       .allowed = {{"out/1.txt", {"old", kTemplate}}, {"out/2.txt", {"old", kTemplate}},
+                   {"out/3.txt", {"<missing>", kTemplate}},
+                   {"out/4.txt", {"<missing>", kTemplate}}}});
 }
 
 TEST(KillTest, MergeFolders) {
-  KillEverywhere({
-      .prepare =
-          [](const TempDir& dir) {
-            for (const char* name : {"a/1", "a/2", "a/b/3"}) dir.Write(name, kTemplate + name);
-            dir.Write("target/1", "old");
-            dir.Write("target/3", "old");
-          },
-      .run = [](FileSystem& fs, const TempDir& dir) {
-        RecordingUi ui;
-        ui.items["lstFolderList"] = {dir / "a"};
-        ui.texts["txtDestinationPath"] = dir / "target";
-        return RunFolderMerge(fs, ui);
-      },
-      .allowed = [](const TempDir&) -> std::map<std::string, std::set<std::string>> {
-        return {{"target/1", {"old", kTemplate + "a/1"}},
-                {"target/2", {"<missing>", kTemplate + "a/2"}},
-                {"target/3", {"old", kTemplate + "a/b/3"}}};
-      }});
+  KillEverywhere(
+      {.prepare = Files({{"a/1", kTemplate + "a/1"}, {"a/2", kTemplate + "a/2"},
+                         {"a/b/3", kTemplate + "a/b/3"}, {"target/1", "old"},
+                         {"target/3", "old"}}),
+       .run = [](FileSystem& fs, const TempDir& dir) {
+         RecordingUi ui;
+         ui.items["lstFolderList"] = {dir / "a"};
+         ui.texts["txtDestinationPath"] = dir / "target";
+         return RunFolderMerge(fs, ui);
+       },
+       .allowed = {{"target/1", {"old", kTemplate + "a/1"}},
+                   {"target/2", {"<missing>", kTemplate + "a/2"}},
+                   {"target/3", {"old", kTemplate + "a/b/3"}}}});
 }
 
 // The text and binary merges of three files over an older destination: one with content,
 // or the empty one a merge makes for a new destination (swapped out, not renamed over).
-Scenario MergeOver(int mode, const std::string& merged, const std::string& old = "old") {
-  return {
-      .prepare =
-          [old](const TempDir& dir) {
-            for (const char* name : {"src/1.txt", "src/2.txt", "src/3.txt"})
-              dir.Write(name, kTemplate + "\n");
-            dir.Write("out/all.txt", old);
-          },
-      .run = [mode](FileSystem& fs, const TempDir& dir) {
-        return RunWith("txtSourcePath=" + dir / "src" + "|txtSourceName=*.txt|cboType=" +
-                           std::to_string(mode) + "|txtDestinationPath=" + dir / "out/all.txt",
-                       fs, RunFileMerge);
-      },
-      .allowed = [merged, old](const TempDir&) -> std::map<std::string, std::set<std::string>> {
-        return {{"out/all.txt", {old, merged}}};
-      }};
-}
-
 TEST(KillTest, MergeTextAndBinary) {
   const std::string line = kTemplate + "\n";
-  KillEverywhere(MergeOver(0, kTemplate + "\r\n" + kTemplate + "\r\n" + kTemplate + "\r\n"));
-  KillEverywhere(MergeOver(1, line + line + line));
-  KillEverywhere(MergeOver(1, line + line + line, ""));
+  const struct { int mode; std::string old, merged; } rows[] = {
+      {0, "old", kTemplate + "\r\n" + kTemplate + "\r\n" + kTemplate + "\r\n"},
+      {1, "old", line + line + line},
+      {1, "", line + line + line},
+  };
+  for (const auto& r : rows) {
+    KillEverywhere(
+        {.prepare = Files({{"src/1.txt", line}, {"src/2.txt", line}, {"src/3.txt", line},
+                           {"out/all.txt", r.old}}),
+         .run = RunOf(RunFileMerge, "txtSourcePath=%/src|txtSourceName=*.txt|cboType=" +
+                                      std::to_string(r.mode) + "|txtDestinationPath=%/out/all.txt"),
+         .allowed = {{"out/all.txt", {r.old, r.merged}}}});
+  }
 }
 
 // The Word and Excel merges of two sources over an older destination: the result's bytes
 // differ from run to run, so a result is whole when the package check finds no fault.
-Scenario OfficeMergeOver(int mode) {
-  const bool workbook = mode == 3;
-  const std::string extension = workbook ? ".xlsx" : ".docx";
-  return {
-      .prepare =
-          [=](const TempDir& dir) {
-            std::string err;
-            for (const std::string name : {"1", "2"}) {
-              const std::string path = dir / ("src/" + name + extension);
-              dir.MakeFolder("src");
-              ASSERT_TRUE(workbook ? WriteXlsx(SystemFileSystem(), path,
-                                               {.sheets = {{.name = "S" + name,
-                                                            .cells = {{"A1", 'n', "1"}}}}},
-                                               &err)
-                                   : WriteDocx({.paragraphs = {"p" + name}}, path, &err))
-                  << err;
-            }
-            dir.Write("out/all" + extension, "old");
-          },
-      .run = [=](FileSystem& fs, const TempDir& dir) {
-        return RunWith("txtSourcePath=" + dir / "src" + "|txtSourceName=*" + extension +
-                           "|cboType=" + std::to_string(mode) + "|txtDestinationPath=" +
-                           dir / ("out/all" + extension),
-                       fs, RunFileMerge);
-      },
-      .allowed = [=](const TempDir&) -> std::map<std::string, std::set<std::string>> {
-        return {{"out/all" + extension, {"old"}}};
-      },
-      .whole = [](const std::string& path) {
-        std::vector<std::string> faults;
-        return CheckPackage(path, &faults, [](const std::string&, pugi::xml_node) {}) &&
-               faults.empty();
-      }};
-}
-
 TEST(KillTest, MergeWordAndExcel) {
-  KillEverywhere(OfficeMergeOver(2));
-  KillEverywhere(OfficeMergeOver(3));
+  for (const int mode : {2, 3}) {
+    const bool workbook = mode == 3;
+    const std::string extension = workbook ? ".xlsx" : ".docx";
+    KillEverywhere(
+        {.prepare =
+             [=](const TempDir& dir) {
+               std::string err;
+               dir.MakeFolder("src");
+               for (const std::string name : {"1", "2"}) {
+                 const std::string path = dir / ("src/" + name + extension);
+                 const XlsxBook book{.sheets = {{.name = "S" + name, .cells = {{"A1", 'n', "1"}}}}};
+                 ASSERT_TRUE(workbook ? WriteXlsx(SystemFileSystem(), path, book, &err)
+                                      : WriteDocx({.paragraphs = {"p" + name}}, path, &err))
+                     << err;
+               }
+               dir.Write("out/all" + extension, "old");
+             },
+         .run = RunOf(RunFileMerge, "txtSourcePath=%/src|txtSourceName=*" + extension +
+                                      "|cboType=" + std::to_string(mode) +
+                                      "|txtDestinationPath=%/out/all" + extension),
+         .allowed = {{"out/all" + extension, {"old"}}},
+         .whole = [](const std::string& path) {
+           std::vector<std::string> faults;
+           return CheckPackage(path, &faults, [](const std::string&, pugi::xml_node) {}) &&
+                  faults.empty();
+         }});
+  }
 }
 
 }  // namespace

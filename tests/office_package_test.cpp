@@ -71,26 +71,16 @@ TEST(PackageTest, SavedPackageReadsBackWithTypesRelationshipsAndTargets) {
         << r.target;
 }
 
-TEST(PackageTest, WhatIsNoPackageIsRefusedNamingTheFile) {
+// (Bytes that are no zip, or a zip cut short, are refused by the merge run's own test.)
+TEST(PackageTest, APackageWithoutAMainPartIsRefusedNamingTheFile) {
   TempDir dir;
-  const std::string text = dir.Write("text.docx", "just some words");
   PackageWriter no_main;
   no_main.SetPart("/word/document.xml", "<w:document/>", kDocType);
   std::string err;
   ASSERT_TRUE(no_main.Save(SystemFileSystem(), dir / "nomain.docx", &err)) << err;
-  const std::string cut = dir.Write("cut.docx", ReadAll(dir / "nomain.docx").substr(0, 120));
-
-  const struct { std::string path, reason; } rows[] = {
-      {text, "不是 zip 包"},
-      {dir / "nomain.docx", "找不到文档的主体部分"},
-      {cut, "“" + cut + "”"},
-  };
-  for (const auto& r : rows) {
-    err.clear();
-    EXPECT_FALSE(Package::Open(SystemFileSystem(), r.path, &err));
-    EXPECT_NE(err.find(r.reason), std::string::npos) << err;
-    EXPECT_NE(err.find(r.path), std::string::npos) << err;
-  }
+  EXPECT_FALSE(Package::Open(SystemFileSystem(), dir / "nomain.docx", &err));
+  EXPECT_NE(err.find("找不到文档的主体部分"), std::string::npos) << err;
+  EXPECT_NE(err.find(dir / "nomain.docx"), std::string::npos) << err;
 }
 
 // Parts made at the save: several made whole (the next one on a second thread while the

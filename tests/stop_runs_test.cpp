@@ -2,7 +2,6 @@
 // whole, nothing temporary is left, and the run reports how far it came.
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,19 +32,10 @@ std::string StoppedMsg(int done, int total) {
 
 class StopRunTest : public ::testing::Test {
  protected:
-  StopRunTest() {
-    dir.MakeFolder("tmp");  // the temporary-files folder of the runs, to see what they leave
-    saved_tmpdir_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-  }
-  ~StopRunTest() override {
-    if (saved_tmpdir_.empty()) ::unsetenv("TMPDIR");
-    else ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-  }
-
   TempDir dir;
+  // The temporary-files folder of the runs, to see what they leave.
+  const ScopedEnv tmpdir{"TMPDIR", dir.MakeFolder("tmp")};
   RecordingUi ui{"window"};
-  std::string saved_tmpdir_;
 };
 
 TEST_F(StopRunTest, CreateRunsStopBetweenItemsWithWhatIsMadeWhole) {
@@ -81,50 +71,35 @@ TEST_F(StopRunTest, CreateRunsStopBetweenItemsWithWhatIsMadeWhole) {
   }
 }
 
-TEST_F(StopRunTest, FileMergeStopsBetweenSourcesLeavingTheDestinationAsItWas) {
+// A binary source is copied by blocks, and a copy asks between them: two checks a source. A
+// Word source is checked (3 points), then joined (3 more), and the result saved (1).
+TEST_F(StopRunTest, FileMergeStopsBetweenSourcesAndBeforeTheSaveLeavingTheDestination) {
   for (const std::string n : {"1", "2", "3", "4"}) dir.Write("src/" + n + ".txt", n + "\n" + n);
-  // A binary source is copied by blocks, and a copy asks between them: two checks a source.
-  const struct { int mode; int stop_after; int done; } rows[] = {{0, 2, 2}, {1, 6, 3}, {1, 5, 2},
-                                                                 {1, 0, 0}};
-  for (const auto& r : rows) {
-    dir.Write("all.out", "older merge");
-    ui = RecordingUi("批合并文件");
-    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.txt|txtDestinationPath=" +
-           dir / "all.out" + "|cboType=" + std::to_string(r.mode));
-    ui.stop_after = r.stop_after;
-    EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui), RunOutcome::Stopped);
-    EXPECT_EQ(ui.messages, Events{StoppedMsg(r.done, 4)});
-    EXPECT_EQ(ReadAll(dir / "all.out"), "older merge") << r.mode;
-    for (const auto& entry : Tree(dir.path()))
-      EXPECT_EQ(entry.find(kTemporaryPrefix), std::string::npos) << entry;
-    EXPECT_EQ(Tree(dir / "src").size(), 4u);
-    EXPECT_EQ(Tree(dir / "tmp"), Paths{});
-  }
-}
-
-TEST_F(StopRunTest, WordMergeStopsBetweenSourcesAndBeforeTheSaveLeavingTheDestination) {
   std::string err;
-  dir.MakeFolder("src");
   for (const std::string n : {"1", "2", "3"})
     ASSERT_TRUE(WriteDocx({.paragraphs = {n}}, dir / ("src/" + n + ".docx"), &err)) << err;
-  dir.Write("all.docx", "before");
-  // Each source is checked (3 points), then joined (3 more), then saved (1).
-  const struct { int stop_after, done; } rows[] = {{1, 0}, {4, 1}, {6, 3}};
+  const struct { int mode, stop_after, done, total; } rows[] = {
+      {0, 2, 2, 4}, {1, 6, 3, 4}, {1, 5, 2, 4}, {1, 0, 0, 4},
+      {2, 1, 0, 3}, {2, 4, 1, 3}, {2, 6, 3, 3}, {2, 7, -1, 3},  // -1: never reached, completes
+  };
   for (const auto& r : rows) {
+    const std::string destination = dir / (r.mode == 2 ? "all.docx" : "all.out");
+    dir.Write(destination.substr(dir.path().size() + 1), "older merge");
     ui = RecordingUi("批合并文件");
-    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*.docx|txtDestinationPath=" +
-           dir / "all.docx" + "|cboType=2");
+    ui.Set("txtSourcePath=" + dir / "src" + "|txtSourceName=*." + (r.mode == 2 ? "docx" : "txt") +
+           "|txtDestinationPath=" + destination + "|cboType=" + std::to_string(r.mode));
     ui.stop_after = r.stop_after;
-    EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui), RunOutcome::Stopped);
-    EXPECT_EQ(ui.messages, Events{StoppedMsg(r.done, 3)}) << r.stop_after;
-    EXPECT_EQ(ReadAll(dir / "all.docx"), "before");
+    EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui),
+              r.done < 0 ? RunOutcome::Completed : RunOutcome::Stopped);
+    EXPECT_EQ(ui.messages, Events{r.done < 0 ? Msg("操作完成！", Icon::Information)
+                                             : StoppedMsg(r.done, r.total)})
+        << r.mode << " " << r.stop_after;
+    if (r.done >= 0) EXPECT_EQ(ReadAll(destination), "older merge") << r.mode;
+    for (const auto& entry : Tree(dir.path()))
+      EXPECT_EQ(entry.find(kTemporaryPrefix), std::string::npos) << entry;
+    EXPECT_EQ(Tree(dir / "src").size(), 7u);
     EXPECT_EQ(Tree(dir / "tmp"), Paths{});
   }
-  ui.stop_after = 7;  // never reached: the merge completes
-  ui.stop_checks = 0;
-  ui.messages.clear();
-  EXPECT_EQ(RunFileMerge(SystemFileSystem(), ui), RunOutcome::Completed);
-  EXPECT_EQ(ui.messages, Events{Msg("操作完成！", Icon::Information)});
 }
 
 TEST_F(StopRunTest, FolderMergeStopsBetweenFiles) {
@@ -139,28 +114,6 @@ TEST_F(StopRunTest, FolderMergeStopsBetweenFiles) {
   EXPECT_EQ(Tree(dir / "out"),
             (Paths{"1=" + std::string(50000, 'a'), "2=" + std::string(50000, 'a')}));
 }
-
-// A task UI that asks to stop from the moment the test says so.
-struct StopSwitch final : TaskUi {
-  bool stop = false;
-  std::string Text(const std::string&) override { return {}; }
-  std::vector<std::string> Items(const std::string&) override { return {}; }
-  bool Checked(const std::string&) override { return false; }
-  int Selected(const std::string&) override { return -1; }
-  Answer Message(const std::string&, Icon, Buttons, const std::string&) override {
-    return Answer::Ok;
-  }
-  void Focus(const std::string&) override {}
-  void SetBusy(bool) override {}
-  std::string Caption() override { return {}; }
-  void SetCaption(const std::string&) override {}
-  bool StopRequested() override {
-    // The stand-in converter is running once its helper has written its number.
-    stop = stop || std::filesystem::exists(pid_file);
-    return stop;
-  }
-  std::string pid_file;
-};
 
 // Whether the process whose number is in `pid_file` still runs, once a kill sent to it has
 // had its effect (a process ended but not yet reaped by its new parent does not run).
@@ -182,21 +135,15 @@ TEST_F(StopRunTest, AStopEndsAConversionInProgressWithItsHelpers) {
             "#!/bin/sh\nsleep 600 &\necho $! > " + dir / "helper.tmp" + "\nmv " +
                 dir / "helper.tmp" + " " + dir / "helper" + "\nwait\n");
   std::filesystem::permissions(bin + "/soffice", std::filesystem::perms::owner_all);
-  const std::string saved_path = std::getenv("PATH");
-  ::setenv("PATH", (bin + ":" + saved_path).c_str(), 1);
+  const ScopedEnv path("PATH", bin + ":" + std::getenv("PATH"));
   dir.Write("in.doc", "legacy");
   dir.MakeFolder("conv");
-  StopSwitch ui;
-  ui.pid_file = dir / "helper";
+  // The stand-in converter is running once its helper has written its number.
+  ui.stop_when = [&] { return std::filesystem::exists(dir / "helper"); };
   std::string produced, err;
-  bool converted = true;
-  {
-    RunFrame frame(ui);
-    converted =
-        office::SystemConverter().Convert(dir / "in.doc", "docx", dir / "conv", &produced, &err);
-  }
-  ::setenv("PATH", saved_path.c_str(), 1);
-  EXPECT_FALSE(converted);
+  RunFrame frame(ui);
+  EXPECT_FALSE(
+      office::SystemConverter().Convert(dir / "in.doc", "docx", dir / "conv", &produced, &err));
   EXPECT_EQ(err, "无法转换文件“" + dir / "in.doc" + "”：操作已停止");
   EXPECT_FALSE(Alive(dir / "helper"));  // the whole group was ended and reaped
   EXPECT_EQ(Tree(dir / "conv"), Paths{});

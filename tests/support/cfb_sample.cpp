@@ -34,8 +34,6 @@ std::string CompoundFileBytes(const CfbSample& sample) {
   for (size_t i = 0; i < sample.streams.size(); ++i)
     directory += Entry(sample.streams[i], 2, kFree,
                        i + 1 < sample.streams.size() ? static_cast<std::uint32_t>(i + 2) : kFree);
-  if (sample.split_directory)
-    while (directory.size() < 2 * sector) directory += std::string(128, '\0');
   directory.resize((directory.size() + sector - 1) / sector * sector, '\0');
   const size_t directory_sectors = directory.size() / sector;
 

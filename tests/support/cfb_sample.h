@@ -9,7 +9,6 @@ namespace quorvane::testing {
 struct CfbSample {
   std::vector<std::string> streams;
   int sector_shift = 9;             // 9: 512-byte sectors (version 3); 12: 4096 (version 4)
-  bool split_directory = false;     // the directory in two sectors apart, chained by the FAT
   bool looping_directory = false;   // the directory's chain leads back to itself
 };
 

@@ -1,7 +1,5 @@
 #include "support/cut_short_batch.h"
 
-#include <stdlib.h>
-
 #include "common/rename_journal.h"
 
 namespace quorvane::testing {
@@ -22,20 +20,6 @@ std::string CutShortSwap(const std::string& folder) {
     return err;
   journal.Abandon();
   return {};
-}
-
-StateHome::StateHome(const std::string& folder) {
-  const char* before = ::getenv("XDG_STATE_HOME");
-  had_ = before != nullptr;
-  if (had_) saved_ = before;
-  ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
-}
-
-StateHome::~StateHome() {
-  if (had_)
-    ::setenv("XDG_STATE_HOME", saved_.c_str(), 1);
-  else
-    ::unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace quorvane::testing

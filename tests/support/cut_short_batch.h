@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace quorvane::testing {
 
 /// Leaves the files "1" and "2" of `folder` (ending in a separator) as a batch that trades
@@ -10,17 +12,10 @@ namespace quorvane::testing {
 /// Returns the failure, empty on success.
 std::string CutShortSwap(const std::string& folder);
 
-/// Sets XDG_STATE_HOME for the life of the object, and sets back the value it had.
-class StateHome {
+/// Sets XDG_STATE_HOME, where the journals of rename batches go, for the life of the object.
+class StateHome : public ScopedEnv {
  public:
-  explicit StateHome(const std::string& folder);
-  ~StateHome();
-  StateHome(const StateHome&) = delete;
-  StateHome& operator=(const StateHome&) = delete;
-
- private:
-  std::string saved_;
-  bool had_;
+  explicit StateHome(const std::string& folder) : ScopedEnv("XDG_STATE_HOME", folder) {}
 };
 
 }  // namespace quorvane::testing

@@ -36,7 +36,7 @@ std::string RawDeflate(const std::string& data) {
 std::string ZipBytes(const std::vector<RawEntry>& entries) {
   std::string out, central;
   for (const auto& entry : entries) {
-    const std::string stored = entry.deflate ? RawDeflate(entry.data) : entry.data;
+    const std::string stored = RawDeflate(entry.data);
     std::uint32_t crc = static_cast<std::uint32_t>(
         crc32_z(0, reinterpret_cast<const Bytef*>(entry.data.data()), entry.data.size()));
     if (entry.wrong_crc) crc ^= 0x5A5A5A5A;
@@ -45,7 +45,7 @@ std::string ZipBytes(const std::vector<RawEntry>& entries) {
     auto fields = [&](std::string& header) {
       Put16(header, 20);  // version needed
       Put16(header, 0);   // flags
-      Put16(header, entry.deflate ? 8 : 0);
+      Put16(header, 8);  // deflated
       Put16(header, 0);   // time
       Put16(header, 0x21);  // date: 1980-01-01
       Put32(header, crc);

@@ -11,7 +11,6 @@ namespace quorvane::testing {
 struct RawEntry {
   std::string name;
   std::string data;
-  bool deflate = true;
   bool wrong_crc = false;                      // a checksum that does not match the data
   std::optional<std::uint32_t> declared_size;  // an uncompressed size that lies
 };

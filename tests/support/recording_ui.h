@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ class RecordingUi final : public TaskUi {
   int stop_after = -1;
   /// How many times the run has asked StopRequested().
   int stop_checks = 0;
+  /// When set, StopRequested() is also true once this says so.
+  std::function<bool()> stop_when;
 
   /// Fills fields from "name=value|name=value": the text (a list's selection as a number),
   /// and the check box ticked for "1".
@@ -65,7 +68,9 @@ class RecordingUi final : public TaskUi {
     captions.push_back(caption);
     events.push_back(CaptionTo(caption));
   }
-  bool StopRequested() override { return stop_after >= 0 && stop_checks++ >= stop_after; }
+  bool StopRequested() override {
+    return (stop_when && stop_when()) || (stop_after >= 0 && stop_checks++ >= stop_after);
+  }
 
  private:
   std::string caption_;

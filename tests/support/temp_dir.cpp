@@ -11,8 +11,10 @@ namespace fs = std::filesystem;
 
 namespace quorvane::testing {
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "quorvane-test-XXXXXX").native();
+TempDir::TempDir(const std::string& parent) {
+  std::string pattern =
+      ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "quorvane-test-XXXXXX")
+          .native();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
@@ -29,8 +31,23 @@ std::string TempDir::Write(const std::string& relative, const std::string& bytes
   return full.native();
 }
 
-void TempDir::MakeFolder(const std::string& relative) const {
+std::string TempDir::MakeFolder(const std::string& relative) const {
   fs::create_directories(fs::path(path_) / relative);
+  return (fs::path(path_) / relative).native();
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+  const char* before = ::getenv(name_.c_str());
+  had_ = before != nullptr;
+  if (had_) saved_ = before;
+  ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    ::setenv(name_.c_str(), saved_.c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
 }
 
 std::string ReadAll(const std::string& path) {
@@ -58,6 +75,15 @@ std::string Shell(const std::string& command) {
     pclose(pipe);
   }
   return out;
+}
+
+bool ConvertWithOffice(const std::string& folder, const std::string& files,
+                       const std::string& format) {
+  if (Shell("test -x /usr/bin/soffice && echo y") != "y\n") return false;
+  const std::string out = format.substr(0, format.find(':'));
+  Shell("cd '" + folder + "' && timeout 300 /usr/bin/soffice -env:UserInstallation=file://" +
+        folder + "/profile --headless --convert-to " + format + " --outdir " + out + " " + files);
+  return true;
 }
 
 }  // namespace quorvane::testing

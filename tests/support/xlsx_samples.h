@@ -10,7 +10,6 @@ namespace quorvane::testing {
 
 /// One cell of a sample sheet. Kinds: 'n' number, 's' shared string, 'i' inline string,
 /// 'b' boolean, 'f' formula (`formula` without "=", `value` its cached number).
-// A cell: kind s (shared string), i (inline), n, b or f (formula); style indexes the book's.
 struct XlsxCell { std::string ref; char kind = 'n'; std::string value; int style = 0;
                   std::string formula; };
 
