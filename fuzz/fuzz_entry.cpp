@@ -112,7 +112,7 @@ bool ReadEveryPart(const Package& package, std::string* detail) {
       return false;
     }
     // VML drawings are carried as they are: office suites write them not always well-formed.
-    if (!package.ContentType(part).ends_with("xml") || part.ends_with(".vml")) continue;
+    if (!package.IsXmlPart(part) || part.ends_with(".vml")) continue;
     pugi::xml_document doc;
     if (!office::ParseXml(bytes, part, &doc, &err)) {
       *detail = err;

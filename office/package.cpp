@@ -131,10 +131,6 @@ std::string TypeByExtension(const std::string& part) {
   return found == kTypes.end() ? std::string() : found->second;
 }
 
-bool IsXmlType(const std::string& content_type) {
-  return content_type.ends_with("+xml") || content_type.ends_with("/xml");
-}
-
 // The namespace of the root element of `doc`, by its prefix and the root's declarations.
 std::string RootNamespace(const pugi::xml_document& doc) {
   const pugi::xml_node root = doc.document_element();
@@ -389,15 +385,23 @@ bool Package::Read(const std::string& part, std::string* bytes, std::string* err
                            [&](std::string_view block) { bytes->append(block); }, nullptr, err);
 }
 
+bool IsXmlType(const std::string& content_type) {
+  return content_type.ends_with("+xml") || content_type.ends_with("/xml");
+}
+
+// A part named .xml is taken as XML whatever type it was given: a damaged type must not
+// carry a damaged part into the result unread.
+bool Package::IsXmlPart(const std::string& part) const {
+  return IsXmlType(ContentType(part)) || !OwnerOf(AsciiLower(part)).empty() ||
+         AsciiLower(part).ends_with(".xml");
+}
+
 bool Package::Verify(std::string* err) const {
   std::uint64_t total = 0;
   for (const auto& [key, index] : archive_->entries) {
     if (key.ends_with('/')) continue;
     const std::string part = "/" + std::string(zip_get_name(archive_->zip, index, ZIP_FL_ENC_RAW));
-    // A part named .xml is checked as XML whatever type it was given: a damaged type must
-    // not carry a damaged part into the result unread.
-    const bool xml = IsXmlType(ContentType(part)) || !OwnerOf(key).empty() ||
-                     key.ends_with(".xml");
+    const bool xml = IsXmlPart(part);
     std::string bytes;
     const auto take = [&](std::string_view block) {
       if (xml) bytes.append(block);
@@ -406,7 +410,8 @@ bool Package::Verify(std::string* err) const {
     if (!xml) continue;
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed =
-        doc.load_buffer_inplace(bytes.data(), bytes.size(), pugi::parse_minimal);
+        doc.load_buffer_inplace(bytes.data(), bytes.size(),
+                                pugi::parse_minimal | pugi::parse_declaration);
     if (parsed.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!parsed || !doc.document_element()) {
       *err = Damaged(name_, Shown(part) + " 不是有效的 XML");

@@ -20,6 +20,9 @@ inline constexpr const char* kOfficeDocument =
 inline constexpr const char* kRoot = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 }  // namespace reltype
 
+/// Whether `content_type` names an XML part ("...+xml", "application/xml").
+bool IsXmlType(const std::string& content_type);
+
 /// One relationship of a part, as its .rels file holds it.
 struct Relationship {
   std::string id;      // "rId5"
@@ -76,6 +79,9 @@ class Package {
   /// The content type of `part`: its Override, else the Default for its extension; empty
   /// when neither covers it.
   std::string ContentType(const std::string& part) const;
+  /// Whether the reader takes `part` as XML, and so checks it: an XML content type, a
+  /// relationship part, or a name ending in .xml whatever its type.
+  bool IsXmlPart(const std::string& part) const;
   /// The relationships of `part`, "/" for the package's own; empty when it has none.
   const std::vector<Relationship>& Relationships(const std::string& part) const;
   /// The first relationship of `part` with type `type`, or null.

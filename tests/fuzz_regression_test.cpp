@@ -46,6 +46,12 @@ const Finding kFindings[] = {
     {"excel_gather-declared-size.xlsx", GatherExcel,
      "a part copied from a source is read into a buffer of the size its zip header declares "
      "(4 GB here)"},
+    {"word_join-media-type-names-xml.docx", JoinWord,
+     "a picture whose damaged type merely ends in \"xml\" was taken for an XML part when the "
+     "result was read back, where the reader carries it as bytes"},
+    {"excel_gather-declaration-inside-part.xlsx", GatherExcel,
+     "an XML declaration inside a table part's root passed the reader's check and made the "
+     "result unreadable"},
 };
 
 void PrintTo(const Finding& finding, std::ostream* out) { *out << finding.file; }
