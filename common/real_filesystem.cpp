@@ -83,14 +83,6 @@ class PosixReadableFile final : public ReadableFile {
   long long position_ = 0;
 };
 
-// The permission bits a new file gets from this process: 0666 less the umask. Read once,
-// before any thread can create a file, as reading it means setting it.
-const mode_t kNewFileMode = [] {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}();
-
 // Whether an unnamed file can be given a name through /proc (linkat with AT_EMPTY_PATH
 // would need a privilege that users lack).
 bool ProcFdAvailable() {
@@ -405,13 +397,6 @@ std::string RandomSix() {
   return text;
 }
 
-// The permission bits a new folder gets from this process: 0777 less the umask.
-const mode_t kNewFolderMode = [] {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return static_cast<mode_t>(0777 & ~mask);
-}();
-
 // A pending folder held open and locked through its own descriptor; removed, when it was not
 // kept, through that descriptor, so only this folder goes even if another took its name.
 class PosixPendingFolder final : public PendingFolder {
@@ -432,15 +417,16 @@ class PosixPendingFolder final : public PendingFolder {
   const std::string& path() const override { return path_; }
 
   bool SetPermissions(unsigned permissions, std::string* err) override {
-    permissions_ = permissions & 0777;
-    if (::fchmod(FolderFd(*folder_), permissions_ | kPendingMark) == 0) return true;
+    if (::fchmod(FolderFd(*folder_), (permissions & 0777) | kPendingMark) == 0) return true;
     *err = DescribeFailure("无法设置权限", shown_, errno);
     return false;
   }
 
   bool Keep(std::string* err) override {
     kept_ = true;
-    if (::fchmod(FolderFd(*folder_), permissions_) == 0) return true;
+    struct stat st;
+    if (::fstat(FolderFd(*folder_), &st) == 0 && ::fchmod(FolderFd(*folder_), st.st_mode & 0777) == 0)
+      return true;
     *err = DescribeFailure("无法设置权限", shown_, errno);
     return false;
   }
@@ -449,7 +435,6 @@ class PosixPendingFolder final : public PendingFolder {
   FileSystem& fs_;
   std::unique_ptr<FolderHandle> folder_;
   std::string path_, shown_;
-  mode_t permissions_ = kNewFolderMode;
   bool kept_ = false;
 };
 
@@ -529,23 +514,26 @@ class PosixFileSystem final : public FileSystem {
                                            std::string* err) override {
     SweepOnce(folder);
     if (unnamed_pending_files_ && ProcFdAvailable()) {
-      const int fd = ::open(OrDot(folder), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+      const int fd = ::open(OrDot(folder), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
       if (fd >= 0) return std::make_unique<PosixPendingFile>(fd, shown, std::string());
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
         *err = DescribeFailure("无法写入文件", shown, errno);
         return nullptr;
       }
     }
+    // Made as mkostemp(3) makes a file, but with the mode an unnamed file gets: the kernel
+    // takes the umask in force off it, as it does for O_TMPFILE.
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = folder + kTemporaryPrefix + "XXXXXX";
-      const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+      std::string name = folder + kTemporaryPrefix + RandomSix();
+      const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0) {
+        if (errno == EEXIST) continue;
         *err = DescribeFailure("无法写入文件", shown, errno);
         return nullptr;
       }
       struct stat mine, there;
-      if (::flock(fd, LOCK_EX) == 0 && ::fchmod(fd, kNewFileMode) == 0 &&
-          ::fstat(fd, &mine) == 0 && ::lstat(name.c_str(), &there) == 0 &&
+      if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
+          ::lstat(name.c_str(), &there) == 0 &&
           mine.st_ino == there.st_ino && mine.st_dev == there.st_dev)
         return std::make_unique<PosixPendingFile>(fd, shown, std::move(name));
       ::close(fd);
