@@ -424,9 +424,9 @@ class PosixPendingFolder final : public PendingFolder {
 
   bool Keep(std::string* err) override {
     kept_ = true;
+    const int fd = FolderFd(*folder_);
     struct stat st;
-    if (::fstat(FolderFd(*folder_), &st) == 0 && ::fchmod(FolderFd(*folder_), st.st_mode & 0777) == 0)
-      return true;
+    if (::fstat(fd, &st) == 0 && ::fchmod(fd, st.st_mode & 0777) == 0) return true;
     *err = DescribeFailure("无法设置权限", shown_, errno);
     return false;
   }

@@ -18,8 +18,9 @@ namespace quorvane::testing {
 class FaultyFileSystem : public FileSystem {
  public:
   /// OpenWrite stands for OpenPending; CreateFolder also for OpenPendingFolder, on the path
-  /// of the folder it is made for; Rename for RenameNoReplace and for naming a pending file. The operations on an open folder meet the rules of their path forms (SubFoldersIn
-  /// those of SubFolders, and so on) on the path the folder shows; OpenFolder stands for
+  /// of the folder it is made for; Rename for RenameNoReplace and for naming a pending file.
+  /// The operations on an open folder meet the rules of their path forms (SubFoldersIn those
+  /// of SubFolders, and so on) on the path the folder shows; OpenFolder stands for
   /// OpenFolderIn, whose path is the parent's followed by the name and a separator.
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
                   Read, Write, Close, CopyFile, CopyFolder, Rename, Sync, SyncFolder, OpenFolder };
