@@ -2,6 +2,7 @@
 
 #include <fnmatch.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -93,6 +94,13 @@ class TreeCopy {
  public:
   TreeCopy(FileSystem& fs, std::string* err) : fs_(fs), err_(err) {}
 
+  /// The copy is made under `written` and will bear `shown`: a path that would be too long
+  /// under its final name is refused as the system would refuse it there.
+  void WriteUnder(const std::string& written, const std::string& shown) {
+    written_ = written;
+    shown_ = shown;
+  }
+
   bool Folder(FolderHandle& source, const PathEntry& from, const std::string& target) {
     PathEntry to;
     if (!fs_.Examine(target, &to, err_)) return false;
@@ -117,6 +125,15 @@ class TreeCopy {
   }
 
  private:
+  // True when the final path of `target` is one the system takes; otherwise the failure of
+  // `action` on it, as the system gives it.
+  bool Fits(const std::string& target, const char* action) {
+    if (written_.empty() || shown_.size() + target.size() - written_.size() < PATH_MAX)
+      return true;
+    *err_ = DescribeFailure(action, shown_ + target.substr(written_.size()), ENAMETOOLONG);
+    return false;
+  }
+
   bool Entry(FolderHandle& folder, const std::string& name, const std::string& target) {
     PathEntry entry;
     if (!fs_.ExamineIn(folder, name, &entry, err_)) return false;
@@ -124,17 +141,20 @@ class TreeCopy {
       case EntryKind::Missing:  // gone since the folder was listed
         return true;
       case EntryKind::File: {
+        if (!Fits(target, "无法访问")) return false;
         const auto source = fs_.OpenReadIn(folder, name, err_);
         return source && fs_.CopyFileFrom(*source, target, err_);
       }
       case EntryKind::Folder: {
         if (entry.identity == *destination_) return true;
+        if (!Fits(target, "无法访问")) return false;
         const auto source = fs_.OpenFolderIn(folder, name, err_);
         return source && Folder(*source, entry, target);
       }
       case EntryKind::Link: {
         std::string text;
-        return fs_.ReadLinkIn(folder, name, &text, err_) && fs_.CreateLink(text, target, err_);
+        return fs_.ReadLinkIn(folder, name, &text, err_) && Fits(target, "无法创建链接") &&
+               fs_.CreateLink(text, target, err_);
       }
       case EntryKind::Other:
         break;
@@ -146,7 +166,14 @@ class TreeCopy {
   FileSystem& fs_;
   std::string* err_;
   std::optional<FileIdentity> destination_;
+  std::string written_, shown_;
 };
+
+// Every mention of `from` in `text` reads `to` instead.
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+  for (auto at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
+    text->replace(at, from.size(), to);
+}
 
 }  // namespace
 
@@ -166,9 +193,7 @@ bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* bytes,
   return true;
 }
 
-namespace {
-
-// Removes everything in `folder`, holding one open folder per level.
+// One open folder is held per level.
 bool EmptyFolder(FileSystem& fs, FolderHandle& folder, std::string* err) {
   std::vector<std::string> names;
   if (!fs.ListEntriesIn(folder, &names, err)) return false;
@@ -186,8 +211,6 @@ bool EmptyFolder(FileSystem& fs, FolderHandle& folder, std::string* err) {
   }
   return true;
 }
-
-}  // namespace
 
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err) {
   PathEntry entry;
@@ -207,7 +230,31 @@ bool FileSystem::CopyFolder(const std::string& source, const std::string& target
     return false;
   }
   const auto folder = OpenFolder(source, err);
-  return folder && TreeCopy(*this, err).Folder(*folder, from, target);
+  if (!folder) return false;
+  PathEntry there;
+  if (!Examine(target, &there, err)) return false;
+  if (there.kind != EntryKind::Missing) return TreeCopy(*this, err).Folder(*folder, from, target);
+
+  // A new folder is filled under a temporary name, so that it appears whole or not at all;
+  // messages name the folder the user asked for.
+  std::string shown = target;
+  while (shown.size() > 1 && path::IsSeparator(shown.back())) shown.pop_back();
+  const auto pending = OpenPendingFolder(path::FolderPart(shown), shown, err);
+  if (!pending) return false;
+  TreeCopy copy(*this, err);
+  copy.WriteUnder(pending->path(), shown);
+  if (!copy.Folder(*folder, from, pending->path()) ||
+      !pending->SetPermissions(from.attributes.permissions, err)) {
+    ReplaceAll(err, pending->path(), shown);
+    return false;
+  }
+  if (!RenameNoReplace(pending->path(), shown, err)) {
+    std::string ignored;
+    if (Examine(shown, &there, &ignored) && there.kind != EntryKind::Missing)
+      *err = DescribeFailure("无法创建目录", target, EEXIST);
+    return false;
+  }
+  return pending->Keep(err);
 }
 
 }  // namespace quorvane

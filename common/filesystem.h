@@ -90,6 +90,22 @@ class PendingFile : public WritableFile {
   virtual void Keep() = 0;
 };
 
+/// A folder being filled before it has its final name: made beside that name under a fresh
+/// name with kTemporaryPrefix and a mark that tells it from a folder of the user's, and locked
+/// while this object lives, so that no other run takes it for a leftover. Destroyed before it
+/// is kept, it is removed with everything in it.
+class PendingFolder {
+ public:
+  virtual ~PendingFolder() = default;
+  /// The path it bears until the caller renames it, without a final separator.
+  virtual const std::string& path() const = 0;
+  /// The permission bits it has once it is kept; until then it keeps its mark as well.
+  virtual bool SetPermissions(unsigned permissions, std::string* err) = 0;
+  /// The folder, renamed by the caller to its final name, is the caller's now: it loses its
+  /// mark and is not removed when this object goes.
+  virtual bool Keep(std::string* err) = 0;
+};
+
 /// What a copy or write that was stopped between its blocks gives as its failure; the run
 /// then reports the stop rather than the failure.
 inline constexpr const char* kStoppedText = "操作已停止";
@@ -196,6 +212,12 @@ class FileSystem {
   virtual std::unique_ptr<PendingFile> OpenPending(const std::string& folder,
                                                    const std::string& shown,
                                                    std::string* err) = 0;
+  /// Creates a pending folder in `folder` (a path ending in a separator, or empty for the
+  /// working folder); messages name `shown`. The first call for a folder removes what killed
+  /// runs left there, as OpenPending does.
+  virtual std::unique_ptr<PendingFolder> OpenPendingFolder(const std::string& folder,
+                                                           const std::string& shown,
+                                                           std::string* err) = 0;
   /// Flushes the folder's entries (a rename in it) to the disk.
   virtual bool SyncFolder(const std::string& folder, std::string* err) = 0;
   /// Gives the entry `from` the name `to` in one step, replacing a file or link named `to`.
@@ -230,8 +252,10 @@ class FileSystem {
   /// included, to `target`, merging into a folder that is there: files of the same names are
   /// replaced as CopyFile replaces them, links inside are made again as links and never
   /// followed, and the copy never descends into its own destination. The source is read
-  /// through open folders, so its depth has no limit; the copies are made by path. A failure
-  /// stops the copy where it is.
+  /// through open folders, so its depth has no limit; the copies are made by path. A new
+  /// `target` is filled as a pending folder beside it and takes its name only when complete,
+  /// never replacing what took the name meanwhile (that fails with 已经存在): a failure or a
+  /// stop leaves nothing of it. A copy into a folder that is there stops where it fails.
   virtual bool CopyFolder(const std::string& source, const std::string& target, std::string* err);
 };
 
@@ -240,11 +264,27 @@ class FileSystem {
 /// `path` is no failure. A failure stops where it is.
 bool RemoveTree(FileSystem& fs, const std::string& path, std::string* err);
 
+/// Removes everything in the open folder `folder`, which stays; links inside are removed,
+/// never followed. A failure stops where it is.
+bool EmptyFolder(FileSystem& fs, FolderHandle& folder, std::string* err);
+
 /// Reads the whole regular file `path` into `bytes`, which ends up no larger than the file.
 bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* bytes, std::string* err);
 
 /// The file system of the machine the program runs on.
 FileSystem& SystemFileSystem();
+
+/// How a file system of the machine made by MakeSystemFileSystem writes.
+struct SystemFileSystemOptions {
+  /// Whether a pending file starts unnamed (O_TMPFILE). False gives every pending file a
+  /// hidden, locked name under kTemporaryPrefix from the start: for file systems whose
+  /// O_TMPFILE is missing or unreliable.
+  bool unnamed_pending_files = true;
+};
+
+/// A file system of the machine of its own with `options`; it keeps its own record of the
+/// folders it has swept.
+std::unique_ptr<FileSystem> MakeSystemFileSystem(const SystemFileSystemOptions& options);
 
 /// A description in the user's language of failing `action` on `path`: the action, the path
 /// and the system's reason, for example 无法打开文件“/srv/a.txt”：没有那个文件或目录.

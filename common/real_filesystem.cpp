@@ -10,8 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <map>
+#include <mutex>
+#include <random>
 #include <string_view>
 
 #include "common/filesystem.h"
@@ -81,14 +82,6 @@ class PosixReadableFile final : public ReadableFile {
   long long size_;
   long long position_ = 0;
 };
-
-// The permission bits a new file gets from this process: 0666 less the umask. Read once,
-// before any thread can create a file, as reading it means setting it.
-const mode_t kNewFileMode = [] {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}();
 
 // Whether an unnamed file can be given a name through /proc (linkat with AT_EMPTY_PATH
 // would need a privilege that users lack).
@@ -378,8 +371,78 @@ int RenameWithoutReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// The mark of a pending folder: the sticky bit, which no private folder of the user's needs,
+// set by the mkdir that makes the folder so that it is never there without it. It goes when
+// the folder is kept.
+constexpr mode_t kPendingMark = S_ISVTX;
+
+// Whether `name` has the shape of a pending folder's name: the reserved prefix and six
+// letters or digits.
+bool PendingFolderName(std::string_view name) {
+  const std::string_view prefix = kTemporaryPrefix;
+  if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) return false;
+  for (const char c : name.substr(prefix.size()))
+    if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z'))
+      return false;
+  return true;
+}
+
+// Six random letters and digits, as mkdtemp(3) chooses them.
+std::string RandomSix() {
+  static constexpr char kDigits[] =
+      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::string text;
+  for (int i = 0; i < 6; ++i) text += kDigits[random() % 62];
+  return text;
+}
+
+// A pending folder held open and locked through its own descriptor; removed, when it was not
+// kept, through that descriptor, so only this folder goes even if another took its name.
+class PosixPendingFolder final : public PendingFolder {
+ public:
+  PosixPendingFolder(FileSystem& fs, std::unique_ptr<FolderHandle> folder, std::string path,
+                     std::string shown)
+      : fs_(fs), folder_(std::move(folder)), path_(std::move(path)), shown_(std::move(shown)) {}
+  ~PosixPendingFolder() override {
+    if (kept_) return;
+    struct stat there;
+    std::string ignored;
+    ::fchmod(FolderFd(*folder_), 0700 | kPendingMark);  // a read-only template's bits
+    if (::lstat(path_.c_str(), &there) == 0 && IdentityOf(there) == folder_->identity() &&
+        EmptyFolder(fs_, *folder_, &ignored))
+      ::rmdir(path_.c_str());
+  }
+
+  const std::string& path() const override { return path_; }
+
+  bool SetPermissions(unsigned permissions, std::string* err) override {
+    if (::fchmod(FolderFd(*folder_), (permissions & 0777) | kPendingMark) == 0) return true;
+    *err = DescribeFailure("无法设置权限", shown_, errno);
+    return false;
+  }
+
+  bool Keep(std::string* err) override {
+    kept_ = true;
+    const int fd = FolderFd(*folder_);
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && ::fchmod(fd, st.st_mode & 0777) == 0) return true;
+    *err = DescribeFailure("无法设置权限", shown_, errno);
+    return false;
+  }
+
+ private:
+  FileSystem& fs_;
+  std::unique_ptr<FolderHandle> folder_;
+  std::string path_, shown_;
+  bool kept_ = false;
+};
+
 class PosixFileSystem final : public FileSystem {
  public:
+  explicit PosixFileSystem(bool unnamed_pending_files)
+      : unnamed_pending_files_(unnamed_pending_files) {}
+
   bool FolderExists(const std::string& path) override {
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -450,29 +513,58 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<PendingFile> OpenPending(const std::string& folder, const std::string& shown,
                                            std::string* err) override {
     SweepOnce(folder);
-    if (ProcFdAvailable()) {
-      const int fd = ::open(OrDot(folder), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    if (unnamed_pending_files_ && ProcFdAvailable()) {
+      const int fd = ::open(OrDot(folder), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
       if (fd >= 0) return std::make_unique<PosixPendingFile>(fd, shown, std::string());
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
         *err = DescribeFailure("无法写入文件", shown, errno);
         return nullptr;
       }
     }
+    // Made as mkostemp(3) makes a file, but with the mode an unnamed file gets: the kernel
+    // takes the umask in force off it, as it does for O_TMPFILE.
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = folder + kTemporaryPrefix + "XXXXXX";
-      const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+      std::string name = folder + kTemporaryPrefix + RandomSix();
+      const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0) {
+        if (errno == EEXIST) continue;
         *err = DescribeFailure("无法写入文件", shown, errno);
         return nullptr;
       }
       struct stat mine, there;
-      if (::flock(fd, LOCK_EX) == 0 && ::fchmod(fd, kNewFileMode) == 0 &&
-          ::fstat(fd, &mine) == 0 && ::lstat(name.c_str(), &there) == 0 &&
+      if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
+          ::lstat(name.c_str(), &there) == 0 &&
           mine.st_ino == there.st_ino && mine.st_dev == there.st_dev)
         return std::make_unique<PosixPendingFile>(fd, shown, std::move(name));
       ::close(fd);
     }
     *err = DescribeFailure("无法写入文件", shown, EEXIST);
+    return nullptr;
+  }
+
+  // A fresh name made as mkdtemp(3) makes one, marked by the mkdir itself and locked before
+  // anything goes in; a folder that a sweep removed between its creation and the lock is
+  // given up for another.
+  std::unique_ptr<PendingFolder> OpenPendingFolder(const std::string& folder,
+                                                   const std::string& shown,
+                                                   std::string* err) override {
+    SweepOnce(folder);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = folder + kTemporaryPrefix + RandomSix();
+      if (::mkdir(name.c_str(), 0700 | kPendingMark) != 0) {
+        if (errno == EEXIST) continue;
+        *err = DescribeFailure("无法创建目录", shown, errno);
+        return nullptr;
+      }
+      const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      struct stat mine, there;
+      if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
+          ::lstat(name.c_str(), &there) == 0 && IdentityOf(mine) == IdentityOf(there))
+        return std::make_unique<PosixPendingFolder>(
+            *this, std::make_unique<PosixFolder>(fd, name + path::kSeparator, mine), name, shown);
+      if (fd >= 0) ::close(fd);
+    }
+    *err = DescribeFailure("无法创建目录", shown, EEXIST);
     return nullptr;
   }
 
@@ -707,17 +799,33 @@ class PosixFileSystem final : public FileSystem {
           ::unlink(full.c_str());
         return;
       }
-      if (type != DT_REG && type != DT_UNKNOWN) return;
+      const bool folder_named = PendingFolderName(name);
+      if (type != DT_REG && type != DT_UNKNOWN && !(type == DT_DIR && folder_named)) return;
       const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0) return;
       struct stat mine, there;
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &mine) == 0 &&
-          S_ISREG(mine.st_mode) && ::lstat(full.c_str(), &there) == 0 &&
-          mine.st_ino == there.st_ino && mine.st_dev == there.st_dev)
+      if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &mine) != 0 ||
+          ::lstat(full.c_str(), &there) != 0 || IdentityOf(mine) != IdentityOf(there)) {
+        ::close(fd);
+        return;
+      }
+      if (S_ISREG(mine.st_mode)) {
         ::unlink(full.c_str());
-      ::close(fd);
+        ::close(fd);
+        return;
+      }
+      // A folder goes only with the name and the mark a pending folder is made with, and only
+      // the user's own: a folder the user made and merely named alike stays.
+      PosixFolder held(fd, full + path::kSeparator, mine);
+      if (!S_ISDIR(mine.st_mode) || !folder_named || (mine.st_mode & kPendingMark) == 0 ||
+          mine.st_uid != ::geteuid())
+        return;
+      ::fchmod(fd, 0700 | kPendingMark);  // a read-only template's bits
+      if (EmptyFolder(*this, held, &ignored)) ::rmdir(full.c_str());
     });
   }
+
+  const bool unnamed_pending_files_;
 
   std::mutex swept_mutex_;
   std::map<std::string, unsigned long> swept_;  // folder, and the run that swept it last
@@ -726,8 +834,12 @@ class PosixFileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem& SystemFileSystem() {
-  static PosixFileSystem instance;
+  static PosixFileSystem instance(true);
   return instance;
+}
+
+std::unique_ptr<FileSystem> MakeSystemFileSystem(const SystemFileSystemOptions& options) {
+  return std::make_unique<PosixFileSystem>(options.unnamed_pending_files);
 }
 
 }  // namespace quorvane

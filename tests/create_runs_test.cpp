@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include <cerrno>
 #include <deque>
 #include <filesystem>
 
 #include "filetasks/file_build_run.h"
 #include "foldertasks/folder_build_run.h"
+#include "support/deep_tree.h"
 #include "support/faulty_filesystem.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -148,6 +151,64 @@ TEST_F(CreateRunTest, AFaultAtTheThirdItemKeepsTheFirstTwoAndMakesNoMore) {
     std::filesystem::remove_all(dir / "out");
     dir.MakeFolder("out");
   }
+}
+
+// A folder made from a template appears whole or not at all: a copy that fails at any file of
+// the tree, or at the rename that names the folder, leaves nothing of that folder, keeps the
+// folders made before it, and names what the user asked for.
+TEST_F(CreateRunTest, AFolderWhoseCopyFailsInsideItsTreeLeavesNothingOfIt) {
+  dir.Write("tf/a", "a");
+  dir.Write("tf/sub/b", "b");
+  dir.Write("tf/sub/deeper/c", "c");
+  const std::string mod = "chkMod=1|txtModPath=" + dir / "tf";
+  const Names first = {"1/", "1/a=a", "1/sub/", "1/sub/b=b", "1/sub/deeper/", "1/sub/deeper/c=c"};
+  for (int k = 1; k <= 3; ++k) {  // the k-th file of the second folder's tree
+    FaultyFileSystem faulty(SystemFileSystem());
+    std::vector<std::string> writes;
+    faulty.on_call = [&](Op op, const std::string& path) {
+      if (op == Op::OpenWrite) writes.push_back(path);
+    };
+    faulty.FailAt(Op::OpenWrite, 3 + k, EIO);
+    EXPECT_EQ(Start(kFolders, mod, {}, faulty), RunOutcome::Failed);
+    EXPECT_EQ(Out(), first) << k;
+    ASSERT_EQ(writes.size(), 3u + k);
+    const std::string file = writes.back().substr(writes.back().find('/', (dir / "out/").size()));
+    EXPECT_EQ(ui.messages, Events{SystemError("无法打开文件“" + dir / "out/2" + file +
+                                              "”：输入/输出错误")});
+    EXPECT_EQ(faulty.open_files + faulty.open_folders, 0);
+    std::filesystem::remove_all(dir / "out/1");
+  }
+  // The rename that names the finished copy fails, or finds the name taken meanwhile: what
+  // took it stays as it was.
+  FaultyFileSystem faulty(SystemFileSystem());
+  faulty.FailWhen(Op::Rename, "out/2", EIO);
+  EXPECT_EQ(Start(kFolders, mod, {}, faulty), RunOutcome::Failed);
+  EXPECT_EQ(ui.messages, Events{SystemError("无法改名为“" + dir / "out/2" + "”：输入/输出错误")});
+  EXPECT_EQ(Out(), first);
+  std::filesystem::remove_all(dir / "out/1");
+  FaultyFileSystem racing(SystemFileSystem());
+  racing.on_call = [&](Op op, const std::string& path) {
+    if (op == Op::Rename && path == dir / "out/2") dir.Write("out/2/theirs", "theirs");
+  };
+  EXPECT_EQ(Start(kFolders, mod, {}, racing), RunOutcome::Failed);
+  EXPECT_EQ(ui.messages, Events{SystemError("无法创建目录“" + dir / "out/2" + "”：已经存在")});
+  Names made = first;
+  made.insert(made.end(), {"2/", "2/theirs=theirs"});
+  EXPECT_EQ(Out(), made);
+}
+
+// A path that is too long under its final name is refused as before, by that name, however
+// long the temporary name the copy is made under; nothing of the folder stays.
+TEST_F(CreateRunTest, ATemplatePathTooLongUnderItsFinalNameIsRefusedByThatName) {
+  dir.MakeFolder("tf");
+  MakeDeepTree(dir / "tf", 21, {21});
+  const std::string suffix(60, 's');  // longer than a temporary name
+  std::string expected = dir / "out/1" + suffix;
+  for (int level = 1; expected.size() < PATH_MAX; ++level) expected += "/" + DeepName(level);
+  EXPECT_EQ(Start(kFolders, "chkMod=1|txtModPath=" + dir / "tf" + "|chkSuf=1|txtSuf=" + suffix),
+            RunOutcome::Failed);
+  EXPECT_EQ(ui.messages, Events{SystemError("无法访问“" + expected + "”：名称太长")});
+  EXPECT_EQ(Out(), Names{});
 }
 
 }  // namespace

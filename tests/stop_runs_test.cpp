@@ -41,6 +41,7 @@ class StopRunTest : public ::testing::Test {
 TEST_F(StopRunTest, CreateRunsStopBetweenItemsWithWhatIsMadeWhole) {
   dir.Write("t.txt", std::string(100000, 'x'));
   dir.Write("tf/a/b.txt", "b");
+  for (const char* name : {"tf3/x", "tf3/y/z", "tf3/y/w"}) dir.Write(name, name);
   const std::string copy = "=" + std::string(100000, 'x');
   // A copy also asks between its blocks, so an item made from a template counts two checks.
   const struct { RunOutcome (*run)(FileSystem&, TaskUi&); std::string fields; int stop_after;
@@ -52,6 +53,9 @@ TEST_F(StopRunTest, CreateRunsStopBetweenItemsWithWhatIsMadeWhole) {
       {RunFolderBuild, "", 1, {"1/"}},
       {RunFolderBuild, "chkMod=1|txtModPath=" + dir / "tf", 4,
        {"1/", "1/a/", "1/a/b.txt=b", "2/", "2/a/", "2/a/b.txt=b"}},
+      // Stopped between the files of the second folder's tree: that folder is not there.
+      {RunFolderBuild, "chkMod=1|txtModPath=" + dir / "tf3", 6,
+       {"1/", "1/x=tf3/x", "1/y/", "1/y/w=tf3/y/w", "1/y/z=tf3/y/z"}},
   };
   for (const auto& r : rows) {
     std::filesystem::remove_all(dir / "out");

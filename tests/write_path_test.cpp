@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/faulty_filesystem.h"
 #include "support/temp_dir.h"
 
@@ -18,10 +20,17 @@ namespace {
 using namespace testing;
 using Paths = std::vector<std::string>;
 
-class WritePathTest : public ::testing::Test {
+// Each case runs on the system's file system as it is, and as it is where unnamed files are
+// missing (every pending file bears a locked temporary name from the start).
+class WritePathTest : public ::testing::TestWithParam<bool> {
  protected:
+  WritePathTest()
+      : named_(MakeSystemFileSystem({.unnamed_pending_files = false})),
+        real(GetParam() ? *named_ : SystemFileSystem()) {}
+
   // Writes `bytes` for `target` through the write path.
-  bool Put(const std::string& target, const std::string& bytes, FileSystem& fs = real) {
+  bool Put(const std::string& target, const std::string& bytes) { return Put(target, bytes, real); }
+  bool Put(const std::string& target, const std::string& bytes, FileSystem& fs) {
     auto out = FileWrite::Begin(fs, target, &err);
     return out && out->file().Write(bytes.data(), bytes.size(), &err) && out->Commit(&err);
   }
@@ -30,12 +39,13 @@ class WritePathTest : public ::testing::Test {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
 
-  static inline FileSystem& real = SystemFileSystem();
+  const std::unique_ptr<FileSystem> named_;
+  FileSystem& real;
   TempDir dir;
   std::string err;
 };
 
-TEST_F(WritePathTest, ANewFileHasTheUsualModeAReplacedOneKeepsItsOwn) {
+TEST_P(WritePathTest, ANewFileHasTheUsualModeAReplacedOneKeepsItsOwn) {
   const mode_t mask = ::umask(027);
   EXPECT_TRUE(Put(dir / "new", "n")) << err;
   EXPECT_EQ(Mode(dir / "new"), 0640u);
@@ -53,7 +63,7 @@ TEST_F(WritePathTest, ANewFileHasTheUsualModeAReplacedOneKeepsItsOwn) {
   EXPECT_EQ(Tree(dir.path()), (Paths{"empty=full", "new=n", "old=replaced"}));
 }
 
-TEST_F(WritePathTest, ALinkStaysAndTheFileItLeadsToIsReplacedInItsOwnFolder) {
+TEST_P(WritePathTest, ALinkStaysAndTheFileItLeadsToIsReplacedInItsOwnFolder) {
   dir.Write("data/real.txt", "old");
   dir.MakeFolder("links");
   ::symlink("../data/real.txt", (dir / "links/relative").c_str());
@@ -76,7 +86,7 @@ TEST_F(WritePathTest, ALinkStaysAndTheFileItLeadsToIsReplacedInItsOwnFolder) {
   EXPECT_EQ(err, "无法写入文件“" + dir / "folder" + "”：是一个目录");
 }
 
-TEST_F(WritePathTest, TwoWritesIntoOneFileAtOnceEachLeaveAWholeResult) {
+TEST_P(WritePathTest, TwoWritesIntoOneFileAtOnceEachLeaveAWholeResult) {
   dir.Write("all", "old");
   const std::string first(300'000, 'a'), second(200'000, 'b');
   auto a = FileWrite::Begin(real, dir / "all", &err);
@@ -93,7 +103,7 @@ TEST_F(WritePathTest, TwoWritesIntoOneFileAtOnceEachLeaveAWholeResult) {
   EXPECT_EQ(Tree(dir.path()).size(), 1u);
 }
 
-TEST_F(WritePathTest, AKilledRunsLeftoversGoButNothingElseAndNoRunningWritesFile) {
+TEST_P(WritePathTest, AKilledRunsLeftoversGoButNothingElseAndNoRunningWritesFile) {
   // A killed run's file: under the reserved prefix and locked by no one.
   dir.Write(".quorvane-tmp-killed", "partial");
   // A write going on in another process: its file is locked through its own descriptor.
@@ -118,7 +128,7 @@ TEST_F(WritePathTest, AKilledRunsLeftoversGoButNothingElseAndNoRunningWritesFile
   ::close(held);
 }
 
-TEST_F(WritePathTest, EachStepThatFailsLeavesTheOldFileAndNamesTheTarget) {
+TEST_P(WritePathTest, EachStepThatFailsLeavesTheOldFileAndNamesTheTarget) {
   using Op = FaultyFileSystem::Op;
   dir.MakeFolder("data");
   ::symlink("data/real", (dir / "link").c_str());
@@ -140,6 +150,54 @@ TEST_F(WritePathTest, EachStepThatFailsLeavesTheOldFileAndNamesTheTarget) {
     EXPECT_EQ(faulty.open_files, 0);
   }
 }
+
+// A write going on holds its temporary file locked: a second run that writes into the same
+// folder at the same time sweeps only what no one holds, and both results are whole.
+TEST_P(WritePathTest, ARunningWritesTemporaryIsNeverSweptByAnotherRun) {
+  dir.Write(".quorvane-tmp-killed", "partial");
+  auto running = FileWrite::Begin(real, dir / "first", &err);
+  ASSERT_TRUE(running && running->file().Write("1", 1, &err)) << err;
+  const auto other = MakeSystemFileSystem({.unnamed_pending_files = !GetParam()});
+  EXPECT_TRUE(Put(dir / "second", "2", *other)) << err;
+  const Paths left = Tree(dir.path());
+  EXPECT_EQ(left.size(), GetParam() ? 2u : 1u);  // "second", and the running write's file
+  EXPECT_EQ(left.back(), "second=2");
+  if (GetParam()) {
+    EXPECT_TRUE(left.front().starts_with(kTemporaryPrefix)) << left.front();
+  }
+  ASSERT_TRUE(running->Commit(&err)) << err;
+  EXPECT_EQ(Tree(dir.path()), (Paths{"first=1", "second=2"}));
+}
+
+// A folder left by a killed copy goes with everything in it, and only such a folder: one
+// that a running copy holds, and folders of the user's that only look alike, stay.
+TEST_P(WritePathTest, AKilledCopysFolderGoesWithItsContentAndNoOtherFolderDoes) {
+  const auto mark = [&](const std::string& name) {
+    dir.Write(name + "/inner/file", "partial");
+    ::chmod((dir / name).c_str(), 01700);
+  };
+  mark(".quorvane-tmp-Ab12cd");                  // a killed copy's folder
+  dir.MakeFolder(".quorvane-tmp-user01");         // the user's, unmarked
+  mark(".quorvane-tmp-longer1");                  // not the shape of the name
+  mark("quorvane-tmp-abcdef");                    // not the prefix
+  auto held = real.OpenPendingFolder(dir.path() + "/", dir / "copy", &err);  // a running copy
+  ASSERT_TRUE(held) << err;
+  dir.Write(held->path().substr(dir.path().size() + 1) + "/inside", "being copied");
+  const auto other = MakeSystemFileSystem({.unnamed_pending_files = !GetParam()});
+  EXPECT_TRUE(Put(dir / "result", "r", *other)) << err;
+  const std::string running = held->path().substr(dir.path().size() + 1);
+  Paths stay = {running + "/", running + "/inside=being copied", ".quorvane-tmp-longer1/",
+                ".quorvane-tmp-longer1/inner/", ".quorvane-tmp-longer1/inner/file=partial",
+                ".quorvane-tmp-user01/", "quorvane-tmp-abcdef/", "quorvane-tmp-abcdef/inner/",
+                "quorvane-tmp-abcdef/inner/file=partial", "result=r"};
+  std::sort(stay.begin(), stay.end());
+  EXPECT_EQ(Tree(dir.path()), stay);
+  held.reset();  // given up: it goes with what is in it
+  EXPECT_EQ(Tree(dir.path()).size(), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(UnnamedAndNamed, WritePathTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 
 }  // namespace
 }  // namespace quorvane

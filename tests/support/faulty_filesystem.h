@@ -17,9 +17,10 @@ namespace quorvane::testing {
 /// either side.
 class FaultyFileSystem : public FileSystem {
  public:
-  /// OpenWrite stands for OpenPending; Rename for RenameNoReplace and for naming a pending
-  /// file. The operations on an open folder meet the rules of their path forms (SubFoldersIn
-  /// those of SubFolders, and so on) on the path the folder shows; OpenFolder stands for
+  /// OpenWrite stands for OpenPending; CreateFolder also for OpenPendingFolder, on the path
+  /// of the folder it is made for; Rename for RenameNoReplace and for naming a pending file.
+  /// The operations on an open folder meet the rules of their path forms (SubFoldersIn those
+  /// of SubFolders, and so on) on the path the folder shows; OpenFolder stands for
   /// OpenFolderIn, whose path is the parent's followed by the name and a separator.
   enum class Op { CreateFolder, CreateTextFile, MatchFiles, SubFolders, OpenRead, OpenWrite,
                   Read, Write, Close, CopyFile, CopyFolder, Rename, Sync, SyncFolder, OpenFolder };
@@ -98,6 +99,12 @@ class FaultyFileSystem : public FileSystem {
                    std::string* err) override { return real_.ListEntries(folder, names, err); }
   std::unique_ptr<PendingFile> OpenPending(const std::string& folder, const std::string& shown,
                                            std::string* err) override;
+  std::unique_ptr<PendingFolder> OpenPendingFolder(const std::string& folder,
+                                                   const std::string& shown,
+                                                   std::string* err) override {
+    if (Refuse(Op::CreateFolder, shown, err)) return nullptr;
+    return real_.OpenPendingFolder(folder, shown, err);
+  }
   bool SyncFolder(const std::string& folder, std::string* err) override {
     return !Refuse(Op::SyncFolder, folder, err) && real_.SyncFolder(folder, err);
   }
