@@ -7,6 +7,8 @@
 #include <functional>
 #include <map>
 
+#include "common/filesystem.h"
+
 class QMdiArea;
 class QShowEvent;
 class QMdiSubWindow;
@@ -14,23 +16,31 @@ class QMessageBox;
 
 namespace quorvane::gui {
 
+class RunHost;
+
 /// The main window: the task windows open inside its MDI area; every menu entry and
-/// toolbar button reaches Dispatch with the tool's name.
+/// toolbar button reaches Dispatch with the tool's name. Its own runs, the undo of the last
+/// rename and the recovery of a batch cut short, go on alone on a worker thread.
 class frmMain final : public QMainWindow {
   Q_OBJECT
  public:
-  explicit frmMain(QWidget* parent = nullptr);
+  /// `fs` carries the window's own runs.
+  explicit frmMain(QWidget* parent = nullptr, FileSystem& fs = SystemFileSystem());
 
   /// Acts on a tool name; names that are no command (the menu titles) do nothing.
   void Dispatch(const QString& tool);
   /// The open window of a task command, or null.
   QMdiSubWindow* TaskWindow(const QString& tool) const;
   QMdiArea* mdi() const { return mdi_; }
+  /// The host of the window's own runs.
+  RunHost& host() const { return *host_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   /// The first time the window shows, a rename batch cut short is offered for recovery.
   void showEvent(QShowEvent* event) override;
+  /// Esc during the window's own run asks whether to stop it.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   using Factory = std::function<QWidget*()>;
@@ -49,7 +59,9 @@ class frmMain final : public QMainWindow {
   void UndoRename(bool folders);
   void OfferRecovery();
 
+  FileSystem& fs_;
   QMdiArea* mdi_;
+  RunHost* host_;
   bool recovery_offered_ = false;
   QPointer<QMessageBox> busy_notice_;
   bool close_when_idle_ = false;  // a close waits for the runs it stopped
