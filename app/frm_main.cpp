@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QFile>
 #include <QMdiArea>
@@ -72,7 +71,8 @@ constexpr const char* kTaskTools[] = {"miFileBuild",   "miFileRename",   "miFile
 }  // namespace
 
 frmMain::frmMain(QWidget* parent, FileSystem& fs)
-    : QMainWindow(parent), fs_(fs), mdi_(new QMdiArea(this)), host_(new RunHost(this)) {
+    : QMainWindow(parent), fs_(fs), mdi_(new QMdiArea(this)), host_(new RunHost(this)),
+      stop_key_(new QShortcut(Qt::Key_Escape, this)) {
   setObjectName("frmMain");
   setWindowTitle(QString::fromUtf8("Quorvane文件批处理系统"));
   // The installed icon where the desktop's icon theme has it; a build folder has none.
@@ -84,6 +84,9 @@ frmMain::frmMain(QWidget* parent, FileSystem& fs)
   mdi_->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
   connect(mdi_, &QMdiArea::subWindowActivated, this, &frmMain::KeepWhole);
   new TaskAccessKeys(mdi_);
+  stop_key_->setEnabled(false);
+  connect(stop_key_, &QShortcut::activated, host_, &RunHost::AskStop);
+  connect(host_, &RunHost::finished, stop_key_, [this] { stop_key_->setEnabled(false); });
 
   // Each task window that exists is made here; a command without one stands disabled.
   factories_["miFileBuild"] = [] { return new frmFileBuild(); };
@@ -277,7 +280,7 @@ void frmMain::UndoRename(bool folders) {
     return;
   }
   const BatchKind kind = folders ? BatchKind::Folders : BatchKind::Files;
-  host_->StartAlone(
+  StartOwnRun(
       [&fs = fs_, kind](TaskUi& ui) {
         std::vector<BatchRecord> open;
         std::string err;
@@ -285,7 +288,12 @@ void frmMain::UndoRename(bool folders) {
           return RecoverInterrupted(fs, ui, std::nullopt, false);
         return UndoLastRename(fs, ui, {}, kind);
       },
-      QString::fromUtf8("正在撤销重命名，请等它完成后再开始批处理。"));
+      "正在撤销重命名，请等它完成后再开始批处理。");
+}
+
+void frmMain::StartOwnRun(std::function<RunOutcome(TaskUi&)> run, const char* notice) {
+  host_->StartAlone(std::move(run), QString::fromUtf8(notice));
+  stop_key_->setEnabled(host_->running());
 }
 
 void frmMain::showEvent(QShowEvent* event) {
@@ -298,18 +306,9 @@ void frmMain::showEvent(QShowEvent* event) {
 
 void frmMain::OfferRecovery() {
   if (RunTracker::instance().active() > 0) return;
-  host_->StartAlone(
+  StartOwnRun(
       [&fs = fs_](TaskUi& ui) { return RecoverInterrupted(fs, ui, std::nullopt, false); },
-      QString::fromUtf8("正在恢复中断的重命名，请等它完成后再开始批处理。"));
-}
-
-void frmMain::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
-      host_->running()) {
-    host_->AskStop();
-    return;
-  }
-  QMainWindow::keyPressEvent(event);
+      "正在恢复中断的重命名，请等它完成后再开始批处理。");
 }
 
 // Closing the program during a run stops every run first; the window closes once the last

@@ -8,11 +8,13 @@
 #include <map>
 
 #include "common/filesystem.h"
+#include "common/run_frame.h"
 
 class QMdiArea;
 class QShowEvent;
 class QMdiSubWindow;
 class QMessageBox;
+class QShortcut;
 
 namespace quorvane::gui {
 
@@ -39,8 +41,6 @@ class frmMain final : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   /// The first time the window shows, a rename batch cut short is offered for recovery.
   void showEvent(QShowEvent* event) override;
-  /// Esc during the window's own run asks whether to stop it.
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   using Factory = std::function<QWidget*()>;
@@ -56,12 +56,15 @@ class frmMain final : public QMainWindow {
   void ShowAbout();
   void Exit();
   bool RefuseWhileRunning();
+  // Starts the window's own run; Esc anywhere in the window then asks whether to stop it.
+  void StartOwnRun(std::function<RunOutcome(TaskUi&)> run, const char* notice);
   void UndoRename(bool folders);
   void OfferRecovery();
 
   FileSystem& fs_;
   QMdiArea* mdi_;
   RunHost* host_;
+  QShortcut* stop_key_;
   bool recovery_offered_ = false;
   QPointer<QMessageBox> busy_notice_;
   bool close_when_idle_ = false;  // a close waits for the runs it stopped
