@@ -65,35 +65,14 @@ constexpr const char* kToolbar[] = {"miFileBuild",   "miFileRename",   "miFileMe
                                     "miFolderBuild", "miFolderRename", "miFolderMerge", nullptr,
                                     "miHelp",        nullptr,          "miExit"};
 
-// The UI port for the main window's own runs (recovery and undo), which have no fields:
-// only their messages reach the user.
-class MessageUi final : public TaskUi {
- public:
-  explicit MessageUi(QWidget* parent) : parent_(parent) {}
-  std::string Text(const std::string&) override { return {}; }
-  std::vector<std::string> Items(const std::string&) override { return {}; }
-  bool Checked(const std::string&) override { return false; }
-  int Selected(const std::string&) override { return -1; }
-  Answer Message(const std::string& text, Icon icon, Buttons buttons,
-                 const std::string& title) override {
-    return ShowMessage(parent_, QString::fromStdString(text), icon, buttons,
-                       QString::fromStdString(title));
-  }
-  void Focus(const std::string&) override {}
-  void SetBusy(bool) override {}
-  std::string Caption() override { return {}; }
-  void SetCaption(const std::string&) override {}
-
- private:
-  QWidget* parent_;
-};
-
 constexpr const char* kTaskTools[] = {"miFileBuild",   "miFileRename",   "miFileMerge",
                                       "miFolderBuild", "miFolderRename", "miFolderMerge"};
 
 }  // namespace
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)) {
+frmMain::frmMain(QWidget* parent, FileSystem& fs)
+    : QMainWindow(parent), fs_(fs), mdi_(new QMdiArea(this)), host_(new RunHost(this)),
+      stop_key_(new QShortcut(Qt::Key_Escape, this)) {
   setObjectName("frmMain");
   setWindowTitle(QString::fromUtf8("Quorvane文件批处理系统"));
   // The installed icon where the desktop's icon theme has it; a build folder has none.
@@ -105,6 +84,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), mdi_(new QMdiArea(this)
   mdi_->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
   connect(mdi_, &QMdiArea::subWindowActivated, this, &frmMain::KeepWhole);
   new TaskAccessKeys(mdi_);
+  stop_key_->setEnabled(false);
+  connect(stop_key_, &QShortcut::activated, host_, &RunHost::AskStop);
+  connect(host_, &RunHost::finished, stop_key_, [this] { stop_key_->setEnabled(false); });
 
   // Each task window that exists is made here; a command without one stands disabled.
   factories_["miFileBuild"] = [] { return new frmFileBuild(); };
@@ -288,15 +270,30 @@ void frmMain::Exit() {
     QCoreApplication::quit();
 }
 
-// A batch that runs in a task window is not undone under its feet.
+// A batch that runs in a task window is not undone under its feet, and no task starts while
+// an undo goes on. A batch cut short (an undo stopped half way, say) comes first: the undo
+// offers to finish or take it back, as the start does.
 void frmMain::UndoRename(bool folders) {
   if (RunTracker::instance().active() > 0) {
     ShowMessage(this, QString::fromUtf8("批处理正在进行，请等它完成后再撤销重命名。"),
                 Icon::Warning);
     return;
   }
-  MessageUi ui(this);
-  UndoLastRename(SystemFileSystem(), ui, {}, folders ? BatchKind::Folders : BatchKind::Files);
+  const BatchKind kind = folders ? BatchKind::Folders : BatchKind::Files;
+  StartOwnRun(
+      [&fs = fs_, kind](TaskUi& ui) {
+        std::vector<BatchRecord> open;
+        std::string err;
+        if (InterruptedBatches(fs, &open, &err) && !open.empty())
+          return RecoverInterrupted(fs, ui, std::nullopt, false);
+        return UndoLastRename(fs, ui, {}, kind);
+      },
+      "正在撤销重命名，请等它完成后再开始批处理。");
+}
+
+void frmMain::StartOwnRun(std::function<RunOutcome(TaskUi&)> run, const char* notice) {
+  host_->StartAlone(std::move(run), QString::fromUtf8(notice));
+  stop_key_->setEnabled(host_->running());
 }
 
 void frmMain::showEvent(QShowEvent* event) {
@@ -308,17 +305,22 @@ void frmMain::showEvent(QShowEvent* event) {
 }
 
 void frmMain::OfferRecovery() {
-  MessageUi ui(this);
-  RecoverInterrupted(SystemFileSystem(), ui, std::nullopt, false);
+  if (RunTracker::instance().active() > 0) return;
+  StartOwnRun(
+      [&fs = fs_](TaskUi& ui) { return RecoverInterrupted(fs, ui, std::nullopt, false); },
+      "正在恢复中断的重命名，请等它完成后再开始批处理。");
 }
 
 // Closing the program during a run stops every run first; the window closes once the last
-// one has ended (each reports how far it came).
+// one has ended (each reports how far it came). The window's own run is the user's in front
+// of them, so it is asked about first, as a task window asks about its run.
 void frmMain::closeEvent(QCloseEvent* event) {
   RunTracker& runs = RunTracker::instance();
   if (runs.active() == 0) return event->accept();
   event->ignore();
-  for (RunHost* host : mdi_->findChildren<RunHost*>()) host->RequestStop();
+  if (host_->running() && !host_->AskStop()) return;
+  for (RunHost* host : findChildren<RunHost*>()) host->RequestStop();
+  if (runs.active() == 0) return event->accept();  // it ended while the question was up
   if (close_when_idle_) return;
   close_when_idle_ = true;
   connect(&runs, &RunTracker::idle, this, [this] {

@@ -637,6 +637,12 @@ bool ApplyJournalledRename(FileSystem& fs, const std::string& id, BatchKind kind
     return false;
   }
   const bool applied = ApplyRename(fs, folder, plan, before_item, stop_asked, progress, err);
+  if (applied && progress->stopped && !undo_of.empty()) {
+    // Half an undo is neither the batch nor its undo: it stays open for the recovery to
+    // finish or take back.
+    journal.Abandon();
+    return true;
+  }
   if (!progress->settled) {
     // Items wait under temporary names: the journal stays open for the recovery.
     *err += "；请运行 quorvane-batch recover 恢复";
@@ -660,7 +666,12 @@ RunOutcome RecoverInterrupted(FileSystem& fs, TaskUi& ui, std::optional<bool> ba
     if (!InterruptedBatches(fs, &batches, &err)) return frame.Fail(err);
     if (batches.empty() && say_none)
       ui.Message("没有中断的重命名。", Icon::Information, Buttons::Ok, kAppTitle);
-    for (const BatchRecord& batch : batches) {
+    for (std::size_t done = 0; done < batches.size(); ++done) {
+      // A stop between batches leaves the rest cut short, as they were.
+      if (frame.StopAsked())
+        return frame.Stopped(static_cast<long long>(done),
+                             static_cast<long long>(batches.size()));
+      const BatchRecord& batch = batches[done];
       const std::string where = "“" + batch.folder + "”";
       const std::string count = "共 " + std::to_string(batch.items.size()) + " 个项目";
       bool undo = back.value_or(false);
@@ -668,10 +679,10 @@ RunOutcome RecoverInterrupted(FileSystem& fs, TaskUi& ui, std::optional<bool> ba
         undo = ui.Message("上次在" + where + "中的重命名被中断了（" + count +
                               "）。是否完成它？选“是”完成重命名，选“否”恢复原来的名称。",
                           Icon::Question, Buttons::YesNo, kAppTitle) != Answer::Yes;
+      frame.Begin();
       if (!RecoverBatch(fs, batch, undo, &err)) return frame.Fail(err);
-      ui.Message((undo ? "已撤销上次中断的重命名：" : "已完成上次中断的重命名：") + where +
-                     "，" + count + "。",
-                 Icon::Information, Buttons::Ok, kAppTitle);
+      frame.Report((undo ? "已撤销上次中断的重命名：" : "已完成上次中断的重命名：") + where +
+                   "，" + count + "。");
     }
     return RunOutcome::Completed;
   });
@@ -746,13 +757,24 @@ RunOutcome UndoLastRename(FileSystem& fs, TaskUi& ui, const std::string& folder,
     const std::string count = "共 " + std::to_string(plan.items.size()) + " 个" + noun;
     if (!frame.Ask("是否撤销上次在“" + last->folder + "”中的重命名（" + count + "）？"))
       return RunOutcome::Refused;
+    frame.Begin();
+    long shown = -1;
+    const auto show = [&](std::size_t done) {
+      const long percent = ProgressPercent(static_cast<long long>(done),
+                                           static_cast<long long>(plan.items.size()));
+      if (percent == shown) return;
+      frame.Progress("正在撤销重命名..." + std::to_string(percent) + "%");
+      shown = percent;
+    };
     RenameProgress progress;
-    if (!ApplyJournalledRename(fs, id, last->kind, last->id, last->folder, plan,
-                               [](std::size_t) {}, {}, &progress, &err) ||
-        !MarkUndone(fs, last->id, &err))
+    if (!ApplyJournalledRename(fs, id, last->kind, last->id, last->folder, plan, show,
+                               [&frame] { return frame.StopAsked(); }, &progress, &err))
       return frame.Fail(err);
-    ui.Message("已撤销上次在“" + last->folder + "”中的重命名，" + count + "。", Icon::Information,
-               Buttons::Ok, kAppTitle);
+    if (progress.stopped)
+      return frame.Stopped(static_cast<long long>(progress.items),
+                           static_cast<long long>(plan.items.size()));
+    if (!MarkUndone(fs, last->id, &err)) return frame.Fail(err);
+    frame.Report("已撤销上次在“" + last->folder + "”中的重命名，" + count + "。");
     return RunOutcome::Completed;
   });
 }

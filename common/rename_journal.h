@@ -110,7 +110,9 @@ bool IdentifyItems(FileSystem& fs, const std::string& folder, const RenamePlan& 
 /// A batch planned for `folder`, carried out under its journal: the journal is flushed
 /// before the first rename and marked complete with what was done when the batch stops,
 /// fails with every item settled, or ends. A journal that cannot be written refuses the
-/// batch with nothing renamed. `plan`'s temporary names are those of TemporaryStem(id).
+/// batch with nothing renamed. An undo (`undo_of` set) that stops part way leaves its
+/// journal open instead, for the recovery to finish or take back. `plan`'s temporary names
+/// are those of TemporaryStem(id).
 bool ApplyJournalledRename(FileSystem& fs, const std::string& id, BatchKind kind,
                            const std::string& undo_of, const std::string& folder,
                            const RenamePlan& plan,
@@ -124,13 +126,14 @@ std::string AbsoluteFolder(const std::string& folder);
 /// The run of `quorvane-batch recover`, and of the main window's start: every interrupted
 /// batch is finished, or with `back` taken back; unset, the user is asked for each (Yes
 /// finishes, No takes back). Each is reported; nothing interrupted says nothing unless
-/// `say_none`.
+/// `say_none`. A stop asked ends the run before the next batch.
 RunOutcome RecoverInterrupted(FileSystem& fs, TaskUi& ui, std::optional<bool> back,
                               bool say_none);
 
 /// The run of an undo: the last completed batch of `folder` (any kind; empty for every
 /// folder) and, when set, of `kind` is renamed back after the question. An item that was
-/// moved or an old name now taken refuses the undo with nothing changed.
+/// moved or an old name now taken refuses the undo with nothing changed. A stop asked during
+/// the renames ends it between items, its batch left cut short for RecoverInterrupted.
 RunOutcome UndoLastRename(FileSystem& fs, TaskUi& ui, const std::string& folder,
                           std::optional<BatchKind> kind);
 

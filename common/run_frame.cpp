@@ -84,11 +84,15 @@ RunOutcome RunFrame::Stop(const std::string& message, const std::string& focus_f
 }
 
 RunOutcome RunFrame::Complete() {
+  Report("操作完成！");
+  return RunOutcome::Completed;
+}
+
+void RunFrame::Report(const std::string& message) {
   ui_.SetBusy(false);
   busy_ = false;
-  ui_.Message("操作完成！", Icon::Information, Buttons::Ok, kAppTitle);
+  ui_.Message(message, Icon::Information, Buttons::Ok, kAppTitle);
   RestoreCaption();
-  return RunOutcome::Completed;
 }
 
 RunOutcome RunFrame::Fail(const std::string& description) {

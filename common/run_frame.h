@@ -57,6 +57,10 @@ class RunFrame {
   RunOutcome Stop(const std::string& message, const std::string& focus_field = {});
   /// The default pointer, "操作完成！", then the saved caption once the box is closed.
   RunOutcome Complete();
+  /// The default pointer, then `message` with the information icon, then the saved caption
+  /// once the box is closed: a report that says more than "操作完成！", after which the run
+  /// may go on.
+  void Report(const std::string& message);
   /// The general error report: the default pointer, the saved caption, then
   /// "系统错误：" + `description` with the error icon.
   RunOutcome Fail(const std::string& description);

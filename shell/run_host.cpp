@@ -31,6 +31,10 @@ RunHost::~RunHost() {
 
 void RunHost::Start(Run run) {
   if (thread_) return;
+  if (const QString& notice = RunTracker::instance().aloneNotice(); !notice.isEmpty()) {
+    ShowMessage(BoxOwner(form_), notice, Icon::Warning);
+    return;
+  }
   return_focus_ = last_field_ ? last_field_.data() : InitialFocus(form_);
   for (auto* control : form_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (control->isWindow() || !control->isEnabled()) continue;
@@ -38,18 +42,31 @@ void RunHost::Start(Run run) {
     disabled_.emplace_back(control);
   }
   form_->setFocus(Qt::OtherFocusReason);  // Esc reaches the window while its controls rest
+  Launch(std::move(run), {});
+}
+
+void RunHost::StartAlone(Run run, const QString& notice) {
+  if (thread_) return;
+  Launch(std::move(run), notice);
+}
+
+void RunHost::Launch(Run run, const QString& alone_notice) {
   job_ = std::make_shared<Job>();
   job_->ui = std::make_unique<WidgetUi>(form_);
-  job_->ui->SetDeferFocus(true);
+  // A task window's controls rest while its run goes on: a focus move waits for them.
+  job_->ui->SetDeferFocus(alone_notice.isEmpty());
   thread_ = QThread::create(
       [job = job_, run = std::move(run)] { job->outcome = run(*job->ui); });
   RunTracker& tracker = RunTracker::instance();
+  const bool alone = !alone_notice.isEmpty();
   connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-  connect(thread_, &QThread::finished, &tracker, [&tracker] {
+  connect(thread_, &QThread::finished, &tracker, [&tracker, alone] {
+    if (alone) tracker.alone_notice_.clear();
     if (--tracker.active_ == 0) emit tracker.idle();
   });
   connect(thread_, &QThread::finished, this, &RunHost::OnThreadFinished);
   ++tracker.active_;
+  if (alone) tracker.alone_notice_ = alone_notice;
   thread_->start();
 }
 

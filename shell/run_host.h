@@ -21,6 +21,9 @@ class RunTracker final : public QObject {
  public:
   static RunTracker& instance();
   int active() const { return active_; }
+  /// What a run that goes on alone says to a window whose run it holds back; empty while no
+  /// such run goes on.
+  const QString& aloneNotice() const { return alone_notice_; }
 
  signals:
   /// A run is about to show a message.
@@ -31,6 +34,7 @@ class RunTracker final : public QObject {
  private:
   friend class RunHost;
   int active_ = 0;
+  QString alone_notice_;
 };
 
 /// Runs a task window's run on a worker thread, so that its caption shows the progress and
@@ -45,8 +49,14 @@ class RunHost final : public QObject {
   explicit RunHost(QWidget* form);
   ~RunHost() override;
 
-  /// Starts `run` unless one is going on already.
+  /// Starts `run` unless one is going on already, or unless a run that goes on alone does:
+  /// then its notice shows and nothing starts.
   void Start(Run run);
+  /// Starts `run`, which must go on alone (an undo, a recovery), unless one is going on
+  /// already: the window's controls stay as they are, and while it goes on every other
+  /// host's Start shows `notice` instead of starting. The caller makes sure no other run goes
+  /// on when it starts.
+  void StartAlone(Run run, const QString& notice);
   bool running() const { return thread_ != nullptr; }
   /// Asks the run going on, if any, to stop at its next point between items.
   void RequestStop();
@@ -64,6 +74,8 @@ class RunHost final : public QObject {
   };
 
   void OnThreadFinished();
+  // Starts `run` on its worker; `alone_notice` is empty for a run that may go on beside others.
+  void Launch(Run run, const QString& alone_notice);
 
   QWidget* form_;
   // The field the user was in last (buttons aside, which a click or an access key focuses on

@@ -75,6 +75,12 @@ class MainWindowTest : public ::testing::Test {
     main.show();
     QApplication::setActiveWindow(&main);
     EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
+    WaitForOwnRun(main);  // the recovery that the start offers, on its worker
+  }
+
+  /// Waits until the main window `window`'s own run (an undo, a recovery) has ended.
+  static void WaitForOwnRun(gui::frmMain& window) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.host().running(); }, 20000));
   }
 
   QWidget* Open(const char* tool) {

@@ -10,15 +10,24 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <tuple>
+
+#include "common/rename_journal.h"
 
 #include "filetasks/file_merge_run.h"
 #include "filetasks/file_rename_run.h"
 #include "support/cut_short_batch.h"
+#include "support/faulty_filesystem.h"
 #include "gui_support.h"
 #include "support/temp_dir.h"
 
@@ -419,7 +428,9 @@ TEST_F(MainWindowTest, UndoAsksThenRenamesTheLastFileBatchBack) {
   const std::string question =
       "是否撤销上次在“" + dir.path() + "/”中的重命名（共 2 个文件）？";
   Find<QAction>("miFolderUndo")->trigger();  // no folder batch
-  Find<QAction>("miFileUndo")->trigger();    // answered No
+  WaitForOwnRun(main);
+  Find<QAction>("miFileUndo")->trigger();  // answered No
+  WaitForOwnRun(main);
   EXPECT_EQ(services_.messages,
             (Events{Msg("没有可以撤销的目录重命名！", Icon::Warning),
                     Msg(question, Icon::Question, Buttons::YesNo)}));
@@ -427,6 +438,7 @@ TEST_F(MainWindowTest, UndoAsksThenRenamesTheLastFileBatchBack) {
   services_.messages.clear();
   services_.answer = Answer::Yes;
   Find<QAction>("miFileUndo")->trigger();
+  WaitForOwnRun(main);
   EXPECT_EQ(services_.messages,
             (Events{Msg(question, Icon::Question, Buttons::YesNo),
                     Msg("已撤销上次在“" + dir.path() + "/”中的重命名，共 2 个文件。",
@@ -448,6 +460,7 @@ TEST_F(MainWindowTest, AtTheStartABatchCutShortIsFinishedOrTakenBack) {
     started.show();
     EXPECT_TRUE(services_.messages.empty());  // asked once the window is shown
     QCoreApplication::processEvents();
+    WaitForOwnRun(started);
     const std::string where = "“" + dir.path() + "/”";
     EXPECT_EQ(services_.messages,
               (Events{Msg("上次在" + where + "中的重命名被中断了（共 2 个项目）。是否完成它？"
@@ -461,6 +474,226 @@ TEST_F(MainWindowTest, AtTheStartABatchCutShortIsFinishedOrTakenBack) {
                                     : (std::vector<std::string>{"1=one", "2=two"}));
     started.close();
   }
+}
+
+// The undo of a batch of 3,000 files, held at its 1,000th rename by a gate in the
+// file-system layer: what the main window does while its worker is inside the batch.
+class UndoRunTest : public MainWindowTest {
+ protected:
+  static constexpr int kFiles = 3000, kHeldAt = 1000;
+
+  // Renames f0001 .. f3000 to 1 .. 3000 through the rename run, opens a main window over the
+  // gated file system and waits for the recovery its start offers.
+  void SetUp() override {
+    for (int i = 1; i <= kFiles; ++i) std::ofstream(dir / OldName(i));
+    RecordingUi ui;
+    ui.Set("txtPath=" + dir.path() + "|txtSourceName=*|txtFrom=1|txtStep=1");
+    ASSERT_EQ(RunFileRename(SystemFileSystem(), ui), RunOutcome::Completed);
+    ASSERT_EQ(Names(), NewNames());
+    fs.on_call = [this](FaultyFileSystem::Op op, const std::string& path) {
+      if (op != FaultyFileSystem::Op::Rename || !path.starts_with(dir.path() + "/")) return;
+      if (++renames != kHeldAt) return;
+      std::unique_lock lock(mutex);
+      held = true;
+      // Bounded, so an undo run on the window's own thread fails the test instead of
+      // hanging it.
+      let_go.wait_for(lock, std::chrono::seconds(30), [this] { return released; });
+    };
+    window = std::make_unique<frmMain>(nullptr, fs);
+    window->show();
+    WaitForOwnRun(*window);
+    finished = std::make_unique<QSignalSpy>(&window->host(), &RunHost::finished);
+  }
+  // A test that fails half way still lets its worker go and outlives it.
+  void TearDown() override {
+    Release();
+    EXPECT_TRUE(QTest::qWaitFor([] { return RunTracker::instance().active() == 0; }, 60000));
+  }
+
+  // Starts the undo, answered Yes, and returns once the worker waits at the gate.
+  void StartHeldUndo() {
+    services_.answer = Answer::Yes;
+    window->Dispatch("miFileUndo");
+    ASSERT_TRUE(window->host().running());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Held(); }, 20000));
+  }
+  bool Held() {
+    std::lock_guard lock(mutex);
+    return held;
+  }
+  void Release() {
+    {
+      std::lock_guard lock(mutex);
+      released = true;
+    }
+    let_go.notify_all();
+  }
+  bool WaitForTheEnd() { return finished->count() > 0 || finished->wait(60000); }
+
+  static std::string OldName(int i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "f%04d", i);
+    return name;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static std::vector<std::string> OldNames() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= kFiles; ++i) names.push_back(OldName(i));
+    return names;
+  }
+  static std::vector<std::string> NewNames() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= kFiles; ++i) names.push_back(std::to_string(i));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string Question() const {
+    return Msg("是否撤销上次在“" + dir.path() + "/”中的重命名（共 3000 个文件）？",
+               Icon::Question, Buttons::YesNo);
+  }
+
+  TempDir state, dir;
+  const StateHome home{state.path()};
+  FaultyFileSystem fs{SystemFileSystem()};
+  std::atomic<int> renames{0};
+  std::mutex mutex;
+  std::condition_variable let_go;
+  bool held = false, released = false;
+  std::unique_ptr<frmMain> window;
+  std::unique_ptr<QSignalSpy> finished;
+};
+
+TEST_F(UndoRunTest, TheWindowTurnsAndRefusesOtherRunsWhileTheUndoIsInsideItsBatch) {
+  StartHeldUndo();
+  // The event loop turns: timer ticks arrive and the window paints, under the busy pointer
+  // and the undo's progress caption.
+  int ticks = 0, paints = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+  timer.start(1);
+  struct PaintCounter : QObject {
+    int* count;
+    explicit PaintCounter(int* c) : count(c) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++*count;
+      return false;
+    }
+  } counter(&paints);
+  window->installEventFilter(&counter);
+  window->update();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 3 && paints > 0; }, 20000));
+  window->removeEventFilter(&counter);
+  ASSERT_TRUE(QApplication::overrideCursor());
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("正在撤销重命名...33%"));
+  EXPECT_TRUE(Held());  // all of that while the worker still waits at the gate
+
+  // Another undo and a task's 确定 are refused; the task window's run never starts.
+  window->findChild<QAction*>("miFolderUndo")->trigger();
+  window->Dispatch("miFileBuild");
+  QWidget* form = window->TaskWindow("miFileBuild")->widget();
+  testing::Click(form, "cmdOK");
+  EXPECT_FALSE(form->findChild<RunHost*>()->running());
+  EXPECT_EQ(services_.messages,
+            (Events{Question(),
+                    Msg("批处理正在进行，请等它完成后再撤销重命名。", Icon::Warning),
+                    Msg("正在撤销重命名，请等它完成后再开始批处理。", Icon::Warning)}));
+
+  Release();
+  ASSERT_TRUE(WaitForTheEnd());
+  EXPECT_EQ(services_.messages.back(),
+            Msg("已撤销上次在“" + dir.path() + "/”中的重命名，共 3000 个文件。",
+                Icon::Information));
+  EXPECT_EQ(Names(), OldNames());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Quorvane文件批处理系统"));
+  EXPECT_FALSE(QApplication::overrideCursor());
+  // With the undo over, the task window runs again.
+  services_.messages.clear();
+  QSignalSpy task_done(form->findChild<RunHost*>(), &RunHost::finished);
+  testing::Click(form, "cmdOK");
+  ASSERT_TRUE(task_done.count() > 0 || task_done.wait(20000));
+  EXPECT_EQ(services_.messages, Events{Msg("请输入文件路径！", Icon::Warning)});
+}
+
+// Esc or closing the program, answered Yes, stops the undo after the item it is on: the
+// half-done undo stays cut short, and a recovery finishes it or takes it back.
+TEST_F(UndoRunTest, EscStopsTheUndoBetweenItemsAndTheUndoCommandThenOffersToFinishIt) {
+  StartHeldUndo();
+  QTest::keyClick(window->mdi(), Qt::Key_Escape);  // wherever the focus is in the window
+  EXPECT_TRUE(window->host().running());
+  Release();
+  ASSERT_TRUE(WaitForTheEnd());
+  EXPECT_EQ(services_.messages,
+            (Events{Question(), kStopQuestion,
+                    Msg("操作已停止：已完成 1000 个，共 3000 个。", Icon::Information)}));
+  const auto names = Names();
+  EXPECT_EQ(names.size(), 3000u);
+  EXPECT_EQ(std::ranges::count_if(names, [](const std::string& n) { return n[0] == 'f'; }),
+            kHeldAt);
+  std::vector<BatchRecord> open;
+  std::string err;
+  ASSERT_TRUE(InterruptedBatches(SystemFileSystem(), &open, &err)) << err;
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_FALSE(open[0].undo_of.empty());
+
+  services_.messages.clear();
+  window->Dispatch("miFileUndo");  // Yes: finish the undo
+  WaitForOwnRun(*window);
+  const std::string where = "“" + dir.path() + "/”";
+  EXPECT_EQ(services_.messages,
+            (Events{Msg("上次在" + where + "中的重命名被中断了（共 3000 个项目）。是否完成它？"
+                        "选“是”完成重命名，选“否”恢复原来的名称。",
+                        Icon::Question, Buttons::YesNo),
+                    Msg("已完成上次中断的重命名：" + where + "，共 3000 个项目。",
+                        Icon::Information)}));
+  EXPECT_EQ(Names(), OldNames());
+  services_.messages.clear();
+  window->Dispatch("miFileUndo");  // the batch counts as undone now
+  WaitForOwnRun(*window);
+  EXPECT_EQ(services_.messages, Events{Msg("没有可以撤销的文件重命名！", Icon::Warning)});
+}
+
+TEST_F(UndoRunTest, ClosingTheProgramAsksStopsTheUndoAndClosesOnceItHasEnded) {
+  StartHeldUndo();
+  services_.answer = Answer::No;
+  EXPECT_FALSE(window->close());  // No: the undo goes on
+  EXPECT_TRUE(window->host().running());
+  services_.answer = Answer::Yes;
+  EXPECT_FALSE(window->close());  // not yet: the undo first stops and reports
+  Release();
+  ASSERT_TRUE(WaitForTheEnd());
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(services_.messages,
+            (Events{Question(), kStopQuestion, kStopQuestion,
+                    Msg("操作已停止：已完成 1000 个，共 3000 个。", Icon::Information)}));
+  // Taken back, the batch is the renamed one again, and undoes as before.
+  RecordingUi back;
+  EXPECT_EQ(RecoverInterrupted(SystemFileSystem(), back, true, false), RunOutcome::Completed);
+  EXPECT_EQ(Names(), NewNames());
+  RecordingUi yes;
+  yes.answers.push_back(Answer::Yes);
+  EXPECT_EQ(UndoLastRename(SystemFileSystem(), yes, "", BatchKind::Files),
+            RunOutcome::Completed);
+  EXPECT_EQ(Names(), OldNames());
+}
+
+TEST_F(StopRunWindowTest, AnUndoWhileATaskRunGoesOnIsRefused) {
+  StartLongRun();
+  Find<QAction>("miFileUndo")->trigger();
+  EXPECT_FALSE(main.host().running());
+  EXPECT_EQ(services_.messages,
+            Events{Msg("批处理正在进行，请等它完成后再撤销重命名。", Icon::Warning)});
+  host->RequestStop();
+  ASSERT_TRUE(WaitForTheEnd());
+  ASSERT_EQ(services_.messages.size(), 2u);
+  ExpectStoppedWithWhatIsMade(services_.messages[1]);
 }
 
 }  // namespace
