@@ -177,30 +177,6 @@ TEST_F(FolderWatchTest, PickerGathersABurstOfNewFoldersIntoFewRefreshes) {
   });
 }
 
-TEST_F(FolderWatchTest, FolderMergeDirectoryListFollowsTheDiskAndAddsWhatAppeared) {
-  TempDir temp;
-  temp.MakeFolder("old");
-  char here[4096];
-  ASSERT_TRUE(::getcwd(here, sizeof here) && ::chdir(temp.path().c_str()) == 0);
-  Open("miFolderMerge");  // its lists open at the working folder
-  ASSERT_EQ(::chdir(here), 0);
-  auto* dir = Find<QListWidget>("Dir");
-  auto* list = Find<QListWidget>("lstFolderList");
-  Highlight(dir, "old");
-
-  temp.MakeFolder("new");
-  EXPECT_TRUE(Ends(dir, {"new", "old"}));
-  EXPECT_EQ(Highlighted(dir), "old");
-  Highlight(dir, "new");
-  Click("cmdAdd");
-  ASSERT_EQ(list->count(), 1);
-  EXPECT_EQ(ItemPath(list->item(0)), temp / "new");
-
-  ASSERT_EQ(::rmdir((temp / "old").c_str()), 0);
-  EXPECT_TRUE(Ends(dir, {"new"}));
-  EXPECT_EQ(Highlighted(dir), "new");
-}
-
 // Every box the folder picker fills also takes a folder dragged onto it.
 TEST_F(FolderWatchTest, EveryFolderBoxTakesADroppedFolder) {
   TempDir temp;

@@ -83,6 +83,11 @@ class MainWindowTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.host().running(); }, 20000));
   }
 
+  /// Waits until no run of any window is left.
+  static bool WaitForRuns() {
+    return QTest::qWaitFor([] { return gui::RunTracker::instance().active() == 0; }, 60000);
+  }
+
   QWidget* Open(const char* tool) {
     main.Dispatch(tool);
     return main.TaskWindow(tool) ? main.TaskWindow(tool)->widget() : nullptr;
