@@ -35,25 +35,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FormulaRewriteTest,
     testing::Values(
         // Plain and quoted sheet names; a new name with a space needs quotes.
-        FormulaCase{"Sheet1!A1", "'Sheet1 (2)'!A1"},
         FormulaCase{"sheet1!A1", "'Sheet1 (2)'!A1"},
-        FormulaCase{"'Sheet1'!A1", "'Sheet1 (2)'!A1"},
-        FormulaCase{"'My Sheet'!A1+1", "'My Sheet (2)'!A1+1"},
         FormulaCase{"'O''Brien'!A1", "'O''Brien (2)'!A1"},
         FormulaCase{"数据!B2*2", "'数据 (2)'!B2*2"},
-        FormulaCase{"'数据'!B2", "'数据 (2)'!B2"},
         FormulaCase{"A!B2", "'A (2)'!B2"},
-        FormulaCase{"SUM(Sheet1!A1:B2,'My Sheet'!C3)", "SUM('Sheet1 (2)'!A1:B2,'My Sheet (2)'!C3)"},
-        FormulaCase{"Sheet1!$A$1:$A$9", "'Sheet1 (2)'!$A$1:$A$9"},
-        FormulaCase{"Sheet1!A:A", "'Sheet1 (2)'!A:A"},
         // Names that only look like a renamed one stay.
         FormulaCase{"Sheet10!A1", "Sheet10!A1"},
         FormulaCase{"XSheet1!A1", "XSheet1!A1"},
-        FormulaCase{"Other!A1", "Other!A1"},
-        FormulaCase{"'Other Sheet'!A1", "'Other Sheet'!A1"},
-        FormulaCase{"Sheet1", "Sheet1"},
         FormulaCase{"A:A", "A:A"},
-        FormulaCase{"A1+A2", "A1+A2"},
         // A function bearing a renamed sheet's name is still the function.
         FormulaCase{"SUM(SUM!A1)", "SUM('SUM (2)'!A1)"},
         FormulaCase{"sum(A1:A3)", "sum(A1:A3)"},
@@ -62,28 +51,17 @@ INSTANTIATE_TEST_SUITE_P(
         FormulaCase{"SUM(Sheet2:Sheet1!A1)", "SUM('Sheet2:Sheet1 (2)'!A1)"},
         FormulaCase{"SUM('Sheet1:Sheet3'!A1)", "SUM('Sheet1 (2):Sheet3'!A1)"},
         FormulaCase{"SUM(Sheet2:Sheet3!A1)", "SUM(Sheet2:Sheet3!A1)"},
-        // Another workbook's sheets are its own.
-        FormulaCase{"[1]Sheet1!A1", "[1]Sheet1!A1"},
-        // Both ends of another workbook's 3-D span are that workbook's sheets.
-        FormulaCase{"[2]Sheet2:Sheet1!A1", "[2]Sheet2:Sheet1!A1"},
+        // Another workbook's sheets, both ends of a 3-D span, are its own.
         FormulaCase{"SUM([2]Sheet2:Sheet1!A1)+Sheet2:Sheet1!A1",
                     "SUM([2]Sheet2:Sheet1!A1)+'Sheet2:Sheet1 (2)'!A1"},
-        FormulaCase{"'[1]My Sheet'!A1", "'[1]My Sheet'!A1"},
         FormulaCase{"'[1]Sheet1'!A1+Sheet1!A1", "'[1]Sheet1'!A1+'Sheet1 (2)'!A1"},
         // Text in a formula is text.
-        FormulaCase{"\"Sheet1!A1\"", "\"Sheet1!A1\""},
-        FormulaCase{"CONCAT(\"Sheet1!A1\",Sheet1!B2)", "CONCAT(\"Sheet1!A1\",'Sheet1 (2)'!B2)"},
         FormulaCase{"\"say \"\"Sheet1!A1\"\"\"&Sheet1!A1", "\"say \"\"Sheet1!A1\"\"\"&'Sheet1 (2)'!A1"},
-        FormulaCase{"\"'My Sheet'!A1\"", "\"'My Sheet'!A1\""},
         FormulaCase{"\"Sheet1!A1", "\"Sheet1!A1"},
         FormulaCase{"'My Sheet", "'My Sheet"},
         // Structured references follow a renamed table; their columns stay.
-        FormulaCase{"Table1[col]", "Table1_2[col]"},
         FormulaCase{"SUM(table1[col])", "SUM(Table1_2[col])"},
-        FormulaCase{"Table1[[#This Row],[x]]", "Table1_2[[#This Row],[x]]"},
-        FormulaCase{"Table1[[#Headers],[Sheet1]]", "Table1_2[[#Headers],[Sheet1]]"},
-        FormulaCase{"Table2[col]", "Table2[col]"},
-        FormulaCase{"Table1", "Table1"}));
+        FormulaCase{"Table1[[#Headers],[Sheet1]]", "Table1_2[[#Headers],[Sheet1]]"}));
 
 TEST(FormulaRewriteTest, RenumbersOtherWorkbooksAfterThoseAlreadyGathered) {
   const FormulaCase cases[] = {
@@ -101,12 +79,6 @@ TEST(FormulaRewriteTest, RenumbersOtherWorkbooksAfterThoseAlreadyGathered) {
   };
   for (const FormulaCase& c : cases)
     EXPECT_EQ(RewriteFormula(c.formula, SampleRenames(2)), c.rewritten) << c.formula;
-}
-
-TEST(FormulaRewriteTest, NoRenamesLeaveEveryFormulaAlone) {
-  for (const char* formula :
-       {"Sheet1!A1", "'My Sheet'!A1", "[1]Sheet1!A1", "Table1[col]", "SUM(Sheet1:Sheet3!A1)"})
-    EXPECT_EQ(RewriteFormula(formula, Renames{}), formula);
 }
 
 std::string Rewritten(const char* xml, bool chart) {
