@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "office/xml.h"
 
@@ -91,29 +92,25 @@ std::string Rewritten(const char* xml, bool chart) {
   return SaveXml(doc);
 }
 
-TEST(FormulaRewriteTest, RewritesTheFormulasOfASheetAndNothingElse) {
-  const std::string xml = Rewritten(
-      "<worksheet><sheetData><row><c><f>Sheet1!A1</f><v>Sheet1!A1</v></c></row></sheetData>"
-      "<dataValidations><dataValidation><formula1>'My Sheet'!A1</formula1></dataValidation>"
-      "</dataValidations><hyperlinks><hyperlink location=\"Sheet1!B2\" display=\"Sheet1!B2\"/>"
-      "</hyperlinks></worksheet>",
-      false);
-  EXPECT_NE(xml.find("<f>'Sheet1 (2)'!A1</f>"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("<v>Sheet1!A1</v>"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("<formula1>'My Sheet (2)'!A1</formula1>"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("location=\"'Sheet1 (2)'!B2\" display=\"Sheet1!B2\""), std::string::npos)
-      << xml;
-}
-
-TEST(FormulaRewriteTest, RewritesAChartsPrefixedFormulas) {
-  const std::string xml = Rewritten(
-      "<c:chartSpace xmlns:c=\"urn:c\"><c:ser><c:tx><c:strRef><c:f>Sheet1!$A$1</c:f>"
-      "<c:strCache><c:pt><c:v>Sheet1!$A$1</c:v></c:pt></c:strCache></c:strRef></c:tx>"
-      "<c:val><c:numRef><c:f>Table1[col]</c:f></c:numRef></c:val></c:ser></c:chartSpace>",
-      true);
-  EXPECT_NE(xml.find("<c:f>'Sheet1 (2)'!$A$1</c:f>"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("<c:v>Sheet1!$A$1</c:v>"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("<c:f>Table1_2[col]</c:f>"), std::string::npos) << xml;
+TEST(FormulaRewriteTest, RewritesTheFormulasOfASheetOrAChartAndNothingElse) {
+  const struct { bool chart; const char* xml; std::vector<std::string> found; } cases[] = {
+      {false,
+       "<worksheet><sheetData><row><c><f>Sheet1!A1</f><v>Sheet1!A1</v></c></row></sheetData>"
+       "<dataValidations><dataValidation><formula1>'My Sheet'!A1</formula1></dataValidation>"
+       "</dataValidations><hyperlinks><hyperlink location=\"Sheet1!B2\" display=\"Sheet1!B2\"/>"
+       "</hyperlinks></worksheet>",
+       {"<f>'Sheet1 (2)'!A1</f>", "<v>Sheet1!A1</v>", "<formula1>'My Sheet (2)'!A1</formula1>",
+        "location=\"'Sheet1 (2)'!B2\" display=\"Sheet1!B2\""}},
+      {true,  // a chart's formulas, prefixed
+       "<c:chartSpace xmlns:c=\"urn:c\"><c:ser><c:tx><c:strRef><c:f>Sheet1!$A$1</c:f>"
+       "<c:strCache><c:pt><c:v>Sheet1!$A$1</c:v></c:pt></c:strCache></c:strRef></c:tx>"
+       "<c:val><c:numRef><c:f>Table1[col]</c:f></c:numRef></c:val></c:ser></c:chartSpace>",
+       {"<c:f>'Sheet1 (2)'!$A$1</c:f>", "<c:v>Sheet1!$A$1</c:v>", "<c:f>Table1_2[col]</c:f>"}},
+  };
+  for (const auto& c : cases) {
+    const std::string xml = Rewritten(c.xml, c.chart);
+    for (const std::string& found : c.found) EXPECT_NE(xml.find(found), std::string::npos) << xml;
+  }
 }
 
 }  // namespace
