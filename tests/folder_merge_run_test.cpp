@@ -52,23 +52,6 @@ class FolderMergeRunTest : public ::testing::Test {
   RecordingUi ui;
 };
 
-TEST_F(FolderMergeRunTest, CopiesFlatInListThenLevelThenNaturalOrder) {
-  const struct { Paths entries; bool all_levels; Paths copied, target; } rows[] = {
-      {{"a", "e"}, false, {"a/x.txt", "a/Y", "a/b/z.txt", "e/x.txt"},
-       {"Y=a/Y", "x.txt=e/x.txt", "z.txt=a/b/z.txt"}},
-      {{"a"}, true, {"a/x.txt", "a/Y", "a/b/z.txt", "a/b/c/w.txt"},
-       {"Y=a/Y", "w.txt=a/b/c/w.txt", "x.txt=a/x.txt", "z.txt=a/b/z.txt"}},
-      {{"e", "e"}, false, {"e/x.txt", "e/x.txt"}, {"x.txt=e/x.txt"}},
-  };
-  for (const auto& r : rows) {
-    TempDir out;
-    EXPECT_EQ(Run(r.entries, r.all_levels, out / "t/u", {Answer::Yes}), RunOutcome::Completed);
-    EXPECT_EQ(ui.messages, (Events{kCreate, kDone}));
-    EXPECT_EQ(Copied(), r.copied);
-    EXPECT_EQ(Tree(out / "t/u"), r.target);
-  }
-}
-
 TEST_F(FolderMergeRunTest, RefusalsAndTheQuestionChangeNothing) {
   const std::string file = dir / "a/x.txt", missing = dir / "out";
   const std::string focus = FocusOn("txtDestinationPath");
@@ -141,21 +124,6 @@ class DeepFolderMergeTest : public FolderMergeRunTest {
   }
   Paths files;  // at levels 0, 1, 20 and 40, as the captions name them
 };
-
-TEST_F(DeepFolderMergeTest, ReachesFilesBelowTheLongestPathTheSystemTakes) {
-  ASSERT_GT(files.back().size(), 8000u);
-  const struct { bool all_levels; Paths copied, target; } rows[] = {
-      {true, Files({0, 1, 2, 3}), {"f0.txt=0", "f1.txt=1", "f20.txt=20", "f40.txt=40"}},
-      {false, Files({0, 1}), {"f0.txt=0", "f1.txt=1"}},
-  };
-  for (const auto& r : rows) {
-    TempDir out;
-    EXPECT_EQ(Run({"deep"}, r.all_levels, out.path()), RunOutcome::Completed);
-    EXPECT_EQ(ui.messages, Events{kDone});
-    EXPECT_EQ(Copied(), r.copied);
-    EXPECT_EQ(Tree(out.path()), r.target);
-  }
-}
 
 // Every folder and file is listed before the first copy, so a folder that cannot be opened or
 // listed, at any depth, ends the run with nothing copied; a file that cannot be opened later

@@ -172,37 +172,6 @@ TEST(PackageTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"out.docx=older"});
 }
 
-TEST(PackageTest, ImporterCopiesWhatAPartReachesOnceAndStoresEqualMediaOnce) {
-  TempDir dir;
-  WriteSample(dir / "a.docx");
-  std::string err;
-  auto source = Package::Open(SystemFileSystem(), dir / "a.docx", &err);
-  ASSERT_TRUE(source) << err;
-
-  PackageWriter target;
-  target.SetPart("/word/document.xml", "<base/>", kDocType);
-  target.SetPart("/word/header1.xml", "<base-header/>", "application/header+xml");
-  target.SetPart("/word/media/image1.png", "PNG-bytes", "image/png");  // the same picture
-  target.SetPart("/word/media/image7.png", "other", "image/png");
-
-  PartImporter importer(*source, target);
-  std::map<std::string, std::string> ids;
-  for (int twice = 0; twice < 2; ++twice)
-    ASSERT_TRUE(importer.ImportRelationships("/word/document.xml", "/word/document.xml", nullptr,
-                                             &ids, &err)) << err;
-  EXPECT_EQ(importer.CopyPart("/word/header1.xml", &err), "/word/header2.xml");  // once only
-  EXPECT_EQ(target.Parts(), (std::vector<std::string>{
-                                "/word/document.xml", "/word/header1.xml", "/word/media/image1.png",
-                                "/word/media/image7.png", "/word/header2.xml"}));
-  const auto& copied = target.Relationships("/word/header2.xml");
-  ASSERT_EQ(copied.size(), 1u);
-  EXPECT_EQ(copied[0].target, "media/image1.png");
-  const auto& added = target.Relationships("/word/document.xml");
-  ASSERT_EQ(added.size(), 4u);  // two imports, each a header and a link, under fresh ids
-  EXPECT_EQ(added[2].id, "rId3");
-  EXPECT_EQ(ids.size(), 2u);
-}
-
 TEST(XmlTest, PrefixesAndRelationshipIdsFollowNamespacesNotTheProducersChoice) {
   const std::string word = ns::kWord, sheet = ns::kSheet;
   const struct { std::string in, out; } rows[] = {

@@ -239,18 +239,6 @@ TEST_F(JournalTest, UndoFollowsTheKindAndAnswerNo) {
   EXPECT_EQ(none.messages, Events{Msg("没有可以撤销的文件重命名！", Icon::Warning)});
 }
 
-TEST_F(JournalTest, OnlyTheLastTenBatchesAreKept) {
-  TempDir dir;
-  std::ofstream(dir / "0");
-  for (int i = 1; i <= 12; ++i) {
-    RecordingUi ui = RenameUi(dir.path(), "txtFrom=" + std::to_string(i));
-    ASSERT_EQ(RunFileRename(SystemFileSystem(), ui), RunOutcome::Completed);
-  }
-  EXPECT_TRUE(stdfs::exists(dir / "12"));
-  EXPECT_EQ(JournalNames().size(), 10u);
-  for (const auto& name : JournalNames()) EXPECT_TRUE(name.ends_with(".done")) << name;
-}
-
 // A FileSystem that kills its process at the k-th of the batch's journal write, the flush
 // after its naming, and the renames, as a power cut or `kill -9` would.
 class KillingFileSystem final : public FaultyFileSystem {
@@ -392,6 +380,7 @@ TEST_F(JournalTest, ABatchKilledAnywhereIsFinishedOrTakenBack) {
     EXPECT_EQ(cycles > 0, shape != "shift");
   }
   EXPECT_EQ(kills, 3 * kPoints);
+  EXPECT_EQ(JournalNames().size(), 10u);  // only the last ten batches' journals are kept
 }
 
 // A batch cut short holds its folder until it is recovered; the question may take it back.

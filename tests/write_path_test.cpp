@@ -151,24 +151,6 @@ TEST_P(WritePathTest, EachStepThatFailsLeavesTheOldFileAndNamesTheTarget) {
   }
 }
 
-// A write going on holds its temporary file locked: a second run that writes into the same
-// folder at the same time sweeps only what no one holds, and both results are whole.
-TEST_P(WritePathTest, ARunningWritesTemporaryIsNeverSweptByAnotherRun) {
-  dir.Write(".quorvane-tmp-killed", "partial");
-  auto running = FileWrite::Begin(real, dir / "first", &err);
-  ASSERT_TRUE(running && running->file().Write("1", 1, &err)) << err;
-  const auto other = MakeSystemFileSystem({.unnamed_pending_files = !GetParam()});
-  EXPECT_TRUE(Put(dir / "second", "2", *other)) << err;
-  const Paths left = Tree(dir.path());
-  EXPECT_EQ(left.size(), GetParam() ? 2u : 1u);  // "second", and the running write's file
-  EXPECT_EQ(left.back(), "second=2");
-  if (GetParam()) {
-    EXPECT_TRUE(left.front().starts_with(kTemporaryPrefix)) << left.front();
-  }
-  ASSERT_TRUE(running->Commit(&err)) << err;
-  EXPECT_EQ(Tree(dir.path()), (Paths{"first=1", "second=2"}));
-}
-
 // A folder left by a killed copy goes with everything in it, and only such a folder: one
 // that a running copy holds, and folders of the user's that only look alike, stay.
 TEST_P(WritePathTest, AKilledCopysFolderGoesWithItsContentAndNoOtherFolderDoes) {
