@@ -403,8 +403,13 @@ bool Package::Verify(std::string* err) const {
     const std::string part = "/" + std::string(zip_get_name(archive_->zip, index, ZIP_FL_ENC_RAW));
     const bool xml = IsXmlPart(part);
     std::string bytes;
+    bool control = false;  // a byte no UTF-8 XML may hold: C0 controls but tab, LF and CR
     const auto take = [&](std::string_view block) {
-      if (xml) bytes.append(block);
+      if (!xml) return;
+      bytes.append(block);
+      control = control || std::any_of(block.begin(), block.end(), [](unsigned char c) {
+                  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+                });
     };
     if (!archive_->Inflate(name_, index, part, take, &total, err)) return false;
     if (!xml) continue;
@@ -413,7 +418,10 @@ bool Package::Verify(std::string* err) const {
         doc.load_buffer_inplace(bytes.data(), bytes.size(),
                                 pugi::parse_minimal | pugi::parse_declaration);
     if (parsed.status == pugi::status_out_of_memory) throw std::bad_alloc();
-    if (!parsed || !doc.document_element()) {
+    // pugixml takes a NUL for the end of the text and lets other controls through; in a part
+    // in UTF-8 either is damage (UTF-16 parts hold NUL bytes in every other place).
+    if (!parsed || !doc.document_element() ||
+        (control && parsed.encoding == pugi::encoding_utf8)) {
       *err = Damaged(name_, Shown(part) + " 不是有效的 XML");
       return false;
     }

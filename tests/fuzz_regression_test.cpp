@@ -52,6 +52,9 @@ const Finding kFindings[] = {
     {"excel_gather-declaration-inside-part.xlsx", GatherExcel,
      "an XML declaration inside a table part's root passed the reader's check and made the "
      "result unreadable"},
+    {"word_join-nul-in-end-tag.docx", JoinWord,
+     "NUL bytes inside the base's styles end tag passed the reader's in-place parse, which "
+     "stops at a NUL, and were carried into a result that does not read"},
 };
 
 void PrintTo(const Finding& finding, std::ostream* out) { *out << finding.file; }

@@ -110,6 +110,18 @@ TEST_F(OfficeDamageTest, DamagedPartsAndEntriesAreRefusedNamingFileAndPart) {
       {"styles cut short",
        [](Entries& e) { EntryNamed(e, "word/styles.xml").data.resize(100); },
        "word/styles.xml 不是有效的 XML"},
+      {"NUL bytes inside the styles' end tag, where the reader's parser stops",
+       [](Entries& e) {
+         auto& styles = EntryNamed(e, "word/styles.xml").data;
+         styles.insert(styles.size() - 1, std::string(8, '\0'));
+       },
+       "word/styles.xml 不是有效的 XML"},
+      {"a control character in the document's text",
+       [](Entries& e) {
+         auto& document = EntryNamed(e, "word/document.xml").data;
+         document.insert(document.find("</w:t>"), "\x0b");
+       },
+       "word/document.xml 不是有效的 XML"},
       {"a failed checksum on the document",
        [](Entries& e) { EntryNamed(e, "word/document.xml").wrong_crc = true; },
        "word/document.xml 的校验和（CRC）不符"},
