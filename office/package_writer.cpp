@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -146,15 +147,20 @@ std::vector<Relationship>& PackageWriter::Relationships(const std::string& part)
 namespace {
 
 std::string FreeRelationshipId(const std::vector<Relationship>& list) {
-  long highest = 0;
-  for (const auto& rel : list)
-    if (rel.id.starts_with("rId")) {
-      char* end = nullptr;
-      const long n = std::strtol(rel.id.c_str() + 3, &end, 10);
-      if (end && *end == '\0') highest = std::max(highest, n);
-    }
-  // An id that only looks like ours ("rIdImage") can never equal the number we give.
-  for (long n = highest + 1;; ++n) {
+  // Numbers beyond this are not counted, so that the next one can never overflow; the ids
+  // are names, and any free one serves.
+  constexpr unsigned long long kLargestCounted = 1ull << 53;
+  unsigned long long highest = 0;
+  for (const auto& rel : list) {
+    if (!rel.id.starts_with("rId")) continue;
+    const char* first = rel.id.data() + 3;
+    const char* last = rel.id.data() + rel.id.size();
+    unsigned long long n = 0;
+    const auto [end, error] = std::from_chars(first, last, n);
+    if (error == std::errc() && end == last && n <= kLargestCounted) highest = std::max(highest, n);
+  }
+  // An id that only looks like ours ("rIdImage", "rId007") can never equal the number we give.
+  for (unsigned long long n = highest + 1;; ++n) {
     std::string id = "rId" + std::to_string(n);
     if (std::none_of(list.begin(), list.end(), [&](const Relationship& r) { return r.id == id; }))
       return id;

@@ -55,6 +55,8 @@ const Finding kFindings[] = {
     {"word_join-nul-in-end-tag.docx", JoinWord,
      "NUL bytes inside the base's styles end tag passed the reader's in-place parse, which "
      "stops at a NUL, and were carried into a result that does not read"},
+    {"word_join-largest-relationship-id.docx", JoinWord,
+     "a relationship id rId9223372036854775807 made the next id overflow (UBSan)"},
 };
 
 void PrintTo(const Finding& finding, std::ostream* out) { *out << finding.file; }

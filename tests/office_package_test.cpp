@@ -209,5 +209,29 @@ TEST(XmlTest, PrefixesAndRelationshipIdsFollowNamespacesNotTheProducersChoice) {
   EXPECT_EQ(RelationshipIdsUsed(doc), (std::set<std::string>{"rId10", "rId2", "rId30"}));
 }
 
+// A new relationship takes the number after the highest "rIdN" in use; numbers too large to
+// count on from (a damaged or hostile source's) are passed over, never overflowed.
+TEST(PackageWriterTest, ANewRelationshipIdFollowsTheHighestCountableOne) {
+  const struct {
+    std::vector<const char*> ids;
+    const char* next;
+  } rows[] = {
+      {{}, "rId1"},
+      {{"rId3", "rId1"}, "rId4"},
+      {{"rIdImage", "rId007"}, "rId8"},
+      {{"rId9223372036854775807"}, "rId1"},
+      {{"rId18446744073709551615", "rId2"}, "rId3"},
+      {{"rId99999999999999999999999", "rId-1", "rId+5", "rId"}, "rId1"},
+  };
+  for (const auto& row : rows) {
+    PackageWriter writer;
+    for (const char* id : row.ids)
+      writer.Relationships("/p.xml").push_back({id, "t", "x.xml", false});
+    EXPECT_EQ(writer.AddRelationship("/p.xml", "t", "/y.xml"), row.next)
+        << ::testing::PrintToString(row.ids);
+  }
+}
+
+
 }  // namespace
 }  // namespace quorvane::office
