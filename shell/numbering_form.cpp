@@ -28,6 +28,27 @@ QGroupBox* PlaceFrame(QWidget* form, int top, const char* title) {
   return fam;
 }
 
+// In the window's font the rule may take a line more than the designed height holds; the
+// label then reaches down towards the first row of fields, which leaves room for it. A font
+// with taller lines (Noto Sans CJK's are a third taller than WenQuanYi's) or a larger size
+// would still cut it off there: the rows below then move down, and the window grows, by what
+// it lacks.
+void MakeRoomForDescription(QWidget* form) {
+  auto* label = form->findChild<QLabel*>("labDescription", Qt::FindDirectChildrenOnly);
+  if (!label) return;
+  const int first_row = Px(kFirstRowTop);
+  const int needed = label->heightForWidth(label->width());
+  if (needed <= label->height()) return;
+  const int room = first_row - label->y();
+  label->resize(label->width(), needed);
+  if (needed <= room) return;
+  const int extra = needed - room;
+  for (QWidget* child : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child != label && child->y() >= first_row) child->move(child->x(), child->y() + extra);
+  }
+  if (auto* task = qobject_cast<TaskForm*>(form)) task->Lengthen(extra);
+}
+
 }  // namespace
 
 void BindNumberingCheckBoxes(QWidget* form, NumberingTask task) {
@@ -56,27 +77,6 @@ void PlaceDescription(QWidget* form, const char* rule) {
   label->setText(QString::fromUtf8("说明：\n    ") + QString::fromUtf8(rule));
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setWordWrap(true);
-}
-
-// In the window's font the rule may take a line more than the designed height holds; the
-// label then reaches down towards the first row of fields, which leaves room for it. A font
-// with taller lines (Noto Sans CJK's are a third taller than WenQuanYi's) or a larger size
-// would still cut it off there: the rows below then move down, and the window grows, by what
-// it lacks.
-void MakeRoomForDescription(QWidget* form) {
-  auto* label = form->findChild<QLabel*>("labDescription", Qt::FindDirectChildrenOnly);
-  if (!label) return;
-  const int first_row = Px(kFirstRowTop);
-  const int needed = label->heightForWidth(label->width());
-  if (needed <= label->height()) return;
-  const int room = first_row - label->y();
-  label->resize(label->width(), needed);
-  if (needed <= room) return;
-  const int extra = needed - room;
-  for (QWidget* child : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (child != label && child->y() >= first_row) child->move(child->x(), child->y() + extra);
-  }
-  if (auto* task = qobject_cast<TaskForm*>(form)) task->Lengthen(extra);
 }
 
 void PlaceCreateControls(QWidget* form, const char* noun, const char* frame_title,

@@ -15,8 +15,6 @@ namespace quorvane::gui {
 /// its next point between items, and a close happens when the run has ended.
 class TaskForm : public QWidget {
   Q_OBJECT
-  friend void MakeRoomForDescription(QWidget* form);
-
  public:
   using Run = RunOutcome (*)(FileSystem&, TaskUi&);
 
@@ -28,6 +26,8 @@ class TaskForm : public QWidget {
   RunHost& host() { return *host_; }
   /// The size the window was designed at, which it opens with.
   QSize sizeHint() const override { return designed_; }
+  /// Makes the window `extra` pixels taller than designed (the controls stay where they are).
+  void Lengthen(int extra);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -36,8 +36,6 @@ class TaskForm : public QWidget {
   /// Lets the user resize the window; the main window then gives its frame a sizable border
   /// and minimise and maximise buttons.
   void MakeSizable();
-  /// Makes the window `extra` pixels taller than designed (the controls stay where they are).
-  void Lengthen(int extra);
   /// Connects cmdOK and cmdCancel; call once the controls are placed.
   void ConnectRunButtons();
   /// Opens the folder picker from button `button`; a chosen folder, or one dragged onto the
